@@ -1,0 +1,120 @@
+#include "StudyCommandList.h"
+
+#include "FieldText.h"
+#include "ListHeader.h"
+#include "Messages.h"
+
+#include <algorithm>
+
+namespace kelvara {
+
+namespace {
+
+constexpr std::size_t kUuid16Digits = 4;
+constexpr std::size_t kUuid128Digits = 32;
+
+bool IsValidUuid(TUuidFormat format, const std::string& digits) {
+    if (format == TUuidFormat::uf128Bit)
+        return digits.size() == kUuid128Digits;
+    return digits.size() == kUuid16Digits && IsValid16BitValue(HexValue(digits));
+}
+
+// The AT+CHAR0x line of the 128-bit list: the differing byte's position and the Notify digits
+// of that byte, or 00FF when both UUIDs are the same.
+std::string CharacteristicLine128(const std::string& notify, int first) {
+    if (first == 0)
+        return "AT+CHAR0x00FF";
+    const int byte = (first + 1) / 2;
+    return "AT+CHAR0x" + FormatHex(static_cast<std::uint32_t>(byte), 2) +
+           notify.substr(static_cast<std::size_t>(2 * byte - 2), 2);
+}
+
+void AppendConnectionGuide(std::vector<std::string>& lines) {
+    lines.insert(lines.end(), {
+        "AT+ROLE1",
+        " ",
+        "  Now you can use those AT Commands to discovery or connect a slave device.",
+        "  =========================================================================",
+        "AT+DISC? (Start a scan procedure)",
+        "OK+DISCS (Module response, Start scan procedure)",
+        "OK+DIS<P1><P2><P3> (Module response, Found device)",
+        "      <P1>: Device Type",
+        "      <P2>: Device MAC Address",
+        "      <P3>: Device Name",
+        "OK+DISCE (Module response, Scan procedure finished)",
+        "AT+CO<P1><P2> (Try to connect a slave device)",
+        "     <P1>: Device Type",
+        "     <P2>: Device MAC address",
+    });
+}
+
+} // namespace
+
+TDifference FindDifferingByte(std::string_view notify, std::string_view write) {
+    TDifference result;
+    const std::size_t length = std::min({notify.size(), write.size(), kUuid128Digits});
+    for (std::size_t index = 0; index < length; ++index) {
+        if (notify[index] == write[index])
+            continue;
+        const int position = static_cast<int>(index) + 1;
+        ++result.Count;
+        if (result.First == 0) {
+            result.First = position;
+        } else if (position - 1 != result.First) {
+            result.First = 33;
+            break;
+        }
+    }
+    return result;
+}
+
+bool WithinOneByte(const TDifference& difference) {
+    return difference.Count <= 2 && difference.First <= 32 &&
+           (difference.Count != 2 || difference.First % 2 == 1);
+}
+
+TCommandListOutcome BuildStudyCommandList(TUuidFormat format, std::string_view notifyText,
+                                          std::string_view writeText) {
+    using enum TInputField;
+    std::string notify = TrimUpper(notifyText);
+    if (notify.empty())
+        return TCommandListOutcome::Rejected(std::string(messages::kFillInAllFields), edtCharNotify);
+    std::string write = TrimUpper(writeText);
+    if (write.empty())
+        return TCommandListOutcome::Rejected(std::string(messages::kFillInAllFields), edtCharWrite);
+
+    notify = RemoveDashes(notify);
+    write = RemoveDashes(write);
+    if (!AllHexDigits(notify))
+        return TCommandListOutcome::Rejected(std::string(messages::kNotify), edtCharNotify);
+    if (!AllHexDigits(write))
+        return TCommandListOutcome::Rejected(std::string(messages::kWrite), edtCharWrite);
+    if (!IsValidUuid(format, notify))
+        return TCommandListOutcome::Rejected(std::string(messages::kNotify), edtCharNotify);
+    if (!IsValidUuid(format, write))
+        return TCommandListOutcome::Rejected(std::string(messages::kWrite), edtCharWrite);
+
+    TDifference difference;
+    if (format == TUuidFormat::uf128Bit) {
+        difference = FindDifferingByte(notify, write);
+        if (!WithinOneByte(difference))
+            return TCommandListOutcome::Rejected(std::string(messages::kDifference), ifNone);
+    }
+
+    std::vector<std::string> lines = detail::ListHeader();
+    lines.insert(lines.end(), {"AT+IMME1",
+                               "AT+SHOW1 (If you doesnt want to get slave device name, forget this command)",
+                               "AT+COMP1", "AT+NOTI1"});
+    if (format == TUuidFormat::uf16Bit) {
+        lines.insert(lines.end(), {"AT+128B0", "AT+UUID0x" + write, "AT+CHAR0x" + notify});
+    } else {
+        const auto groups = SplitUuidGroups(write);
+        lines.insert(lines.end(), {"AT+128B1", "AT+IBE0" + groups[0], "AT+IBE1" + groups[1],
+                                   "AT+IBE2" + groups[2], "AT+IBE3" + groups[3],
+                                   CharacteristicLine128(notify, difference.First)});
+    }
+    AppendConnectionGuide(lines);
+    return TCommandListOutcome::FromLines(std::move(lines));
+}
+
+} // namespace kelvara

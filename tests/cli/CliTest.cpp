@@ -1,0 +1,231 @@
+// Runs the built kelvara-cli as a process and checks its contract: output streams, exit
+// statuses and the exact text of lists, rejections and usage errors.
+#include "Messages.h"
+
+#include <gtest/gtest.h>
+
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+struct Result {
+    int Status = -1;
+    std::string Out;
+    std::string Err;
+};
+
+Result RunCli(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    std::string program = KELVARA_CLI_PATH;
+    argv.push_back(program.data());
+    std::vector<std::string> copies = args;
+    for (auto& arg : copies)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    int outPipe[2];
+    int errPipe[2];
+    if (pipe(outPipe) != 0 || pipe(errPipe) != 0)
+        return {};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
+    posix_spawn_file_actions_addclose(&actions, outPipe[0]);
+    posix_spawn_file_actions_addclose(&actions, errPipe[0]);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(outPipe[1]);
+    close(errPipe[1]);
+
+    Result result;
+    std::array<pollfd, 2> fds{{{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}}};
+    std::array<std::string*, 2> sinks{&result.Out, &result.Err};
+    int open = 2;
+    while (spawned == 0 && open > 0 && poll(fds.data(), fds.size(), -1) > 0) {
+        for (std::size_t i = 0; i < fds.size(); ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0)
+                continue;
+            char buffer[4096];
+            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            if (n > 0) {
+                sinks[i]->append(buffer, static_cast<std::size_t>(n));
+            } else {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    for (auto& fd : fds)
+        if (fd.fd >= 0)
+            close(fd.fd);
+    int status = 0;
+    if (spawned == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+        result.Status = WEXITSTATUS(status);
+    return result;
+}
+
+const std::string kStudyDefault =
+    "         Those AT Command only need be executed once more\n"
+    "         ================================================\n"
+    "AT+RENEW\n"
+    "AT+IMME1\n"
+    "AT+SHOW1 (If you doesnt want to get slave device name, forget this command)\n"
+    "AT+COMP1\n"
+    "AT+NOTI1\n"
+    "AT+128B0\n"
+    "AT+UUID0xFFE1\n"
+    "AT+CHAR0xFFE1\n"
+    "AT+ROLE1\n"
+    " \n"
+    "  Now you can use those AT Commands to discovery or connect a slave device.\n"
+    "  =========================================================================\n"
+    "AT+DISC? (Start a scan procedure)\n"
+    "OK+DISCS (Module response, Start scan procedure)\n"
+    "OK+DIS<P1><P2><P3> (Module response, Found device)\n"
+    "      <P1>: Device Type\n"
+    "      <P2>: Device MAC Address\n"
+    "      <P3>: Device Name\n"
+    "OK+DISCE (Module response, Scan procedure finished)\n"
+    "AT+CO<P1><P2> (Try to connect a slave device)\n"
+    "     <P1>: Device Type\n"
+    "     <P2>: Device MAC address\n";
+
+const std::string kBeaconDefault =
+    "         Those AT Command only need be executed once more\n"
+    "         ================================================\n"
+    "AT+RENEW\n\nAT+IBEA1\n\nAT+IBE00000FFF0\n\nAT+IBE100001000\n\nAT+IBE280000080\n\n"
+    "AT+IBE35F9B34FB\n\nAT+MARJ0x278B\n\nAT+MINO0x278D\n";
+
+void ExpectList(const Result& r, const std::string& expected) {
+    EXPECT_EQ(r.Status, 0);
+    EXPECT_EQ(r.Out, expected);
+    EXPECT_EQ(r.Err, "");
+}
+
+void ExpectRejection(const Result& r, const std::string& line) {
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_EQ(r.Out, "");
+    EXPECT_EQ(r.Err, line + "\n");
+}
+
+std::string Rejection(const std::string& option, std::string_view message) {
+    return "kelvara-cli: " + option + ": " + std::string(message);
+}
+
+TEST(Cli, DefaultsPrintBothDefaultLists) {
+    ExpectList(RunCli({"study"}), kStudyDefault);
+    ExpectList(RunCli({"ibeacon"}), kBeaconDefault);
+}
+
+TEST(Cli, ExplicitDefaultsInAnyOrderAndFormGiveTheSameList) {
+    ExpectList(RunCli({"study", "--write", "FFE1", "--format=16", "--notify=ffe1"}), kStudyDefault);
+    ExpectList(RunCli({"ibeacon", "--minor=10125", "--uuid", "0000FFF0000010008000-00805F9B34FB",
+                       "--major", "10123"}),
+               kBeaconDefault);
+}
+
+TEST(Cli, OneHundredTwentyEightBitStudyList) {
+    const Result r = RunCli({"study", "--format", "128", "--notify",
+                             "0000FFE1-0000-1000-8000-00805F9B34FB", "--write",
+                             "0000FFE2-0000-1000-8000-00805F9B34FB"});
+    EXPECT_EQ(r.Status, 0);
+    EXPECT_NE(r.Out.find("\nAT+128B1\nAT+IBE00000FFE2\nAT+IBE100001000\nAT+IBE280000080\n"
+                         "AT+IBE35F9B34FB\nAT+CHAR0x04E1\nAT+ROLE1\n"),
+              std::string::npos)
+        << r.Out;
+    EXPECT_EQ(std::count(r.Out.begin(), r.Out.end(), '\n'), 27);
+}
+
+TEST(Cli, RepeatedOptionLastOneWins) {
+    const Result r = RunCli({"ibeacon", "--major", "zzz", "--major", "04d2"});
+    EXPECT_EQ(r.Status, 0);
+    EXPECT_NE(r.Out.find("AT+MARJ0x04D2\n"), std::string::npos);
+}
+
+TEST(Cli, EachRejectionNamesItsOption) {
+    using namespace kelvara::messages;
+    ExpectRejection(RunCli({"study", "--notify", ""}), Rejection("--notify", kFillInAllFields));
+    ExpectRejection(RunCli({"study", "--write=  "}), Rejection("--write", kFillInAllFields));
+    ExpectRejection(RunCli({"study", "--notify", "0000"}), Rejection("--notify", kNotify));
+    ExpectRejection(RunCli({"study", "--write", "FFG1"}), Rejection("--write", kWrite));
+    ExpectRejection(RunCli({"study", "--format", "128"}), Rejection("--notify", kNotify));
+    ExpectRejection(RunCli({"ibeacon", "--uuid", "{0000}"}), Rejection("--uuid", kBeaconUuid));
+    ExpectRejection(RunCli({"ibeacon", "--uuid", "0000"}), Rejection("--uuid", kBeaconUuidLength));
+    ExpectRejection(RunCli({"ibeacon", "--major", "65536"}), Rejection("--major", kBeaconMajor));
+    ExpectRejection(RunCli({"ibeacon", "--minor=0000"}), Rejection("--minor", kBeaconMinor));
+}
+
+TEST(Cli, DifferenceRejectionHasNoOption) {
+    const Result r = RunCli({"study", "--format=128", "--notify",
+                             "0000FFE1-0000-1000-8000-00805F9B34FB", "--write",
+                             "0000FFE2-0000-1000-8000-00805F9B34FC"});
+    ExpectRejection(r, "kelvara-cli: " + std::string(kelvara::messages::kDifference));
+}
+
+TEST(Cli, NonAsciiArgumentIsRejectedAsACharacter) {
+    ExpectRejection(RunCli({"study", "--notify", "FF\xc3\x89" "1"}),
+                    Rejection("--notify", kelvara::messages::kNotify));
+    ExpectRejection(RunCli({"ibeacon", "--major", "\xff\xfe"}),
+                    Rejection("--major", kelvara::messages::kBeaconMajor));
+}
+
+TEST(Cli, OptionLikeValueIsTakenAsTheFieldText) {
+    ExpectRejection(RunCli({"study", "--notify", "--write"}),
+                    Rejection("--notify", kelvara::messages::kNotify));
+}
+
+TEST(Cli, HelpAndVersion) {
+    const Result help = RunCli({"--help"});
+    EXPECT_EQ(help.Status, 0);
+    EXPECT_EQ(help.Err, "");
+    for (const char* word : {"study", "ibeacon", "--format", "--notify", "--write", "--uuid",
+                             "--major", "--minor", "FFE1", "0000FFF0-0000-1000-8000-00805F9B34FB",
+                             "10123", "10125", "--version"})
+        EXPECT_NE(help.Out.find(word), std::string::npos) << word;
+    EXPECT_EQ(RunCli({"study", "--help"}).Out, help.Out);
+    ExpectList(RunCli({"--version"}), "kelvara-cli 1.02\n");
+}
+
+class UsageError : public testing::TestWithParam<std::vector<std::string>> {};
+
+TEST_P(UsageError, GoesToStandardErrorWithStatusTwo) {
+    const Result r = RunCli(GetParam());
+    EXPECT_EQ(r.Status, 2);
+    EXPECT_EQ(r.Out, "");
+    EXPECT_TRUE(r.Err.starts_with("kelvara-cli: ")) << r.Err;
+    EXPECT_NE(r.Err.find("Usage:"), std::string::npos) << r.Err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UsageError,
+    testing::Values(std::vector<std::string>{}, std::vector<std::string>{"frobnicate"},
+                    std::vector<std::string>{""}, std::vector<std::string>{"STUDY"},
+                    std::vector<std::string>{"study", "--uuid", "x"},
+                    std::vector<std::string>{"ibeacon", "--format", "16"},
+                    std::vector<std::string>{"study", "--notify"},
+                    std::vector<std::string>{"study", "--bogus=1"},
+                    std::vector<std::string>{"study", "FFE1"},
+                    std::vector<std::string>{"study", ""},
+                    std::vector<std::string>{"study", "--format", "32"},
+                    std::vector<std::string>{"study", "--format="},
+                    // Usage comes before any field check.
+                    std::vector<std::string>{"study", "--notify", "", "--format", "64"},
+                    std::vector<std::string>{"ibeacon", "--major", "x", "--minor"}),
+    [](const testing::TestParamInfo<std::vector<std::string>>& info) {
+        return "Case" + std::to_string(info.index);
+    });
+
+} // namespace
