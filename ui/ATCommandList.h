@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QDialog>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace Ui {
+class TfrmResult;
+}
+
+// The "AT Commands List" window: one generated list, read-only, to select and copy.
+class TfrmResult : public QDialog {
+    Q_OBJECT
+
+  public:
+    explicit TfrmResult(QWidget* parent = nullptr);
+    ~TfrmResult() override;
+
+    // Appends the lines to memLog in order, each followed by a line break.
+    void AddLines(const std::vector<std::string>& lines);
+
+  public slots:
+    void btnOKClick();
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+  private:
+    std::unique_ptr<Ui::TfrmResult> ui;
+};
+
+// Shows the lines in a new command list window, modally, and destroys the window when it
+// closes, however it is closed.
+void ShowCommandList(const std::vector<std::string>& lines);

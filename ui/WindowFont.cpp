@@ -1,0 +1,64 @@
+#include "WindowFont.h"
+
+#include <algorithm>
+
+#include <QApplication>
+#include <QFont>
+#include <QFontDatabase>
+#include <QLabel>
+#include <QStatusBar>
+#include <QWidget>
+
+namespace kelvara::ui {
+
+namespace {
+
+// The windows are laid out to the pixel for "MS Sans Serif" with a 12-pixel character height.
+// Where it is missing, Liberation Sans Narrow stands in at the same character height (ascent plus
+// descent of 12 pixels, which it reaches at an 11-pixel size): narrow enough for every caption,
+// label and list item, and with lines close enough that the longest command list, equals-sign
+// rules included, fits the list window, which has no scroll bars.
+QFont MakeWindowFont() {
+    QFont font;
+    if (QFontDatabase::hasFamily(QStringLiteral("MS Sans Serif"))) {
+        font.setFamilies({QStringLiteral("MS Sans Serif")});
+        font.setPixelSize(12);
+    } else {
+        font.setFamilies({QStringLiteral("Liberation Sans Narrow"), QStringLiteral("Arial Narrow"),
+                          QStringLiteral("Liberation Sans")});
+        font.setStyleHint(QFont::SansSerif);
+        font.setPixelSize(11);
+    }
+    return font;
+}
+
+// The status bar keeps the system's font, made smaller only where a fixed-width panel would
+// otherwise cut its text (system fonts differ in size from one desktop to the next).
+QFont StatusBarFont(const QStatusBar* statusBar) {
+    QFont font = QApplication::font(statusBar);
+    const auto panels = statusBar->findChildren<QLabel*>();
+    const auto fits = [&](const QFont& candidate) {
+        const QFontMetrics metrics(candidate);
+        return std::all_of(panels.begin(), panels.end(), [&](const QLabel* panel) {
+            return panel->maximumWidth() == QWIDGETSIZE_MAX ||
+                   metrics.horizontalAdvance(panel->text()) + 2 * panel->margin() + 6 <=
+                       panel->maximumWidth();
+        });
+    };
+    constexpr int kSmallestPixelSize = 8;
+    int pixelSize = QFontInfo(font).pixelSize();
+    while (!fits(font) && pixelSize > kSmallestPixelSize)
+        font.setPixelSize(--pixelSize);
+    return font;
+}
+
+} // namespace
+
+void ApplyWindowFont(QWidget* window) {
+    static const QFont font = MakeWindowFont();
+    window->setFont(font);
+    for (auto* statusBar : window->findChildren<QStatusBar*>())
+        statusBar->setFont(StatusBarFont(statusBar));
+}
+
+} // namespace kelvara::ui

@@ -1,0 +1,102 @@
+#include "main.h"
+
+#include "ATCommandList.h"
+#include "BeaconCommandList.h"
+#include "StudyCommandList.h"
+#include "WindowFont.h"
+#include "ui_main.h"
+
+#include <QFocusEvent>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QScreen>
+
+using kelvara::TInputField;
+
+// The artwork is compiled into this static library; register it before the form uses it.
+// (Q_INIT_RESOURCE declares a global function, so this cannot live in a namespace.)
+static void InitResources() { Q_INIT_RESOURCE(resources); }
+
+TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui::TfrmMain>()) {
+    InitResources();
+    ui->setupUi(this);
+    // Fixed border with minimise and close; maximising is not offered.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    kelvara::ui::ApplyWindowFont(this);
+
+    // The two panels are described in the form; the bar lays them out, the second one
+    // stretching to the bar's right edge.
+    ui->sbTitle->addWidget(ui->sbTitlePanel1);
+    ui->sbTitle->addWidget(ui->sbTitlePanel2, 1);
+
+    // Every edit selects its whole text when focus arrives other than by a mouse click, so
+    // typing replaces it.
+    for (QLineEdit* edit : findChildren<QLineEdit*>())
+        edit->installEventFilter(this);
+
+    connect(ui->btnShow, &QPushButton::clicked, this, &TfrmMain::btnShowClick);
+    connect(ui->btniBeacon, &QPushButton::clicked, this, &TfrmMain::btniBeaconClick);
+
+    // Focus starts on the tab strip, the first control in tab order.
+    ui->MainPage->tabBar()->setFocus(Qt::OtherFocusReason);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+TfrmMain::~TfrmMain() = default;
+
+void TfrmMain::btnShowClick() {
+    const auto format = ui->cbUUIDType->currentIndex() == 0 ? kelvara::TUuidFormat::uf16Bit
+                                                            : kelvara::TUuidFormat::uf128Bit;
+    ShowOutcome(kelvara::BuildStudyCommandList(format, FieldText(ui->edtCharNotify),
+                                               FieldText(ui->edtCharWrite)));
+}
+
+void TfrmMain::btniBeaconClick() {
+    ShowOutcome(kelvara::BuildBeaconCommandList(FieldText(ui->edtiBeaconUUID),
+                                                FieldText(ui->edtiBeaconMajor),
+                                                FieldText(ui->edtiBeaconMinor)));
+}
+
+void TfrmMain::ShowOutcome(const kelvara::TCommandListOutcome& outcome) {
+    if (outcome.IsRejection())
+        ShowRejection(outcome.Message(), outcome.FocusField());
+    else
+        ShowCommandList(outcome.Lines());
+}
+
+void TfrmMain::ShowRejection(const std::string& message, TInputField focusField) {
+    QMessageBox box(QMessageBox::Information, QString::fromLatin1(kMessageCaption),
+                    QString::fromStdString(message), QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+    // Focus returns to this window once the box is gone, whatever the window manager does.
+    activateWindow();
+
+    if (focusField == TInputField::ifNone)
+        return;
+    if (auto* edit = findChild<QLineEdit*>(QLatin1String(kelvara::InputFieldName(focusField)))) {
+        edit->setFocus(Qt::OtherFocusReason);
+        // The window may get its activation only later, so select here rather than rely on
+        // the focus event: typing must replace the rejected text.
+        edit->selectAll();
+    }
+}
+
+std::string TfrmMain::FieldText(const QLineEdit* edit) {
+    return edit->text().toLocal8Bit().toStdString();
+}
+
+bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::FocusIn) {
+        const auto reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::MouseFocusReason && reason != Qt::ActiveWindowFocusReason &&
+            reason != Qt::PopupFocusReason) {
+            if (auto* edit = qobject_cast<QLineEdit*>(watched))
+                edit->selectAll();
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
