@@ -108,9 +108,11 @@ int UsageError(std::ostream& err, const std::string& problem) {
 
 int PrintOutcome(const TCommandListOutcome& outcome, std::ostream& out, std::ostream& err) {
     if (outcome.IsRejection()) {
+        // A rejection that moves focus nowhere names no option.
+        const std::string_view option = OptionOf(outcome.FocusField());
         err << kProgram << ": ";
-        if (outcome.FocusField() != TInputField::ifNone)
-            err << OptionOf(outcome.FocusField()) << ": ";
+        if (!option.empty())
+            err << option << ": ";
         err << outcome.Message() << '\n';
         return kExitRejected;
     }

@@ -1,5 +1,6 @@
 // Runs the built kelvara-cli as a process and checks its contract: output streams, exit
 // statuses and the exact text of lists, rejections and usage errors.
+#include "Cli.h"
 #include "Messages.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -227,5 +230,100 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<std::vector<std::string>>& info) {
         return "Case" + std::to_string(info.index);
     });
+
+} // namespace
+
+// Hostile arguments: each ends in a list, a rejection or a usage error, never a crash.
+namespace {
+
+struct HostileCase {
+    const char* Name;
+    std::vector<std::string> Args;
+    int Status;
+};
+
+void PrintTo(const HostileCase& c, std::ostream* os) { *os << c.Name; }
+
+class HostileArguments : public testing::TestWithParam<HostileCase> {};
+
+TEST_P(HostileArguments, EndInTheContractsOutcome) {
+    const Result r = RunCli(GetParam().Args);
+    EXPECT_EQ(r.Status, GetParam().Status);
+    if (r.Status == 0) {
+        EXPECT_EQ(r.Err, "");
+    } else {
+        EXPECT_EQ(r.Out, "");
+        EXPECT_TRUE(r.Err.starts_with("kelvara-cli: ")) << r.Err;
+    }
+    if (r.Status == 1) {
+        EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 1);
+    }
+}
+
+// Linux caps one argument at 128 KiB; a megabyte takes several.
+const std::string kLongest(128 * 1024 - 1, 'F');
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HostileArguments,
+    testing::Values(
+        HostileCase{"EmptyValues", {"ibeacon", "--uuid", "", "--major=", "--minor", ""}, 1},
+        HostileCase{"EmptyEqualsValue", {"study", "--write="}, 1},
+        HostileCase{"LongestSingleArgument", {"study", "--notify", kLongest}, 1},
+        HostileCase{"MegabyteAcrossArguments",
+                    {"ibeacon", "--uuid", kLongest, "--uuid", kLongest, "--uuid", kLongest,
+                     "--uuid", kLongest, "--uuid", kLongest, "--uuid", kLongest, "--uuid",
+                     kLongest, "--uuid", kLongest},
+                    1},
+        HostileCase{"LongUnknownOption", {"study", "--" + kLongest.substr(2)}, 2},
+        HostileCase{"InvalidUtf8", {"study", "--notify", "\xc3\x28\xff\xfe"}, 1},
+        HostileCase{"InvalidUtf8Command", {"\xff\xfestudy"}, 2},
+        HostileCase{"ControlCharacters", {"ibeacon", "--major", "\x1b[31m1234"}, 1},
+        HostileCase{"ControlCharactersInOption", {"study", "--\x1b[2J"}, 2},
+        HostileCase{"OptionLikeValue", {"study", "--notify", "--write"}, 1},
+        HostileCase{"OptionLikeValueThatIsValid", {"study", "--notify", "--FFE1"}, 0},
+        HostileCase{"RepeatedOptions", {"study", "--notify", "x", "--notify", "FFE2", "--notify=FFE1"}, 0},
+        HostileCase{"RepeatedFormat", {"study", "--format", "128", "--format=16"}, 0},
+        HostileCase{"DoubleDashAlone", {"study", "--"}, 2},
+        HostileCase{"SingleDash", {"ibeacon", "-"}, 2},
+        HostileCase{"HelpAsAValue", {"study", "--notify", "--help"}, 1}),
+    [](const testing::TestParamInfo<HostileCase>& info) { return info.param.Name; });
+
+TEST(CliInProcess, TrulyMegabyteArgumentIsRejected) {
+    const std::string huge(1 << 20, 'F');
+    std::ostringstream out;
+    std::ostringstream err;
+    const std::vector<std::string_view> args = {"study", "--notify", huge};
+    EXPECT_EQ(kelvara::cli::Run(args, out, err), 1);
+    EXPECT_EQ(out.str(), "");
+    EXPECT_EQ(err.str(), "kelvara-cli: --notify: " + std::string(kelvara::messages::kNotify) + "\n");
+}
+
+TEST(CliInProcess, ListThatCannotBeWrittenIsAFailure) {
+    std::ostringstream out;
+    out.setstate(std::ios::badbit);
+    std::ostringstream err;
+    const std::vector<std::string_view> args = {"study"};
+    EXPECT_EQ(kelvara::cli::Run(args, out, err), 1);
+    EXPECT_EQ(err.str(), "kelvara-cli: could not write the list to standard output\n");
+}
+
+TEST(Cli, FullStandardOutputIsReportedNotIgnored) {
+    // /dev/full accepts the open and fails every write.
+    const int status = std::system(KELVARA_CLI_PATH " study >/dev/full 2>/dev/null");
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+}
+
+TEST(CliInProcess, UsageErrorsShowArgumentsSafely) {
+    std::ostringstream out;
+    std::ostringstream err;
+    const std::string bad = "\x1b[2J\x7f" + std::string(1000, 'x');
+    const std::vector<std::string_view> args = {bad};
+    EXPECT_EQ(kelvara::cli::Run(args, out, err), 2);
+    const std::string text = err.str();
+    EXPECT_EQ(text.find('\x1b'), std::string::npos);
+    EXPECT_NE(text.find("\\x1b[2J\\x7f"), std::string::npos);
+    EXPECT_LT(text.size(), 400u);
+}
 
 } // namespace

@@ -85,6 +85,9 @@ struct RejectCase {
     TInputField Focus;
 };
 
+void PrintTo(const RejectCase& c, std::ostream* os) { *os << c.Name; }
+void PrintTo(const ValueCase& c, std::ostream* os) { *os << '"' << c.Typed << '"'; }
+
 class BeaconRejection : public testing::TestWithParam<RejectCase> {};
 
 TEST_P(BeaconRejection, GivesTheFirstFailingChecksMessageAndFocus) {

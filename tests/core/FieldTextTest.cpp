@@ -1,3 +1,4 @@
+#include "CommandTypes.h"
 #include "FieldText.h"
 
 #include <gtest/gtest.h>
@@ -105,6 +106,21 @@ TEST(FormatHex, PadsUpperCaseDigitsToWidth) {
     EXPECT_EQ(FormatHex(65535, 4), "FFFF");
     EXPECT_EQ(FormatHex(0, 2), "00");
     EXPECT_EQ(FormatHex(0x12345, 4), "12345");
+}
+
+} // namespace
+
+namespace {
+
+// The windows find the edit to focus by these names, so they must match the form's names.
+TEST(InputFieldName, IsTheEditsObjectName) {
+    using enum kelvara::TInputField;
+    EXPECT_STREQ(kelvara::InputFieldName(edtCharNotify), "edtCharNotify");
+    EXPECT_STREQ(kelvara::InputFieldName(edtCharWrite), "edtCharWrite");
+    EXPECT_STREQ(kelvara::InputFieldName(edtiBeaconUUID), "edtiBeaconUUID");
+    EXPECT_STREQ(kelvara::InputFieldName(edtiBeaconMajor), "edtiBeaconMajor");
+    EXPECT_STREQ(kelvara::InputFieldName(edtiBeaconMinor), "edtiBeaconMinor");
+    EXPECT_STREQ(kelvara::InputFieldName(ifNone), "ifNone");
 }
 
 } // namespace

@@ -93,6 +93,8 @@ struct CharLineCase {
     std::string Expected;
 };
 
+void PrintTo(const CharLineCase& c, std::ostream* os) { *os << c.Expected; }
+
 class CharacteristicLine128 : public testing::TestWithParam<CharLineCase> {};
 
 TEST_P(CharacteristicLine128, NamesTheDifferingByteAndTheNotifyDigits) {
@@ -209,6 +211,10 @@ struct DifferenceCase {
     TDifference Expected;
     bool Accepted;
 };
+
+void PrintTo(const DifferenceCase& c, std::ostream* os) {
+    *os << "count " << c.Expected.Count << ", first " << c.Expected.First;
+}
 
 class DifferingByte : public testing::TestWithParam<DifferenceCase> {};
 
