@@ -42,7 +42,7 @@ int main(int argc, char* argv[]) {
     g_starting = false;
     QApplication::setApplicationName(QStringLiteral("Kelvara"));
     QApplication::setApplicationVersion(QStringLiteral("1.02"));
-    QApplication::setDesktopFileName(QStringLiteral("kelvara"));
+    QApplication::setDesktopFileName(QStringLiteral("example.corvex_lumara.Kelvara"));
 
     TfrmMain frmMain;
     frmMain.show();
