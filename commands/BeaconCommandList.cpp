@@ -52,7 +52,7 @@ TCommandListOutcome BuildBeaconCommandList(std::string_view uuidText, std::strin
     if (minor.empty())
         return reject(messages::kFillInAllFields, edtiBeaconMinor);
 
-    uuid = RemoveDashes(uuid);
+    uuid = RemoveDashes(std::move(uuid));
     if (!AllHexDigits(uuid))
         return reject(messages::kBeaconUuid, edtiBeaconUUID);
     if (!HasValidCharacters(major))
@@ -71,14 +71,21 @@ TCommandListOutcome BuildBeaconCommandList(std::string_view uuidText, std::strin
         return reject(messages::kBeaconMinor, edtiBeaconMinor);
 
     const auto groups = SplitUuidGroups(uuid);
-    std::vector<std::string> lines = detail::ListHeader();
+    std::vector<std::string> lines;
+    lines.reserve(17);
+    detail::AppendLines(lines, detail::kListHeader);
     // From AT+RENEW on, an empty line separates each command from the next.
-    for (std::string command : {std::string("AT+IBEA1"), "AT+IBE0" + groups[0],
-                                "AT+IBE1" + groups[1], "AT+IBE2" + groups[2], "AT+IBE3" + groups[3],
-                                "AT+MARJ0x" + ValueText(major), "AT+MINO0x" + ValueText(minor)}) {
+    const auto command = [&lines](std::string_view prefix, std::string_view value) {
         lines.emplace_back();
-        lines.push_back(std::move(command));
-    }
+        detail::AppendLine(lines, prefix, value);
+    };
+    command("AT+IBEA1", {});
+    command("AT+IBE0", groups[0]);
+    command("AT+IBE1", groups[1]);
+    command("AT+IBE2", groups[2]);
+    command("AT+IBE3", groups[3]);
+    command("AT+MARJ0x", ValueText(major));
+    command("AT+MINO0x", ValueText(minor));
     return TCommandListOutcome::FromLines(std::move(lines));
 }
 

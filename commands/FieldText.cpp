@@ -32,11 +32,9 @@ std::string TrimUpper(std::string_view text) {
     return result;
 }
 
-std::string RemoveDashes(std::string_view text) {
-    std::string result;
-    result.reserve(text.size());
-    std::copy_if(text.begin(), text.end(), std::back_inserter(result), [](char c) { return c != '-'; });
-    return result;
+std::string RemoveDashes(std::string text) {
+    text.erase(std::remove(text.begin(), text.end(), '-'), text.end());
+    return text;
 }
 
 bool AllHexDigits(std::string_view text) { return std::all_of(text.begin(), text.end(), IsHexDigit); }
@@ -59,24 +57,24 @@ std::uint32_t DecimalValue(std::string_view digits) {
     return value;
 }
 
-std::array<std::string, 4> SplitUuidGroups(std::string_view digits) {
-    std::array<std::string, 4> groups;
-    for (std::size_t i = 0; i < groups.size(); ++i) {
-        const std::size_t start = std::min(i * 8, digits.size());
-        groups[i] = std::string(digits.substr(start, 8));
-    }
+std::array<std::string_view, 4> SplitUuidGroups(std::string_view digits) {
+    std::array<std::string_view, 4> groups;
+    for (std::size_t i = 0; i < groups.size(); ++i)
+        groups[i] = digits.substr(std::min(i * 8, digits.size()), 8);
     return groups;
 }
 
 std::string FormatHex(std::uint32_t value, int width) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string result;
+    char buffer[8];
+    char* first = std::end(buffer);
     do {
-        result.insert(result.begin(), kDigits[value % 16]);
+        *--first = kDigits[value % 16];
         value /= 16;
     } while (value != 0);
-    if (static_cast<int>(result.size()) < width)
-        result.insert(0, static_cast<std::size_t>(width) - result.size(), '0');
+    const int digits = static_cast<int>(std::end(buffer) - first);
+    std::string result(static_cast<std::size_t>(std::max(width - digits, 0)), '0');
+    result.append(first, std::end(buffer));
     return result;
 }
 

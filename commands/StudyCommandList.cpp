@@ -5,6 +5,8 @@
 #include "Messages.h"
 
 #include <algorithm>
+#include <array>
+#include <string_view>
 
 namespace kelvara {
 
@@ -19,34 +21,39 @@ bool IsValidUuid(TUuidFormat format, const std::string& digits) {
     return digits.size() == kUuid16Digits && IsValid16BitValue(HexValue(digits));
 }
 
-// The AT+CHAR0x line of the 128-bit list: the differing byte's position and the Notify digits
-// of that byte, or 00FF when both UUIDs are the same.
-std::string CharacteristicLine128(const std::string& notify, int first) {
+// The value of the 128-bit list's AT+CHAR0x line: the differing byte's position and the Notify
+// digits of that byte, or 00FF when both UUIDs are the same.
+std::string CharacteristicValue128(const std::string& notify, int first) {
     if (first == 0)
-        return "AT+CHAR0x00FF";
+        return "00FF";
     const int byte = (first + 1) / 2;
-    return "AT+CHAR0x" + FormatHex(static_cast<std::uint32_t>(byte), 2) +
+    return FormatHex(static_cast<std::uint32_t>(byte), 2) +
            notify.substr(static_cast<std::size_t>(2 * byte - 2), 2);
 }
 
-void AppendConnectionGuide(std::vector<std::string>& lines) {
-    lines.insert(lines.end(), {
-        "AT+ROLE1",
-        " ",
-        "  Now you can use those AT Commands to discovery or connect a slave device.",
-        "  =========================================================================",
-        "AT+DISC? (Start a scan procedure)",
-        "OK+DISCS (Module response, Start scan procedure)",
-        "OK+DIS<P1><P2><P3> (Module response, Found device)",
-        "      <P1>: Device Type",
-        "      <P2>: Device MAC Address",
-        "      <P3>: Device Name",
-        "OK+DISCE (Module response, Scan procedure finished)",
-        "AT+CO<P1><P2> (Try to connect a slave device)",
-        "     <P1>: Device Type",
-        "     <P2>: Device MAC address",
-    });
-}
+constexpr std::array<std::string_view, 4> kStudyOpening = {
+    "AT+IMME1",
+    "AT+SHOW1 (If you doesnt want to get slave device name, forget this command)",
+    "AT+COMP1",
+    "AT+NOTI1",
+};
+
+constexpr std::array<std::string_view, 14> kConnectionGuide = {
+    "AT+ROLE1",
+    " ",
+    "  Now you can use those AT Commands to discovery or connect a slave device.",
+    "  =========================================================================",
+    "AT+DISC? (Start a scan procedure)",
+    "OK+DISCS (Module response, Start scan procedure)",
+    "OK+DIS<P1><P2><P3> (Module response, Found device)",
+    "      <P1>: Device Type",
+    "      <P2>: Device MAC Address",
+    "      <P3>: Device Name",
+    "OK+DISCE (Module response, Scan procedure finished)",
+    "AT+CO<P1><P2> (Try to connect a slave device)",
+    "     <P1>: Device Type",
+    "     <P2>: Device MAC address",
+};
 
 } // namespace
 
@@ -83,8 +90,8 @@ TCommandListOutcome BuildStudyCommandList(TUuidFormat format, std::string_view n
     if (write.empty())
         return TCommandListOutcome::Rejected(std::string(messages::kFillInAllFields), edtCharWrite);
 
-    notify = RemoveDashes(notify);
-    write = RemoveDashes(write);
+    notify = RemoveDashes(std::move(notify));
+    write = RemoveDashes(std::move(write));
     if (!AllHexDigits(notify))
         return TCommandListOutcome::Rejected(std::string(messages::kNotify), edtCharNotify);
     if (!AllHexDigits(write))
@@ -101,19 +108,25 @@ TCommandListOutcome BuildStudyCommandList(TUuidFormat format, std::string_view n
             return TCommandListOutcome::Rejected(std::string(messages::kDifference), ifNone);
     }
 
-    std::vector<std::string> lines = detail::ListHeader();
-    lines.insert(lines.end(), {"AT+IMME1",
-                               "AT+SHOW1 (If you doesnt want to get slave device name, forget this command)",
-                               "AT+COMP1", "AT+NOTI1"});
+    using detail::AppendLine;
+    std::vector<std::string> lines;
+    lines.reserve(format == TUuidFormat::uf16Bit ? 24 : 27);
+    detail::AppendLines(lines, detail::kListHeader);
+    detail::AppendLines(lines, kStudyOpening);
     if (format == TUuidFormat::uf16Bit) {
-        lines.insert(lines.end(), {"AT+128B0", "AT+UUID0x" + write, "AT+CHAR0x" + notify});
+        lines.emplace_back("AT+128B0");
+        AppendLine(lines, "AT+UUID0x", write);
+        AppendLine(lines, "AT+CHAR0x", notify);
     } else {
         const auto groups = SplitUuidGroups(write);
-        lines.insert(lines.end(), {"AT+128B1", "AT+IBE0" + groups[0], "AT+IBE1" + groups[1],
-                                   "AT+IBE2" + groups[2], "AT+IBE3" + groups[3],
-                                   CharacteristicLine128(notify, difference.First)});
+        lines.emplace_back("AT+128B1");
+        AppendLine(lines, "AT+IBE0", groups[0]);
+        AppendLine(lines, "AT+IBE1", groups[1]);
+        AppendLine(lines, "AT+IBE2", groups[2]);
+        AppendLine(lines, "AT+IBE3", groups[3]);
+        AppendLine(lines, "AT+CHAR0x", CharacteristicValue128(notify, difference.First));
     }
-    AppendConnectionGuide(lines);
+    detail::AppendLines(lines, kConnectionGuide);
     return TCommandListOutcome::FromLines(std::move(lines));
 }
 
