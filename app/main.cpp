@@ -3,6 +3,10 @@
 
 #include <QApplication>
 
+#ifdef KELVARA_QUIT_AFTER_FIRST_PAINT
+#include "FirstPaint.h"
+#endif
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -45,6 +49,10 @@ int main(int argc, char* argv[]) {
     QApplication::setDesktopFileName(QStringLiteral("example.corvex_lumara.Kelvara"));
 
     TfrmMain frmMain;
+#ifdef KELVARA_QUIT_AFTER_FIRST_PAINT
+    // Built this way only to measure start-up: quit once the window has been drawn.
+    new QuitAfterFirstPaint(&app);
+#endif
     frmMain.show();
     return QApplication::exec();
 }

@@ -8,11 +8,11 @@
 #include <QScreen>
 
 TfrmResult::TfrmResult(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::TfrmResult>()) {
+    kelvara::ui::ApplyWindowFont(this);
     ui->setupUi(this);
     // Close box only: no minimise, no maximise, no context help.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    kelvara::ui::ApplyWindowFont(this);
     ui->memLog->document()->setDocumentMargin(2);
     ui->memLog->setFocus(Qt::OtherFocusReason);
     connect(ui->btnOK, &QPushButton::clicked, this, &TfrmResult::btnOKClick);

@@ -17,16 +17,17 @@ namespace {
 // Where it is missing, Liberation Sans Narrow stands in at the same character height (ascent plus
 // descent of 12 pixels, which it reaches at an 11-pixel size): narrow enough for every caption,
 // label and list item, and with lines close enough that the longest command list, equals-sign
-// rules included, fits the list window, which has no scroll bars.
+// rules included, fits the list window, which has no scroll bars. It is named alone: every
+// further family or style hint named here is resolved through fontconfig at start-up, which
+// costs more than building the rest of the window, while fontconfig's own substitution still
+// applies should the font be missing.
 QFont MakeWindowFont() {
     QFont font;
     if (QFontDatabase::hasFamily(QStringLiteral("MS Sans Serif"))) {
         font.setFamilies({QStringLiteral("MS Sans Serif")});
         font.setPixelSize(12);
     } else {
-        font.setFamilies({QStringLiteral("Liberation Sans Narrow"), QStringLiteral("Arial Narrow"),
-                          QStringLiteral("Liberation Sans")});
-        font.setStyleHint(QFont::SansSerif);
+        font.setFamilies({QStringLiteral("Liberation Sans Narrow")});
         font.setPixelSize(11);
     }
     return font;
@@ -57,6 +58,9 @@ QFont StatusBarFont(const QStatusBar* statusBar) {
 void ApplyWindowFont(QWidget* window) {
     static const QFont font = MakeWindowFont();
     window->setFont(font);
+}
+
+void ApplyStatusBarFont(QWidget* window) {
     for (auto* statusBar : window->findChildren<QStatusBar*>())
         statusBar->setFont(StatusBarFont(statusBar));
 }

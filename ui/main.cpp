@@ -19,17 +19,18 @@ static void InitResources() { Q_INIT_RESOURCE(resources); }
 
 TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui::TfrmMain>()) {
     InitResources();
+    kelvara::ui::ApplyWindowFont(this);
     ui->setupUi(this);
     // Fixed border with minimise and close; maximising is not offered.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
-    kelvara::ui::ApplyWindowFont(this);
 
     // The two panels are described in the form; the bar lays them out, the second one
     // stretching to the bar's right edge.
     ui->sbTitle->addWidget(ui->sbTitlePanel1);
     ui->sbTitle->addWidget(ui->sbTitlePanel2, 1);
+    kelvara::ui::ApplyStatusBarFont(this);
 
     // Every edit selects its whole text when focus arrives other than by a mouse click, so
     // typing replaces it.
