@@ -1,11 +1,9 @@
 #include "ATCommandList.h"
 
-#include "WindowFont.h"
+#include "WindowLook.h"
 #include "ui_ATCommandList.h"
 
-#include <QGuiApplication>
 #include <QKeyEvent>
-#include <QScreen>
 
 TfrmResult::TfrmResult(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::TfrmResult>()) {
     kelvara::ui::ApplyWindowFont(this);
@@ -17,8 +15,7 @@ TfrmResult::TfrmResult(QWidget* parent) : QDialog(parent), ui(std::make_unique<U
     ui->memLog->setFocus(Qt::OtherFocusReason);
     connect(ui->btnOK, &QPushButton::clicked, this, &TfrmResult::btnOKClick);
 
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    kelvara::ui::CentreOnDesktop(this);
 }
 
 TfrmResult::~TfrmResult() = default;

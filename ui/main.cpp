@@ -3,13 +3,11 @@
 #include "ATCommandList.h"
 #include "BeaconCommandList.h"
 #include "StudyCommandList.h"
-#include "WindowFont.h"
+#include "WindowLook.h"
 #include "ui_main.h"
 
 #include <QFocusEvent>
-#include <QGuiApplication>
 #include <QMessageBox>
-#include <QScreen>
 
 using kelvara::TInputField;
 
@@ -42,8 +40,7 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<U
 
     // Focus starts on the tab strip, the first control in tab order.
     ui->MainPage->tabBar()->setFocus(Qt::OtherFocusReason);
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    kelvara::ui::CentreOnDesktop(this);
 }
 
 TfrmMain::~TfrmMain() = default;

@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
@@ -98,6 +99,9 @@ class MainWindowTest : public QObject {
         QCOMPARE(Pages()->geometry().size(), QSize(520, 359));
         QCOMPARE(Find<QStatusBar>("sbTitle")->height(), 25);
         QCOMPARE(QFontMetrics(Edit("edtCharNotify")->font()).height(), 12);
+        const QPoint offCentre = window->geometry().center() -
+                                 QGuiApplication::primaryScreen()->availableGeometry().center();
+        QVERIFY2(offCentre.manhattanLength() <= 40, "centred on the desktop");
     }
 
     void pagesInOrderFirstActive() {

@@ -8,6 +8,7 @@
 #include <QGroupBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QtTest>
 
@@ -59,6 +60,9 @@ class ResultWindowTest : public QObject {
         QCOMPARE(window.windowTitle(), QStringLiteral("AT Commands List"));
         QCOMPARE(window.size(), QSize(467, 424));
         QCOMPARE(window.minimumSize(), window.maximumSize());
+        const QPoint offCentre = window.geometry().center() -
+                                 QGuiApplication::primaryScreen()->availableGeometry().center();
+        QVERIFY2(offCentre.manhattanLength() <= 40, "centred on the desktop");
         const auto flags = window.windowFlags();
         QVERIFY(flags & Qt::WindowCloseButtonHint);
         QVERIFY(!(flags & Qt::WindowMinimizeButtonHint));

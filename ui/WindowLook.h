@@ -1,5 +1,7 @@
 #pragma once
 
+// What every Kelvara window shares in its look: font and placement.
+
 class QWidget;
 
 namespace kelvara::ui {
@@ -12,5 +14,8 @@ void ApplyWindowFont(QWidget* window);
 // Gives each status bar of the window the system's status-bar font, made smaller only where a
 // fixed-width panel would otherwise cut its text. Call it once the panels exist.
 void ApplyStatusBarFont(QWidget* window);
+
+// Places a window, by its current size, in the middle of the primary screen's free area.
+void CentreOnDesktop(QWidget* window);
 
 } // namespace kelvara::ui

@@ -1,11 +1,13 @@
-#include "WindowFont.h"
+#include "WindowLook.h"
 
 #include <algorithm>
 
 #include <QApplication>
 #include <QFont>
 #include <QFontDatabase>
+#include <QGuiApplication>
 #include <QLabel>
+#include <QScreen>
 #include <QStatusBar>
 #include <QWidget>
 
@@ -58,6 +60,11 @@ QFont StatusBarFont(const QStatusBar* statusBar) {
 void ApplyWindowFont(QWidget* window) {
     static const QFont font = MakeWindowFont();
     window->setFont(font);
+}
+
+void CentreOnDesktop(QWidget* window) {
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        window->move(screen->availableGeometry().center() - window->rect().center());
 }
 
 void ApplyStatusBarFont(QWidget* window) {
