@@ -1,0 +1,27 @@
+#!/bin/sh
+# Starts the real program on an X server (Xvfb) and checks what the window manager would see:
+# a 520 x 384 window titled "Kelvara V1.02", with an icon, that cannot be resized.
+#   xvfb-start.sh KELVARA   (run inside xvfb-run)
+kelvara="$1"
+QT_QPA_PLATFORM=xcb "$kelvara" 2>/dev/null &
+pid=$!
+trap 'kill $pid 2>/dev/null; wait $pid 2>/dev/null' EXIT
+
+i=0
+until xwininfo -name "Kelvara V1.02" >/dev/null 2>&1; do
+    i=$((i + 1))
+    if [ $i -gt 200 ]; then echo "no window titled 'Kelvara V1.02' appeared"; exit 1; fi
+    sleep 0.05
+done
+info=$(xwininfo -name "Kelvara V1.02")
+props=$(xprop -name "Kelvara V1.02")
+failed=0
+check() { if eval "$2"; then echo "ok: $1"; else echo "FAIL: $1"; failed=1; fi; }
+check "the window is mapped" 'echo "$info" | grep -q "Map State: IsViewable"'
+check "its client area is 520 x 384" 'echo "$info" | grep -q "Width: 520" && echo "$info" | grep -q "Height: 384"'
+check "it carries an icon" 'echo "$props" | grep -q "^_NET_WM_ICON(CARDINAL)"'
+check "its minimum and maximum sizes are both 520 x 384" \
+    'echo "$props" | grep -q "program specified minimum size: 520 by 384" &&
+     echo "$props" | grep -q "program specified maximum size: 520 by 384"'
+check "it belongs to the started process" 'echo "$props" | grep -q "_NET_WM_PID(CARDINAL) = $pid"'
+exit $failed
