@@ -3,5 +3,5 @@
 # same size, under Xvfb.   bench/press.sh [RUNS]   (default 41 alternating presses)
 set -euo pipefail
 source "$(dirname "$0")/build.sh"
-xvfb-run -a -s "-screen 0 1024x768x24" build/bench/bench/kelvara_press_bench "${1:-41}" \
+scripts/with-xvfb build/bench/bench/kelvara_press_bench "${1:-41}" \
     2> >(grep -v XDG_RUNTIME_DIR >&2)

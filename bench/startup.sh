@@ -5,12 +5,12 @@
 # The bare window runs twice: with the system font alone, and with Kelvara's two font families.
 #   bench/startup.sh [RUNS]   (default 21 runs of each)
 set -euo pipefail
+self=$(realpath "$0")
 if [[ "${1:-}" != --inside-xvfb ]]; then
     source "$(dirname "$0")/build.sh"
-    exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" --inside-xvfb "${1:-21}" \
-        2> >(grep -v XDG_RUNTIME_DIR >&2)
+    exec scripts/with-xvfb "$self" --inside-xvfb "${1:-21}" 2> >(grep -v XDG_RUNTIME_DIR >&2)
 fi
-cd "$(dirname "$0")/.."
+cd "$(dirname "$self")/.."
 runs=$2
 b=build/bench
 
