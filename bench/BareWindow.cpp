@@ -40,6 +40,13 @@ void Edit(QWidget* box, const char* text, int maxLength) {
     edit->setMaxLength(maxLength);
 }
 
+// A 72-pixel box holding an edit and the hint below it.
+void FieldBox(QWidget* page, const char* title, const char* text, int maxLength, const char* hint) {
+    QGroupBox* box = Box(page, title, 72);
+    Edit(box, text, maxLength);
+    Label(box, 8, 48, hint);
+}
+
 QWidget* Page(QTabWidget* pages, const char* title) {
     auto* page = new QWidget;
     auto* layout = new QVBoxLayout(page);
@@ -80,13 +87,11 @@ int main(int argc, char* argv[]) {
     list->addItems({QStringLiteral("Slave device is using 16 Bit format UUID"),
                     QStringLiteral("Slave device is using 128 Bit format UUID")});
     list->setGeometry(112, 16, 393, 21);
-    box = Box(study, "Characteristic included \"Notify\" property", 72);
-    Edit(box, "FFE1", 36);
-    Label(box, 8, 48, "Please input UUID which included \"Notify\" property");
-    box = Box(study, "Characteristic included \"Write\" or \"WriteWithoutResponse\" property", 72);
-    Edit(box, "FFE1", 36);
-    Label(box, 8, 48,
-          "Please input UUID which included \"Write\" or \"WriteWithoutResponse\" property");
+    FieldBox(study, "Characteristic included \"Notify\" property", "FFE1", 36,
+             "Please input UUID which included \"Notify\" property");
+    FieldBox(study, "Characteristic included \"Write\" or \"WriteWithoutResponse\" property",
+             "FFE1", 36,
+             "Please input UUID which included \"Write\" or \"WriteWithoutResponse\" property");
     box = Box(study, "Help information", 0);
     Label(box, 8, 24, "1. 16 Bits UUID format is like 'FFF0'");
     Label(box, 8, 40, "2. 128 Bits UUID format is like '0000FFE0-0000-1000-8000-00805F9B34FB'");
@@ -94,20 +99,16 @@ int main(int argc, char* argv[]) {
           "3. Please use LightBlue for iOS to find UUID, android always show as 128 Bits UUID");
     Label(box, 8, 72, "4. If slave device is used one UUID, please keep those two UUID is same");
     box = Box(study, "", 44);
-    (new QPushButton(QStringLiteral("Create AT Commands List"), box))->setGeometry(344, 11, 155, 25);
+    (new QPushButton(QStringLiteral("Create AT Commands List"), box))
+        ->setGeometry(344, 11, 155, 25);
 
     QWidget* beacon = Page(pages, "iBeacon function for Slave Role");
-    box = Box(beacon, "iBeacon UUID or WeChat UUID", 72);
-    Edit(box, "0000FFF0-0000-1000-8000-00805F9B34FB", 36);
-    Label(box, 8, 48, "Please input UUID, Should like \"0000FFE0-0000-1000-8000-00805F9B34FB\"");
-    box = Box(beacon, "iBeacon Major or WeChat Major", 72);
-    Edit(box, "10123", 5);
-    Label(box, 8, 48,
-          "Please input Major, Should like \"04D2\" (Hex mode) or \"01234\" (Decimal mode)");
-    box = Box(beacon, "iBeacon Minor or WeChat Minor", 72);
-    Edit(box, "10125", 5);
-    Label(box, 8, 48,
-          "Please input Minor, Should like \"04D3\" (Hex mode) or \"01235\" (Decimal mode)");
+    FieldBox(beacon, "iBeacon UUID or WeChat UUID", "0000FFF0-0000-1000-8000-00805F9B34FB", 36,
+             "Please input UUID, Should like \"0000FFE0-0000-1000-8000-00805F9B34FB\"");
+    FieldBox(beacon, "iBeacon Major or WeChat Major", "10123", 5,
+             "Please input Major, Should like \"04D2\" (Hex mode) or \"01234\" (Decimal mode)");
+    FieldBox(beacon, "iBeacon Minor or WeChat Minor", "10125", 5,
+             "Please input Minor, Should like \"04D3\" (Hex mode) or \"01235\" (Decimal mode)");
     box = Box(beacon, "Help information", 0);
     Label(box, 8, 24,
           "1. Major or Minor is between 1~65535, Hex mode length is 4, Decimal mode is 5.");
