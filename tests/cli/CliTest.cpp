@@ -2,83 +2,19 @@
 // statuses and the exact text of lists, rejections and usage errors.
 #include "Cli.h"
 #include "Messages.h"
+#include "RunCli.h"
 
 #include <gtest/gtest.h>
 
-#include <poll.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
 
-extern char** environ;
-
 namespace {
-
-struct Result {
-    int Status = -1;
-    std::string Out;
-    std::string Err;
-};
-
-Result RunCli(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    std::string program = KELVARA_CLI_PATH;
-    argv.push_back(program.data());
-    std::vector<std::string> copies = args;
-    for (auto& arg : copies)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-
-    int outPipe[2];
-    int errPipe[2];
-    if (pipe(outPipe) != 0 || pipe(errPipe) != 0)
-        return {};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
-    posix_spawn_file_actions_addclose(&actions, outPipe[0]);
-    posix_spawn_file_actions_addclose(&actions, errPipe[0]);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(outPipe[1]);
-    close(errPipe[1]);
-
-    Result result;
-    std::array<pollfd, 2> fds{{{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}}};
-    std::array<std::string*, 2> sinks{&result.Out, &result.Err};
-    int open = 2;
-    while (spawned == 0 && open > 0 && poll(fds.data(), fds.size(), -1) > 0) {
-        for (std::size_t i = 0; i < fds.size(); ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0)
-                continue;
-            char buffer[4096];
-            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-            if (n > 0) {
-                sinks[i]->append(buffer, static_cast<std::size_t>(n));
-            } else {
-                close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-            }
-        }
-    }
-    for (auto& fd : fds)
-        if (fd.fd >= 0)
-            close(fd.fd);
-    int status = 0;
-    if (spawned == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-        result.Status = WEXITSTATUS(status);
-    return result;
-}
 
 const std::string kStudyDefault =
     "         Those AT Command only need be executed once more\n"
@@ -152,6 +88,14 @@ TEST(Cli, OneHundredTwentyEightBitStudyList) {
     EXPECT_EQ(std::count(r.Out.begin(), r.Out.end(), '\n'), 27);
 }
 
+TEST(Cli, CommandsAreTheListsSetUpCommands) {
+    ExpectList(RunCli({"ibeacon", "--commands", "--major", "04d2"}),
+               "AT+RENEW\nAT+IBEA1\nAT+IBE00000FFF0\nAT+IBE100001000\nAT+IBE280000080\n"
+               "AT+IBE35F9B34FB\nAT+MARJ0x04D2\nAT+MINO0x278D\n");
+    ExpectRejection(RunCli({"study", "--commands", "--write", "0"}),
+                    Rejection("--write", kelvara::messages::kWrite));
+}
+
 TEST(Cli, RepeatedOptionLastOneWins) {
     const Result r = RunCli({"ibeacon", "--major", "zzz", "--major", "04d2"});
     EXPECT_EQ(r.Status, 0);
@@ -196,7 +140,8 @@ TEST(Cli, HelpAndVersion) {
     EXPECT_EQ(help.Err, "");
     for (const char* word : {"study", "ibeacon", "--format", "--notify", "--write", "--uuid",
                              "--major", "--minor", "FFE1", "0000FFF0-0000-1000-8000-00805F9B34FB",
-                             "10123", "10125", "--version"})
+                             "10123", "10125", "--version", "ports", "--commands", "--port",
+                             "--baud", "--line-end", "--timeout", "--pause", "dialout"})
         EXPECT_NE(help.Out.find(word), std::string::npos) << word;
     EXPECT_EQ(RunCli({"study", "--help"}).Out, help.Out);
     ExpectList(RunCli({"--version"}), "kelvara-cli 1.02\n");
@@ -226,7 +171,31 @@ INSTANTIATE_TEST_SUITE_P(
                     std::vector<std::string>{"study", "--format="},
                     // Usage comes before any field check.
                     std::vector<std::string>{"study", "--notify", "", "--format", "64"},
-                    std::vector<std::string>{"ibeacon", "--major", "x", "--minor"}),
+                    std::vector<std::string>{"ibeacon", "--major", "x", "--minor"},
+                    // Sending options.
+                    std::vector<std::string>{"study", "--baud", "9600"},
+                    std::vector<std::string>{"study", "--line-end=cr"},
+                    std::vector<std::string>{"ibeacon", "--timeout", "5"},
+                    std::vector<std::string>{"study", "--pause", "0"},
+                    std::vector<std::string>{"study", "--port", "/dev/null", "--commands"},
+                    std::vector<std::string>{"study", "--commands=yes"},
+                    std::vector<std::string>{"study", "--port", ""},
+                    std::vector<std::string>{"study", "--port"},
+                    std::vector<std::string>{"study", "--port", "P", "--baud", "9601"},
+                    std::vector<std::string>{"study", "--port", "P", "--baud", "600"},
+                    std::vector<std::string>{"study", "--port", "P", "--baud", "460800"},
+                    std::vector<std::string>{"study", "--port", "P", "--baud", "-9600"},
+                    std::vector<std::string>{"study", "--port", "P", "--line-end", "CRLF"},
+                    std::vector<std::string>{"study", "--port", "P", "--timeout", "0"},
+                    std::vector<std::string>{"study", "--port", "P", "--timeout", "60001"},
+                    std::vector<std::string>{"study", "--port", "P", "--timeout", " 5"},
+                    std::vector<std::string>{"study", "--port", "P", "--pause", "10001"},
+                    std::vector<std::string>{"study", "--port", "P", "--pause",
+                                             "99999999999999999999"},
+                    // The port is never opened when the command line is wrong.
+                    std::vector<std::string>{"study", "--notify", "", "--port", "P", "--pause"},
+                    std::vector<std::string>{"ports", "--port", "P"},
+                    std::vector<std::string>{"ports", "extra"}),
     [](const testing::TestParamInfo<std::vector<std::string>>& info) {
         return "Case" + std::to_string(info.index);
     });

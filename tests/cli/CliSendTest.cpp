@@ -1,0 +1,162 @@
+// kelvara-cli sending lists to a simulated module on a pseudo-terminal: whole exchanges, the
+// exact bytes the module received, and how each kind of failure ends.
+#include "FakeModule.h"
+#include "RunCli.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <string>
+#include <vector>
+
+using kelvara::testing::TFakeModule;
+using kelvara::testing::TModuleBehaviour;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::vector<std::string> kStudy16 = {"AT+RENEW", "AT+IMME1",      "AT+SHOW1",
+                                           "AT+COMP1", "AT+NOTI1",      "AT+128B0",
+                                           "AT+UUID0xFFE1", "AT+CHAR0xFFE1", "AT+ROLE1"};
+const std::vector<std::string> kBeacon = {"AT+RENEW",        "AT+IBEA1",        "AT+IBE00000FFF0",
+                                          "AT+IBE100001000", "AT+IBE280000080", "AT+IBE35F9B34FB",
+                                          "AT+MARJ0x278B",   "AT+MINO0x278D"};
+const std::vector<std::string> kStudy128 = {
+    "AT+RENEW",        "AT+IMME1",        "AT+SHOW1",        "AT+COMP1",
+    "AT+NOTI1",        "AT+128B1",        "AT+IBE00000FFE2", "AT+IBE100001000",
+    "AT+IBE280000080", "AT+IBE35F9B34FB", "AT+CHAR0x04E1",   "AT+ROLE1"};
+
+// The stdout of a send that acknowledged these commands, each answered "OK+" and its word.
+std::string Acknowledged(const std::vector<std::string>& commands, std::size_t count) {
+    std::string out;
+    for (std::size_t i = 0; i < count; ++i)
+        out += commands[i] + "\tOK+" + commands[i].substr(3) + "\n";
+    return out;
+}
+
+std::string Joined(const std::vector<std::string>& commands, std::size_t count,
+                   const std::string& ending) {
+    std::string bytes;
+    for (std::size_t i = 0; i < count; ++i)
+        bytes += commands[i] + ending;
+    return bytes;
+}
+
+std::vector<std::string> Send(const TFakeModule& module, std::vector<std::string> args) {
+    args.insert(args.end(), {"--port", module.PortPath(), "--pause", "0"});
+    return args;
+}
+
+struct ExchangeCase {
+    const char* Name;
+    std::vector<std::string> Args;
+    const std::vector<std::string>* Commands;
+    std::string Ending;
+};
+
+class Exchange : public ::testing::TestWithParam<ExchangeCase> {};
+
+TEST_P(Exchange, ModuleReceivesExactlyTheCommandsAndEachIsPrinted) {
+    TFakeModule module;
+    const ExchangeCase& c = GetParam();
+    const Result r = RunCli(Send(module, c.Args));
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Err, "");
+    EXPECT_EQ(r.Out, Acknowledged(*c.Commands, c.Commands->size()));
+    EXPECT_EQ(module.Received(), Joined(*c.Commands, c.Commands->size(), c.Ending));
+    EXPECT_TRUE(module.WaitUntilOtherEndClosed(5s)) << "the port was released";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lists, Exchange,
+    ::testing::Values(
+        ExchangeCase{"Study16NoLineEnd", {"study"}, &kStudy16, ""},
+        ExchangeCase{"Study16Cr", {"study", "--line-end", "cr"}, &kStudy16, "\r"},
+        ExchangeCase{"Study16Lf", {"study", "--line-end=lf", "--baud", "115200"}, &kStudy16, "\n"},
+        ExchangeCase{"Study16CrLf", {"study", "--line-end", "crlf"}, &kStudy16, "\r\n"},
+        ExchangeCase{"Beacon", {"ibeacon", "--line-end", "crlf", "--baud", "1200"}, &kBeacon, "\r\n"},
+        ExchangeCase{"Study128",
+                     {"study", "--format", "128", "--notify",
+                      "0000FFE1-0000-1000-8000-00805F9B34FB", "--write",
+                      "0000FFE2-0000-1000-8000-00805F9B34FB", "--baud", "230400"},
+                     &kStudy128,
+                     ""}),
+    [](const auto& info) { return info.param.Name; });
+
+struct FailureCase {
+    const char* Name;
+    TModuleBehaviour Behaviour;
+    std::string Message;
+};
+
+class Failure : public ::testing::TestWithParam<FailureCase> {};
+
+TEST_P(Failure, StopsAtTheCommandWithItsReasonAndSendsNothingAfter) {
+    TFakeModule module;
+    module.On("AT+COMP1", GetParam().Behaviour);
+    const Result r = RunCli(Send(module, {"study", "--line-end", "cr", "--timeout", "300"}));
+    EXPECT_EQ(r.Status, 4);
+    EXPECT_EQ(r.Out, Acknowledged(kStudy16, 3));
+    EXPECT_EQ(r.Err, "kelvara-cli: AT+COMP1: " + GetParam().Message + "\n");
+    EXPECT_EQ(module.Received(), Joined(kStudy16, 4, "\r"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modules, Failure,
+    ::testing::Values(
+        FailureCase{"Silent", TModuleBehaviour::Silent(), "no answer within 300 ms"},
+        FailureCase{"Refusing", TModuleBehaviour::Answering("ERROR\r\n"), "answered \"ERROR\\x0d\\x0a\""},
+        FailureCase{"RefusingWithHighBytes", TModuleBehaviour::Answering("\xff" "OK"), "answered \"\\xffOK\""},
+        FailureCase{"HangingUp", TModuleBehaviour::HangUp(), "connection lost"}),
+    [](const auto& info) { return info.param.Name; });
+
+TEST(Send, ReplyInTwoPiecesIsOneReplyAndStrayBytesAreNoReply) {
+    TFakeModule module;
+    module.On("AT+IMME1", TModuleBehaviour::InTwoPieces("OK+Set:1", 20));
+    // Unasked bytes during the pause after AT+SHOW1 would make AT+COMP1's answer look refused.
+    module.On("AT+SHOW1", TModuleBehaviour::ThenStray("ERROR", 80));
+    std::vector<std::string> args = {"study", "--port", module.PortPath(), "--pause", "250"};
+    const Result r = RunCli(args);
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    std::string expected = Acknowledged(kStudy16, kStudy16.size());
+    expected.replace(expected.find("OK+IMME1"), 8, "OK+Set:1");
+    EXPECT_EQ(r.Out, expected);
+    EXPECT_EQ(module.Commands(), kStudy16);
+}
+
+TEST(Send, PortsThatCannotBeUsed) {
+    const Result missing = RunCli({"study", "--port", "/dev/kelvara-no-such-port"});
+    EXPECT_EQ(missing.Status, 3);
+    EXPECT_EQ(missing.Out, "");
+    EXPECT_EQ(missing.Err, "kelvara-cli: /dev/kelvara-no-such-port: no such port\n");
+
+    // Opens, but is no serial port: it cannot be set up.
+    const Result notSerial = RunCli({"ibeacon", "--port", "/dev/null", "--baud", "19200"});
+    EXPECT_EQ(notSerial.Status, 3);
+    EXPECT_EQ(notSerial.Out, "");
+    EXPECT_TRUE(notSerial.Err.starts_with("kelvara-cli: /dev/null: ")) << notSerial.Err;
+    EXPECT_EQ(std::count(notSerial.Err.begin(), notSerial.Err.end(), '\n'), 1);
+
+    // A rejected field never gets as far as the port.
+    const Result rejected = RunCli({"study", "--notify", "0000", "--port", "/dev/null"});
+    EXPECT_EQ(rejected.Status, 1);
+    EXPECT_EQ(rejected.Err, "kelvara-cli: --notify: Please input correct included \"Notify\" "
+                            "Characteristic!\n");
+}
+
+TEST(Send, InterruptFinishesTheCommandUnderWayThenStops) {
+    TFakeModule module;
+    module.On("AT+SHOW1", TModuleBehaviour::Slow(300));
+    const Result r = RunCli(Send(module, {"study"}), [&](pid_t pid) {
+        if (module.WaitForCommands(3, 10s))
+            kill(pid, SIGINT);
+    });
+    EXPECT_EQ(r.Status, 130);
+    EXPECT_EQ(r.Out, Acknowledged(kStudy16, 3));
+    EXPECT_EQ(r.Err, "kelvara-cli: interrupted; the last command acknowledged was AT+SHOW1\n");
+    EXPECT_EQ(module.Received(), Joined(kStudy16, 3, ""));
+    EXPECT_TRUE(module.WaitUntilOtherEndClosed(5s));
+}
+
+} // namespace

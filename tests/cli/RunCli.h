@@ -1,0 +1,82 @@
+#pragma once
+
+// Runs the built kelvara-cli as a process.
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+struct Result {
+    int Status = -1;
+    std::string Out;
+    std::string Err;
+};
+
+// Runs kelvara-cli with the arguments and collects its streams and exit status. While it runs,
+// whileRunning (when given) is called with its process id from another thread.
+inline Result RunCli(const std::vector<std::string>& args,
+                     const std::function<void(pid_t)>& whileRunning = {}) {
+    std::vector<char*> argv;
+    std::string program = KELVARA_CLI_PATH;
+    argv.push_back(program.data());
+    std::vector<std::string> copies = args;
+    for (auto& arg : copies)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    int outPipe[2];
+    int errPipe[2];
+    if (pipe(outPipe) != 0 || pipe(errPipe) != 0)
+        return {};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
+    posix_spawn_file_actions_addclose(&actions, outPipe[0]);
+    posix_spawn_file_actions_addclose(&actions, errPipe[0]);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(outPipe[1]);
+    close(errPipe[1]);
+    std::thread watcher;
+    if (spawned == 0 && whileRunning)
+        watcher = std::thread(whileRunning, pid);
+
+    Result result;
+    std::array<pollfd, 2> fds{{{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}}};
+    std::array<std::string*, 2> sinks{&result.Out, &result.Err};
+    int open = 2;
+    while (spawned == 0 && open > 0 && poll(fds.data(), fds.size(), -1) > 0) {
+        for (std::size_t i = 0; i < fds.size(); ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0)
+                continue;
+            char buffer[4096];
+            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            if (n > 0) {
+                sinks[i]->append(buffer, static_cast<std::size_t>(n));
+            } else {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    for (auto& fd : fds)
+        if (fd.fd >= 0)
+            close(fd.fd);
+    if (watcher.joinable())
+        watcher.join();
+    int status = 0;
+    if (spawned == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+        result.Status = WEXITSTATUS(status);
+    return result;
+}

@@ -1,0 +1,94 @@
+#pragma once
+
+// A simulated module at the far end of a pseudo-terminal pair: the code under test opens
+// PortPath() as its serial port. It records every byte it receives, takes a command to be
+// complete at a line ending or after a short silence, and answers each with "OK+" and the
+// command's word ("AT+RENEW" gets "OK+RENEW"), unless told otherwise for that command.
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kelvara::testing {
+
+struct TModuleBehaviour {
+    enum class TKind { Answer, Silent, HangUp };
+    TKind Kind = TKind::Answer;
+    std::string Reply;        // the answer; empty means the usual "OK+..."
+    int DelayMs = 0;          // before answering
+    int SecondPieceAfterMs = -1; // when not negative, the answer comes in two halves this far apart
+    std::string StrayAfter;   // bytes sent unasked, StrayAfterMs after the answer
+    int StrayAfterMs = 0;
+
+    static TModuleBehaviour Silent() { return With([](auto& b) { b.Kind = TKind::Silent; }); }
+    static TModuleBehaviour HangUp() { return With([](auto& b) { b.Kind = TKind::HangUp; }); }
+    static TModuleBehaviour Answering(std::string reply) {
+        return With([&](auto& b) { b.Reply = std::move(reply); });
+    }
+    static TModuleBehaviour Slow(int delayMs) {
+        return With([&](auto& b) { b.DelayMs = delayMs; });
+    }
+    static TModuleBehaviour InTwoPieces(std::string reply, int gapMs) {
+        return With([&](auto& b) { b.Reply = std::move(reply); b.SecondPieceAfterMs = gapMs; });
+    }
+    static TModuleBehaviour ThenStray(std::string bytes, int afterMs) {
+        return With([&](auto& b) { b.StrayAfter = std::move(bytes); b.StrayAfterMs = afterMs; });
+    }
+
+  private:
+    template <typename Change>
+    static TModuleBehaviour With(Change change) {
+        TModuleBehaviour behaviour;
+        change(behaviour);
+        return behaviour;
+    }
+};
+
+class TFakeModule {
+  public:
+    TFakeModule();
+    ~TFakeModule();
+    TFakeModule(const TFakeModule&) = delete;
+    TFakeModule& operator=(const TFakeModule&) = delete;
+
+    // The device path to open as the serial port.
+    const std::string& PortPath() const { return portPath_; }
+    // How to treat a command; set before the commands arrive.
+    void On(const std::string& command, TModuleBehaviour behaviour);
+    // Every byte received so far.
+    std::string Received() const;
+    // The commands received so far, line endings removed.
+    std::vector<std::string> Commands() const;
+    // Waits until at least count commands have come; false after the wait limit.
+    bool WaitForCommands(std::size_t count, std::chrono::milliseconds limit) const;
+    // True while the other end (the serial port) is open.
+    bool OtherEndOpen() const;
+    // Waits until the other end has been opened and closed again; false after the wait limit.
+    bool WaitUntilOtherEndClosed(std::chrono::milliseconds limit) const;
+
+  private:
+    void Run();
+    void Answer(const std::string& command);
+    void Write(const std::string& bytes);
+    void TakeCommand();
+
+    std::atomic<int> master_{-1};
+    std::string portPath_;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> everOpened_{false};
+
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    std::map<std::string, TModuleBehaviour> behaviours_;
+    std::string received_;
+    std::string pending_;
+    std::vector<std::string> commands_;
+};
+
+} // namespace kelvara::testing
