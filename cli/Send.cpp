@@ -27,11 +27,6 @@ constexpr std::string_view kProgram = "kelvara-cli";
 
 std::string Shown(const QString& text) { return Printable(text.toStdString(), false, 256); }
 
-// A reply as printed: every byte of it, control bytes and bytes of 128 or more escaped.
-std::string ShownReply(const std::string& reply) {
-    return Printable(reply, true, kMaxReplyBytes);
-}
-
 // Turns SIGINT and SIGTERM into a call on the event loop, through a pipe: a signal handler may
 // do little more than write a byte.
 class TInterrupts {
@@ -115,19 +110,6 @@ class TProgress {
     bool drawn_ = false;
 };
 
-std::string FailureText(const TCommandProgress& command, const TSendSettings& settings) {
-    switch (command.Failure) {
-    case TFailure::NoAnswer:
-        return "no answer within " + std::to_string(settings.TimeoutMs) + " ms";
-    case TFailure::Refused:
-        return "answered \"" + ShownReply(command.Reply) + '"';
-    case TFailure::ConnectionLost:
-    case TFailure::None:
-        break;
-    }
-    return "connection lost";
-}
-
 QCoreApplication& Application() {
     if (auto* existing = QCoreApplication::instance())
         return *existing;
@@ -183,7 +165,7 @@ extern "C" int KelvaraCliSend(const TSendRequest& request, std::ostream& out, st
     case TSendResult::Failed: {
         const TCommandProgress& failed = protocol.Commands()[*protocol.FailedCommand()];
         err << kProgram << ": " << Printable(failed.Command) << ": "
-            << FailureText(failed, request.Settings) << '\n';
+            << DescribeFailure(failed, request.Settings.TimeoutMs) << '\n';
         return kExitNotAcknowledged;
     }
     case TSendResult::Cancelled:

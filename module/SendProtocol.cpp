@@ -45,6 +45,35 @@ bool IsStandardBaudRate(int baudRate) {
            kStandardBaudRates.end();
 }
 
+std::string ShownReply(std::string_view reply) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string shown;
+    shown.reserve(reply.size());
+    for (unsigned char c : reply) {
+        if (c < 32 || c >= 127) {
+            shown += "\\x";
+            shown += kHex[c >> 4];
+            shown += kHex[c & 15];
+        } else {
+            shown += static_cast<char>(c);
+        }
+    }
+    return shown;
+}
+
+std::string DescribeFailure(const TCommandProgress& command, int timeoutMs) {
+    switch (command.Failure) {
+    case TFailure::NoAnswer:
+        return "no answer within " + std::to_string(timeoutMs) + " ms";
+    case TFailure::Refused:
+        return "answered \"" + ShownReply(command.Reply) + '"';
+    case TFailure::ConnectionLost:
+    case TFailure::None:
+        break;
+    }
+    return "connection lost";
+}
+
 TSendProtocol::TSendProtocol(std::vector<std::string> commands, const TSendSettings& settings,
                              int quietGapMs)
     : settings_(settings), quietGapMs_(quietGapMs) {

@@ -75,6 +75,14 @@ struct TStep {
     bool Finished = false;
 };
 
+// A reply as shown to the user: every byte, with control bytes and bytes of 128 or more written
+// as \xNN.
+std::string ShownReply(std::string_view reply);
+
+// Why a failed command failed, in words: "no answer within 1000 ms", "answered "ERROR"" or
+// "connection lost".
+std::string DescribeFailure(const TCommandProgress& command, int timeoutMs);
+
 class TSendProtocol {
   public:
     using Ms = std::int64_t;

@@ -1,9 +1,12 @@
 #include "ATCommandList.h"
 
+#include "SendToModule.h"
+#include "SetUpCommands.h"
 #include "WindowLook.h"
 #include "ui_ATCommandList.h"
 
 #include <QKeyEvent>
+#include <QMenu>
 
 TfrmResult::TfrmResult(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::TfrmResult>()) {
     kelvara::ui::ApplyWindowFont(this);
@@ -14,6 +17,16 @@ TfrmResult::TfrmResult(QWidget* parent) : QDialog(parent), ui(std::make_unique<U
     ui->memLog->document()->setDocumentMargin(2);
     ui->memLog->setFocus(Qt::OtherFocusReason);
     connect(ui->btnOK, &QPushButton::clicked, this, &TfrmResult::btnOKClick);
+
+    // Sending: from the text area's context menu, beside Copy and Select All, and on Ctrl+Return
+    // (Ctrl+Enter on the keypad too) anywhere in the window.
+    ui->actSendToModule->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)});
+    addAction(ui->actSendToModule);
+    connect(ui->actSendToModule, &QAction::triggered, this, &TfrmResult::SendToModule);
+    ui->memLog->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ui->memLog, &QWidget::customContextMenuRequested, this,
+            &TfrmResult::ShowContextMenu);
 
     kelvara::ui::CentreOnDesktop(this);
 }
@@ -27,6 +40,19 @@ void TfrmResult::AddLines(const std::vector<std::string>& lines) {
         text += QLatin1Char('\n');
     }
     ui->memLog->setPlainText(text);
+    lines_.insert(lines_.end(), lines.begin(), lines.end());
+}
+
+void TfrmResult::ShowContextMenu(const QPoint& position) {
+    const std::unique_ptr<QMenu> menu(ui->memLog->createStandardContextMenu(position));
+    menu->addSeparator();
+    menu->addAction(ui->actSendToModule);
+    menu->exec(ui->memLog->viewport()->mapToGlobal(position));
+}
+
+void TfrmResult::SendToModule() {
+    TfrmSend window(kelvara::SetUpCommands(lines_), this);
+    window.exec();
 }
 
 void TfrmResult::btnOKClick() { done(QDialog::Accepted); }

@@ -23,12 +23,17 @@ class TfrmResult : public QDialog {
 
   public slots:
     void btnOKClick();
+    // Opens the "Send to Module" window for the list's set-up commands.
+    void SendToModule();
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
 
   private:
+    void ShowContextMenu(const QPoint& position);
+
     std::unique_ptr<Ui::TfrmResult> ui;
+    std::vector<std::string> lines_;
 };
 
 // Shows the lines in a new command list window, modally, and destroys the window when it

@@ -55,6 +55,8 @@ struct ExchangeCase {
     std::string Ending;
 };
 
+void PrintTo(const ExchangeCase& c, std::ostream* os) { *os << c.Name; }
+
 class Exchange : public ::testing::TestWithParam<ExchangeCase> {};
 
 TEST_P(Exchange, ModuleReceivesExactlyTheCommandsAndEachIsPrinted) {
@@ -89,6 +91,8 @@ struct FailureCase {
     TModuleBehaviour Behaviour;
     std::string Message;
 };
+
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.Name; }
 
 class Failure : public ::testing::TestWithParam<FailureCase> {};
 

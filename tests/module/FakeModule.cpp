@@ -52,6 +52,13 @@ void TFakeModule::On(const std::string& command, TModuleBehaviour behaviour) {
     behaviours_[command] = std::move(behaviour);
 }
 
+void TFakeModule::AnswerAfterRandomDelays(int minMs, int maxMs, unsigned seed) {
+    std::lock_guard lock(mutex_);
+    minDelayMs_ = minMs;
+    maxDelayMs_ = maxMs;
+    random_.seed(seed);
+}
+
 std::string TFakeModule::Received() const {
     std::lock_guard lock(mutex_);
     return received_;
@@ -138,6 +145,8 @@ void TFakeModule::Answer(const std::string& command) {
         commands_.push_back(command);
         if (auto it = behaviours_.find(command); it != behaviours_.end())
             behaviour = it->second;
+        else if (maxDelayMs_ > 0)
+            behaviour.DelayMs = std::uniform_int_distribution(minDelayMs_, maxDelayMs_)(random_);
     }
     changed_.notify_all();
     const auto sleep = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };

@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -60,6 +61,9 @@ class TFakeModule {
     const std::string& PortPath() const { return portPath_; }
     // How to treat a command; set before the commands arrive.
     void On(const std::string& command, TModuleBehaviour behaviour);
+    // Answers every command without a behaviour of its own after a random delay in this range,
+    // drawn from a generator seeded with seed.
+    void AnswerAfterRandomDelays(int minMs, int maxMs, unsigned seed);
     // Every byte received so far.
     std::string Received() const;
     // The commands received so far, line endings removed.
@@ -86,6 +90,9 @@ class TFakeModule {
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     std::map<std::string, TModuleBehaviour> behaviours_;
+    int minDelayMs_ = 0;
+    int maxDelayMs_ = 0;
+    std::minstd_rand random_;
     std::string received_;
     std::string pending_;
     std::vector<std::string> commands_;
