@@ -4,6 +4,7 @@
 #include "ui_SendToModule.h"
 
 #include <QCloseEvent>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -54,11 +55,12 @@ TfrmSend::TfrmSend(std::vector<std::string> commands, QWidget* parent)
     ui->spnPause->setRange(kMinPauseMs, kMaxPauseMs);
     ui->spnPause->setValue(defaults.PauseMs);
 
-    ui->lstCommands->header()->setStretchLastSection(true);
+    // Command and state are shown whole; the reply has what is left.
+    QHeaderView* header = ui->lstCommands->header();
+    header->setStretchLastSection(true);
+    header->setSectionResizeMode(kCommandColumn, QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(kStateColumn, QHeaderView::ResizeToContents);
     ResetRows();
-    ui->lstCommands->resizeColumnToContents(kCommandColumn);
-    ui->lstCommands->setColumnWidth(kStateColumn, ui->lstCommands->fontMetrics().horizontalAdvance(
-                                                      QStringLiteral("acknowledged")) * 2);
     ui->pbProgress->setRange(0, static_cast<int>(commands_.size()));
 
     connect(ui->btnSend, &QPushButton::clicked, this, &TfrmSend::btnSendClick);

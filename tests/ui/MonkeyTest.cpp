@@ -3,7 +3,10 @@
 // opens. Replay a failure with KELVARA_MONKEY_SEED=<printed seed>; KELVARA_MONKEY_ACTIONS sets
 // the number of actions.
 #include "BeaconCommandList.h"
+#include "FakeModule.h"
 #include "ModalProbe.h"
+#include "SendToModule.h"
+#include "SetUpCommands.h"
 #include "StudyCommandList.h"
 #include "main.h"
 
@@ -14,6 +17,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QSpinBox>
+#include <QTreeWidget>
+
+#include <optional>
 #include <QTabWidget>
 #include <QtTest>
 
@@ -286,6 +293,111 @@ class MonkeyTest : public QObject {
               rejections);
         window.reset();
         QCOMPARE(QApplication::topLevelWidgets().size(), 0);
+    }
+
+    // Send, Cancel, Escape and Close at random moments against a module that answers after
+    // random delays. After every step: within one send no command came twice or out of order,
+    // nothing came after a send ended, and the port is closed whenever no send is under way.
+    void randomSendsNeverResendOrLeakThePort() {
+        const quint64 seed = SeedFromEnvironment();
+        const int actions = std::max(20, ActionsFromEnvironment() / 20);
+        qInfo("send monkey seed %llu, %d actions", seed, actions);
+        random.seed(seed);
+        const std::vector<std::vector<std::string>> lists = {
+            kelvara::BuildStudyCommandList(kelvara::TUuidFormat::uf16Bit, "FFE1", "FFE1").Lines(),
+            kelvara::BuildBeaconCommandList("0000FFF0-0000-1000-8000-00805F9B34FB", "10123",
+                                            "10125")
+                .Lines()};
+        const std::vector<std::string> commands = kelvara::SetUpCommands(lists[Pick(2)]);
+
+        kelvara::testing::TFakeModule module;
+        module.AnswerAfterRandomDelays(0, 120, static_cast<unsigned>(seed));
+        auto send = std::make_unique<TfrmSend>(commands);
+        send->findChild<QComboBox*>(QStringLiteral("cbPort"))
+            ->setEditText(QString::fromStdString(module.PortPath()));
+        send->findChild<QSpinBox*>(QStringLiteral("spnPause"))->setValue(Pick(2) * 30);
+        send->findChild<QSpinBox*>(QStringLiteral("spnTimeout"))->setValue(100 + Pick(100));
+        send->show();
+
+        // The commands a send has begun: rows no longer waiting.
+        const auto begun = [&] {
+            auto* rows = send->findChild<QTreeWidget*>(QStringLiteral("lstCommands"));
+            std::size_t count = 0;
+            for (int i = 0; i < rows->topLevelItemCount(); ++i)
+                count += rows->topLevelItem(i)->text(1) != QLatin1String("waiting") &&
+                         rows->topLevelItem(i)->text(1) != QLatin1String("not sent");
+            return count;
+        };
+        std::size_t receivedWhenIdle = 0;
+        std::size_t sessionStart = 0;
+        std::optional<std::size_t> begunAtCancel;
+        bool sendPressed = false;
+        int sends = 0;
+        for (int action = 0; action < actions; ++action) {
+            const bool wasSending = send->IsSending();
+            const int choice = Pick(6);
+            if (wasSending && choice >= 2 && choice <= 4 && !begunAtCancel)
+                begunAtCancel = begun();
+            switch (choice) {
+            case 0:
+            case 1:
+                if (!send->isVisible())
+                    send->show();
+                if (!wasSending) {
+                    ++sends;
+                    sendPressed = true;
+                    sessionStart = module.Commands().size();
+                }
+                QTest::mouseClick(send->findChild<QPushButton*>(QStringLiteral("btnSend")),
+                                  Qt::LeftButton);
+                break;
+            case 2:
+                QTest::mouseClick(send->findChild<QPushButton*>(QStringLiteral("btnClose")),
+                                  Qt::LeftButton);
+                break;
+            case 3:
+                QTest::keyClick(send.get(), Qt::Key_Escape);
+                break;
+            case 4:
+                send->close();
+                break;
+            default:
+                break;
+            }
+            QTest::qWait(Pick(150));
+
+            // Each run of commands is the list from its start, in order, none twice.
+            const std::vector<std::string> received = module.Commands();
+            std::size_t next = 0;
+            for (const std::string& command : received) {
+                if (command == commands.front())
+                    next = 0;
+                QVERIFY2(next < commands.size() && command == commands[next],
+                         qPrintable(QStringLiteral("seed %1: %2 out of turn")
+                                        .arg(seed)
+                                        .arg(QString::fromStdString(command))));
+                ++next;
+            }
+            if (send->IsSending())
+                continue;
+            // Idle: nothing came since the last idle moment but what a pressed Send began, and
+            // after a cancel, nothing but the commands already begun.
+            if (!sendPressed)
+                QCOMPARE(received.size(), receivedWhenIdle);
+            if (begunAtCancel)
+                QCOMPARE(received.size() - sessionStart, *begunAtCancel);
+            receivedWhenIdle = received.size();
+            sendPressed = false;
+            begunAtCancel.reset();
+            QVERIFY(!send->IsPortOpen());
+            QVERIFY(!module.OtherEndOpen());
+        }
+        send->close();
+        QTRY_VERIFY_WITH_TIMEOUT(!send->IsSending(), 5000);
+        send.reset();
+        QVERIFY(!module.OtherEndOpen());
+        qInfo("%d actions, %d sends, %zu commands received", actions, sends,
+              module.Commands().size());
     }
 };
 

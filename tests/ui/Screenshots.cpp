@@ -1,8 +1,17 @@
 // Writes PNG pictures of Kelvara's real windows, for the README:
 //   kelvara_screenshots OUTPUT_DIR
 // main-study.png, main-ibeacon.png, main-building.png, list-128bit.png, list-ibeacon.png and
-// rejection.png.
+// rejection.png; send-progress.png and send-failed.png, the send window against a simulated
+// module.
+#include "FakeModule.h"
+#include "SendToModule.h"
+#include "SetUpCommands.h"
+#include "StudyCommandList.h"
 #include "main.h"
+
+#include <QElapsedTimer>
+#include <QSpinBox>
+#include <QThread>
 
 #include <QApplication>
 #include <QComboBox>
@@ -35,6 +44,53 @@ bool PressAndGrab(QPushButton* button, const QString& path) {
     });
     button->click();
     return saved;
+}
+
+// Runs the event loop until the condition holds, for at most ten seconds.
+template <typename Condition> bool WaitUntil(Condition condition) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition() && clock.elapsed() < 10000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(2);
+    }
+    return condition();
+}
+
+// The send window, part-way through a send and after a module that stopped answering.
+bool GrabSendWindow(const QDir& out) {
+    using kelvara::testing::TFakeModule;
+    using kelvara::testing::TModuleBehaviour;
+    const auto commands = kelvara::SetUpCommands(
+        kelvara::BuildStudyCommandList(kelvara::TUuidFormat::uf16Bit, "FFE1", "FFE1").Lines());
+    const auto start = [](TfrmSend& window, const TFakeModule& module) {
+        window.show();
+        window.findChild<QComboBox*>(QStringLiteral("cbPort"))
+            ->setEditText(QString::fromStdString(module.PortPath()));
+        window.findChild<QSpinBox*>(QStringLiteral("spnPause"))->setValue(0);
+        window.btnSendClick();
+    };
+    bool ok = true;
+    {
+        TFakeModule module;
+        module.On("AT+NOTI1", TModuleBehaviour::Slow(1500));
+        TfrmSend window(commands);
+        start(window, module);
+        ok &= WaitUntil([&] { return module.Commands().size() == 5; });
+        QCoreApplication::processEvents();
+        ok &= Save(&window, out.filePath(QStringLiteral("send-progress.png")));
+        window.btnCloseClick();
+        ok &= WaitUntil([&] { return !window.IsSending(); });
+    }
+    {
+        TFakeModule module;
+        module.On("AT+NOTI1", TModuleBehaviour::Silent());
+        TfrmSend window(commands);
+        start(window, module);
+        ok &= WaitUntil([&] { return !window.IsSending(); });
+        ok &= Save(&window, out.filePath(QStringLiteral("send-failed.png")));
+    }
+    return ok;
 }
 
 } // namespace
@@ -70,5 +126,6 @@ int main(int argc, char* argv[]) {
 
     pages->setCurrentIndex(2);
     ok &= Save(&window, out.filePath(QStringLiteral("main-building.png")));
+    ok &= GrabSendWindow(out);
     return ok ? 0 : 1;
 }
