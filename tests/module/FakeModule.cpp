@@ -64,6 +64,11 @@ std::string TFakeModule::Received() const {
     return received_;
 }
 
+std::optional<std::chrono::steady_clock::time_point> TFakeModule::FirstByteTime() const {
+    std::lock_guard lock(mutex_);
+    return firstByteTime_;
+}
+
 std::vector<std::string> TFakeModule::Commands() const {
     std::lock_guard lock(mutex_);
     return commands_;
@@ -102,6 +107,8 @@ void TFakeModule::Run() {
             const ssize_t n = read(master_, buffer, sizeof buffer);
             if (n > 0) {
                 std::lock_guard lock(mutex_);
+                if (!firstByteTime_)
+                    firstByteTime_ = std::chrono::steady_clock::now();
                 received_.append(buffer, static_cast<std::size_t>(n));
                 pending_.append(buffer, static_cast<std::size_t>(n));
             }

@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -70,6 +71,8 @@ class TFakeModule {
     std::vector<std::string> Commands() const;
     // Waits until at least count commands have come; false after the wait limit.
     bool WaitForCommands(std::size_t count, std::chrono::milliseconds limit) const;
+    // When the first byte came, if one has.
+    std::optional<std::chrono::steady_clock::time_point> FirstByteTime() const;
     // True while the other end (the serial port) is open.
     bool OtherEndOpen() const;
     // Waits until the other end has been opened and closed again; false after the wait limit.
@@ -94,6 +97,7 @@ class TFakeModule {
     int maxDelayMs_ = 0;
     std::minstd_rand random_;
     std::string received_;
+    std::optional<std::chrono::steady_clock::time_point> firstByteTime_;
     std::string pending_;
     std::vector<std::string> commands_;
 };
