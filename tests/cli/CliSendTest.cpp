@@ -117,10 +117,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Send, ReplyInTwoPiecesIsOneReplyAndStrayBytesAreNoReply) {
     TFakeModule module;
-    module.On("AT+IMME1", TModuleBehaviour::InTwoPieces("OK+Set:1", 20));
+    module.On("AT+IMME1", TModuleBehaviour::InTwoPieces("OK+Set:1", 10));
     // Unasked bytes during the pause after AT+SHOW1 would make AT+COMP1's answer look refused.
-    module.On("AT+SHOW1", TModuleBehaviour::ThenStray("ERROR", 80));
-    std::vector<std::string> args = {"study", "--port", module.PortPath(), "--pause", "250"};
+    module.On("AT+SHOW1", TModuleBehaviour::ThenStray("ERROR", 150));
+    std::vector<std::string> args = {"study", "--port", module.PortPath(), "--pause", "400"};
     const Result r = RunCli(args);
     EXPECT_EQ(r.Status, 0) << r.Err;
     std::string expected = Acknowledged(kStudy16, kStudy16.size());
