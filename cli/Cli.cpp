@@ -150,45 +150,38 @@ using TOptions = std::map<std::string, std::string, std::less<>>;
 // Reads the sending options; a wrong one is a usage error, reported on err.
 std::optional<link::TSendSettings> ParseSendSettings(const TOptions& options, std::ostream& err) {
     link::TSendSettings settings;
-    const auto given = [&](std::string_view name) { return options.find(name); };
-    if (auto baud = given("baud"); baud != options.end()) {
-        const auto value = ParseNumber(baud->second, link::kStandardBaudRates.front(),
+    // Reads one option given as text into its setting; false (and a usage error) when the
+    // text does not parse.
+    const auto read = [&](std::string_view name, std::string_view takes, auto parse,
+                          auto& setting) {
+        const auto option = options.find(name);
+        if (option == options.end())
+            return true;
+        const auto value = parse(option->second);
+        if (!value) {
+            UsageError(err, "--" + std::string(name) + " takes " + std::string(takes) +
+                                ", not '" + Printable(option->second) + "'");
+            return false;
+        }
+        setting = *value;
+        return true;
+    };
+    const auto milliseconds = [](int min, int max) {
+        return [=](std::string_view text) { return ParseNumber(text, min, max); };
+    };
+    const auto baudRate = [](std::string_view text) {
+        const auto value = ParseNumber(text, link::kStandardBaudRates.front(),
                                        link::kStandardBaudRates.back());
-        if (!value || !link::IsStandardBaudRate(*value)) {
-            UsageError(err, "--baud takes a standard rate from 1200 to 230400, not '" +
-                                Printable(baud->second) + "'");
-            return std::nullopt;
-        }
-        settings.BaudRate = *value;
-    }
-    if (auto lineEnd = given("line-end"); lineEnd != options.end()) {
-        const auto value = link::LineEndFromName(lineEnd->second);
-        if (!value) {
-            UsageError(err, "--line-end takes none, cr, lf or crlf, not '" +
-                                Printable(lineEnd->second) + "'");
-            return std::nullopt;
-        }
-        settings.LineEnd = *value;
-    }
-    if (auto timeout = given("timeout"); timeout != options.end()) {
-        const auto value = ParseNumber(timeout->second, link::kMinTimeoutMs, link::kMaxTimeoutMs);
-        if (!value) {
-            UsageError(err, "--timeout takes 1 to 60000 milliseconds, not '" +
-                                Printable(timeout->second) + "'");
-            return std::nullopt;
-        }
-        settings.TimeoutMs = *value;
-    }
-    if (auto pause = given("pause"); pause != options.end()) {
-        const auto value = ParseNumber(pause->second, link::kMinPauseMs, link::kMaxPauseMs);
-        if (!value) {
-            UsageError(err, "--pause takes 0 to 10000 milliseconds, not '" +
-                                Printable(pause->second) + "'");
-            return std::nullopt;
-        }
-        settings.PauseMs = *value;
-    }
-    return settings;
+        return value && link::IsStandardBaudRate(*value) ? value : std::nullopt;
+    };
+    if (read("baud", "a standard rate from 1200 to 230400", baudRate, settings.BaudRate) &&
+        read("line-end", "none, cr, lf or crlf", link::LineEndFromName, settings.LineEnd) &&
+        read("timeout", "1 to 60000 milliseconds",
+             milliseconds(link::kMinTimeoutMs, link::kMaxTimeoutMs), settings.TimeoutMs) &&
+        read("pause", "0 to 10000 milliseconds",
+             milliseconds(link::kMinPauseMs, link::kMaxPauseMs), settings.PauseMs))
+        return settings;
+    return std::nullopt;
 }
 
 // Loads a function of the send plugin, or says on err why it cannot be had.
