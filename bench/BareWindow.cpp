@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFontDatabase>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -70,9 +71,10 @@ int main(int argc, char* argv[]) {
 
     QMainWindow window;
     if (sameFonts) {
+        const int id = QFontDatabase::addApplicationFont(QStringLiteral(KELVARA_CARRIED_FONT));
         QFont font;
-        font.setFamilies({QStringLiteral("Liberation Sans Narrow")});
-        font.setPixelSize(11);
+        font.setFamilies({QFontDatabase::applicationFontFamilies(id).value(0)});
+        font.setPixelSize(9);
         window.setFont(font);
     }
     window.setWindowTitle(QStringLiteral("Kelvara V1.02"));

@@ -6,8 +6,14 @@ class QWidget;
 
 namespace kelvara::ui {
 
-// Gives a window the font of all Kelvara windows ("MS Sans Serif", or a sans-serif stand-in of
-// the same size where it is missing). Call it before the window's controls are created, so that
+// The pixel size of the font carried in the program, which stands in for "MS Sans Serif".
+inline constexpr int kCarriedFontPixelSize = 9;
+
+// Registers the program's artwork and font; harmless to call more than once.
+void InitResources();
+
+// Gives a window the font of all Kelvara windows ("MS Sans Serif", or the font carried in the
+// program where it is missing). Call it before the window's controls are created, so that
 // they are laid out once, in that font.
 void ApplyWindowFont(QWidget* window);
 

@@ -7,16 +7,14 @@
 #include "ui_main.h"
 
 #include <QFocusEvent>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QMessageBox>
 
 using kelvara::TInputField;
 
-// The artwork is compiled into this static library; register it before the form uses it.
-// (Q_INIT_RESOURCE declares a global function, so this cannot live in a namespace.)
-static void InitResources() { Q_INIT_RESOURCE(resources); }
-
 TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui::TfrmMain>()) {
-    InitResources();
+    kelvara::ui::InitResources();
     kelvara::ui::ApplyWindowFont(this);
     ui->setupUi(this);
     // Fixed border with minimise and close; maximising is not offered.
@@ -34,6 +32,15 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<U
     // typing replaces it.
     for (QLineEdit* edit : findChildren<QLineEdit*>())
         edit->installEventFilter(this);
+    // A screen reader describes each edit with the hint under it (the label's buddy).
+    for (const QLabel* label : findChildren<QLabel*>()) {
+        if (QWidget* buddy = label->buddy())
+            buddy->setAccessibleDescription(label->text());
+    }
+    // Enter presses the focused button, as Space does; neither button is a default button, so
+    // Enter in an edit still presses nothing.
+    ui->btnShow->installEventFilter(this);
+    ui->btniBeacon->installEventFilter(this);
 
     connect(ui->btnShow, &QPushButton::clicked, this, &TfrmMain::btnShowClick);
     connect(ui->btniBeacon, &QPushButton::clicked, this, &TfrmMain::btniBeaconClick);
@@ -88,6 +95,14 @@ std::string TfrmMain::FieldText(const QLineEdit* edit) {
 }
 
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress &&
+        (watched == ui->btnShow || watched == ui->btniBeacon)) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            static_cast<QPushButton*>(watched)->click();
+            return true;
+        }
+    }
     if (event->type() == QEvent::FocusIn) {
         const auto reason = static_cast<QFocusEvent*>(event)->reason();
         if (reason != Qt::MouseFocusReason && reason != Qt::ActiveWindowFocusReason &&

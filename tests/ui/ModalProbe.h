@@ -1,13 +1,16 @@
 #pragma once
 
 #include <QApplication>
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
 
 #include <functional>
 
 // Runs an inspection on the next modal window to appear, then closes it. Arm it before the
-// call that blocks in the modal window's event loop:
+// call that blocks in the modal window's event loop. A check that fails inside the inspection
+// closes the window too, whoever was to close it, so that the failure is reported rather than
+// ending in a time-out:
 //     ModalProbe probe([](QWidget* w) { ... });
 //     button->click();
 //     QVERIFY(probe.Seen());
@@ -34,7 +37,7 @@ class ModalProbe {
         ++seen_;
         timer_.stop();
         inspect_(modal);
-        if (closeBy_ == CloseBy::CloseBox && modal->isVisible())
+        if ((closeBy_ == CloseBy::CloseBox || QTest::currentTestFailed()) && modal->isVisible())
             modal->close();
     }
 

@@ -152,22 +152,27 @@ class ResultWindowTest : public QObject {
         QTest::newRow("close box") << false;
     }
 
+    // The click or the close box itself must end the window; if it does not, the failed check
+    // closes it, so a broken OK fails here instead of hanging. The window is gone afterwards:
+    // cleanup() counts every top-level window named frmResult, hidden ones included.
     void closingByOkOrCloseBoxDestroysTheWindow() {
         QFETCH(bool, byOk);
-        QPointer<QWidget> shown;
         ModalProbe probe(
             [&](QWidget* modal) {
-                shown = modal;
+                auto* dialog = qobject_cast<QDialog*>(modal);
+                QVERIFY(dialog);
                 if (byOk)
                     QTest::mouseClick(modal->findChild<QPushButton*>(QStringLiteral("btnOK")),
                                       Qt::LeftButton);
                 else
                     modal->close();
+                QVERIFY2(!modal->isVisible(), "the window is still open");
+                QCOMPARE(dialog->result(), byOk ? QDialog::Accepted : QDialog::Rejected);
             },
             ModalProbe::CloseBy::Inspector);
         ShowCommandList({"AT+RENEW"});
         QVERIFY(probe.Seen());
-        QVERIFY(shown.isNull());
+        QCOMPARE(CountResultWindows(), 0);
     }
 
     void enterOnTheFocusedOkButtonPressesIt() {
@@ -179,6 +184,8 @@ class ResultWindowTest : public QObject {
                 QTest::keyClick(ok, Qt::Key_Escape);
                 QVERIFY(modal->isVisible());
                 QTest::keyClick(ok, Qt::Key_Return);
+                QVERIFY2(!modal->isVisible(), "Enter on OK left the window open");
+                QCOMPARE(qobject_cast<QDialog*>(modal)->result(), QDialog::Accepted);
             },
             ModalProbe::CloseBy::Inspector);
         ShowCommandList({"AT+RENEW"});
