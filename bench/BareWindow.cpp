@@ -75,6 +75,8 @@ int main(int argc, char* argv[]) {
         QFont font;
         font.setFamilies({QFontDatabase::applicationFontFamilies(id).value(0)});
         font.setPixelSize(9);
+        font.setHintingPreference(QFont::PreferNoHinting);
+        font.setStyleStrategy(QFont::PreferNoShaping);
         window.setFont(font);
     }
     window.setWindowTitle(QStringLiteral("Kelvara V1.02"));
