@@ -151,7 +151,7 @@ extern "C" int KelvaraCliSend(const TSendRequest& request, std::ostream& out, st
         err << kProgram << ": " << Printable(request.Port) << ": "
             << Shown(link.OpenFailure().Reason) << '\n';
         if (link.OpenFailure().PermissionDenied)
-            err << kProgram << ": " << Shown(PermissionHint()) << '\n';
+            err << kProgram << ": " << Shown(PermissionHint(port)) << '\n';
         return kExitPort;
     }
     if (link.IsSending())

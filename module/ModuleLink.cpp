@@ -1,8 +1,11 @@
 #include "ModuleLink.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSerialPortInfo>
 
+#include <grp.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,9 +31,28 @@ bool LacksPermission(const QString& port) {
 
 } // namespace
 
-QString PermissionHint() {
-    return QStringLiteral("serial ports belong to the 'dialout' group; add yourself with "
-                          "'sudo adduser $USER dialout', then log out and in again");
+QString PermissionHint(const QString& port) {
+    // Serial ports belong to a group whose members may use them: 'dialout' on Debian and
+    // Ubuntu, another name elsewhere. Name the one that owns this port, when joining it would
+    // give the right to read and write it.
+    const auto join = [](const QString& group) {
+        return QFileInfo::exists(QStringLiteral("/usr/sbin/adduser"))
+                   ? QStringLiteral("sudo adduser $USER %1").arg(group)
+                   : QStringLiteral("sudo usermod -aG %1 $USER").arg(group);
+    };
+    struct stat info {};
+    if (stat(QFile::encodeName(DeviceFile(port)).constData(), &info) == 0 && info.st_gid != 0 &&
+        (info.st_mode & S_IRGRP) && (info.st_mode & S_IWGRP)) {
+        if (const struct group* owner = getgrgid(info.st_gid)) {
+            const QString group = QString::fromLocal8Bit(owner->gr_name);
+            return QStringLiteral("%1 belongs to the '%2' group; add yourself with '%3', then "
+                                  "log out and in again")
+                .arg(port, group, join(group));
+        }
+    }
+    return QStringLiteral("serial ports belong to the 'dialout' group; add yourself with '%1', "
+                          "then log out and in again")
+        .arg(join(QStringLiteral("dialout")));
 }
 
 TModuleLink::TModuleLink(QObject* parent) : QObject(parent) {

@@ -26,8 +26,9 @@ struct TOpenFailure {
     bool PermissionDenied = false;
 };
 
-// Tells the user how to gain the right to use serial ports on this system.
-QString PermissionHint();
+// Tells the user how to gain the right to use the port on this system: which group owns it and
+// how to join that group.
+QString PermissionHint(const QString& port);
 
 class TModuleLink : public QObject {
     Q_OBJECT

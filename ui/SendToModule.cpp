@@ -132,7 +132,7 @@ void TfrmSend::btnSendClick() {
         SetSending(false);
         QString text = tr("Cannot open %1: %2.").arg(port, link_.OpenFailure().Reason);
         if (link_.OpenFailure().PermissionDenied)
-            text += QLatin1Char('\n') + tr("To use it, %1.").arg(PermissionHint());
+            text += QLatin1Char('\n') + tr("%1.").arg(PermissionHint(port));
         ui->lbStatus->setText(text);
         ui->cbPort->setFocus(Qt::OtherFocusReason);
     }

@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -147,6 +150,47 @@ TEST(Send, PortsThatCannotBeUsed) {
     EXPECT_EQ(rejected.Status, 1);
     EXPECT_EQ(rejected.Err, "kelvara-cli: --notify: Please input correct included \"Notify\" "
                             "Characteristic!\n");
+}
+
+TEST(Send, PortWithoutPermissionSaysWhatToDo) {
+    TFakeModule module;
+    std::vector<std::string> args = {"study", "--port", module.PortPath()};
+    std::string program = KELVARA_CLI_PATH;
+    if (geteuid() == 0) {
+        // Root may open any port: run as nobody, who may not open root's pseudo-terminal.
+        program = "/usr/bin/setpriv";
+        args.insert(args.begin(), {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                   KELVARA_CLI_PATH});
+    } else {
+        ASSERT_EQ(chmod(module.PortPath().c_str(), 0), 0);
+    }
+    const Result r = RunCli(args, {}, program);
+    // A pseudo-terminal's group may not read it, so joining that group would not help: the
+    // hint is the general one.
+    const std::string join = access("/usr/sbin/adduser", X_OK) == 0
+                                 ? "sudo adduser $USER dialout"
+                                 : "sudo usermod -aG dialout $USER";
+    EXPECT_EQ(r.Status, 3) << r.Err;
+    EXPECT_EQ(r.Out, "");
+    EXPECT_EQ(r.Err, "kelvara-cli: " + module.PortPath() +
+                         ": permission denied\nkelvara-cli: serial ports belong to the 'dialout' "
+                         "group; add yourself with '" + join + "', then log out and in again\n");
+    EXPECT_EQ(module.Received(), "");
+
+    // A port whose group may read and write it: the hint names that group.
+    const group* uucp = getgrnam("uucp");
+    if (geteuid() != 0 || !uucp)
+        return;
+    ASSERT_EQ(chown(module.PortPath().c_str(), 0, uucp->gr_gid), 0);
+    ASSERT_EQ(chmod(module.PortPath().c_str(), 0660), 0);
+    const Result owned = RunCli(args, {}, program);
+    EXPECT_EQ(owned.Status, 3);
+    const std::string joinUucp = access("/usr/sbin/adduser", X_OK) == 0
+                                     ? "sudo adduser $USER uucp"
+                                     : "sudo usermod -aG uucp $USER";
+    EXPECT_EQ(owned.Err, "kelvara-cli: " + module.PortPath() + ": permission denied\nkelvara-cli: " +
+                             module.PortPath() + " belongs to the 'uucp' group; add yourself with '" +
+                             joinUucp + "', then log out and in again\n");
 }
 
 TEST(Send, InterruptFinishesTheCommandUnderWayThenStops) {

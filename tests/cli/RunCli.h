@@ -20,12 +20,13 @@ struct Result {
     std::string Err;
 };
 
-// Runs kelvara-cli with the arguments and collects its streams and exit status. While it runs,
-// whileRunning (when given) is called with its process id from another thread.
+// Runs kelvara-cli (or another program) with the arguments and collects its streams and exit
+// status. While it runs, whileRunning (when given) is called with its process id from another
+// thread.
 inline Result RunCli(const std::vector<std::string>& args,
-                     const std::function<void(pid_t)>& whileRunning = {}) {
+                     const std::function<void(pid_t)>& whileRunning = {},
+                     std::string program = KELVARA_CLI_PATH) {
     std::vector<char*> argv;
-    std::string program = KELVARA_CLI_PATH;
     argv.push_back(program.data());
     std::vector<std::string> copies = args;
     for (auto& arg : copies)
