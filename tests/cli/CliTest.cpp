@@ -96,6 +96,17 @@ TEST(Cli, CommandsAreTheListsSetUpCommands) {
                     Rejection("--write", kelvara::messages::kWrite));
 }
 
+TEST(Cli, PortsAreListedOneALineWithTheirDescription) {
+    const Result r = RunCli({"ports"});
+    EXPECT_EQ(r.Status, 0);
+    EXPECT_EQ(r.Err, "");
+    std::istringstream lines(r.Out);
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 1) << line;
+        EXPECT_FALSE(line.starts_with('\t')) << line;
+    }
+}
+
 TEST(Cli, RepeatedOptionLastOneWins) {
     const Result r = RunCli({"ibeacon", "--major", "zzz", "--major", "04d2"});
     EXPECT_EQ(r.Status, 0);
