@@ -139,7 +139,6 @@ int Window() {
                             Ms(*first - pressed));
         });
     });
-    QObject::connect(&window, &TfrmSend::finished, qApp, &QCoreApplication::quit);
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
         if (clock.isValid() && !window.IsSending())

@@ -25,7 +25,7 @@ namespace {
 
 constexpr std::string_view kProgram = "kelvara-cli";
 
-std::string Shown(const QString& text) { return Printable(text.toStdString(), false, 256); }
+std::string Shown(const QString& text) { return Printable(text.toStdString(), 256); }
 
 // Turns SIGINT and SIGTERM into a call on the event loop, through a pipe: a signal handler may
 // do little more than write a byte.

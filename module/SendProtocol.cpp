@@ -45,12 +45,12 @@ bool IsStandardBaudRate(int baudRate) {
            kStandardBaudRates.end();
 }
 
-std::string ShownReply(std::string_view reply) {
+std::string ShownBytes(std::string_view bytes, bool escapeHighBytes) {
     static constexpr char kHex[] = "0123456789abcdef";
     std::string shown;
-    shown.reserve(reply.size());
-    for (unsigned char c : reply) {
-        if (c < 32 || c >= 127) {
+    shown.reserve(bytes.size());
+    for (unsigned char c : bytes) {
+        if (c < 32 || c == 127 || (escapeHighBytes && c >= 128)) {
             shown += "\\x";
             shown += kHex[c >> 4];
             shown += kHex[c & 15];

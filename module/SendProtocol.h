@@ -75,9 +75,12 @@ struct TStep {
     bool Finished = false;
 };
 
-// A reply as shown to the user: every byte, with control bytes and bytes of 128 or more written
-// as \xNN.
-std::string ShownReply(std::string_view reply);
+// The bytes as they can be shown on a terminal: control bytes (and, when asked, bytes of 128 or
+// more) written as \xNN, every other byte as it is.
+std::string ShownBytes(std::string_view bytes, bool escapeHighBytes);
+
+// A reply as shown to the user: every byte, control bytes and bytes of 128 or more escaped.
+inline std::string ShownReply(std::string_view reply) { return ShownBytes(reply, true); }
 
 // Why a failed command failed, in words: "no answer within 1000 ms", "answered "ERROR"" or
 // "connection lost".
