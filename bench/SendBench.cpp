@@ -7,9 +7,10 @@
 //                                       longest the event loop goes without running, and the
 //                                       time from pressing Send to the first byte on the wire
 #include "FakeModule.h"
+#include "ListSender.h"
 #include "ModuleLink.h"
 #include "SendToModule.h"
-#include "SetUpCommands.h"
+#include "CommandTypes.h"
 #include "StudyCommandList.h"
 
 #include <QApplication>
@@ -42,7 +43,7 @@ namespace {
 
 std::vector<std::string> Study16() {
     return kelvara::SetUpCommands(
-        kelvara::BuildStudyCommandList(kelvara::TUuidFormat::uf16Bit, "FFE1", "FFE1").Lines());
+        kelvara::BuildStudyCommandList(kelvara::TUuidFormat::uf16Bit, "FFE1", "FFE1").List());
 }
 
 double Median(std::vector<double> values) {
@@ -59,17 +60,21 @@ int Floor() {
         for (int run = 0; run < 5; ++run) {
             TFakeModule module;
             TModuleLink link;
-            QObject::connect(&link, &TModuleLink::finished, qApp, &QCoreApplication::quit,
-                             Qt::QueuedConnection);
+            TResult result = TResult::Failed;
+            QObject::connect(&link, &TModuleLink::finished, [&](TResult r) {
+                result = r;
+                QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+            });
             TSendSettings settings;
             settings.LineEnd = TLineEnd::Cr; // the module answers the moment the line ends
             settings.PauseMs = pause;
             const auto start = Clock::now();
-            if (!link.Start(QString::fromStdString(module.PortPath()), settings, commands))
+            if (!link.Open(module.PortPath(), settings.BaudRate))
                 return 1;
+            link.Run(std::make_unique<TListSender>(commands, settings));
             QCoreApplication::exec();
             times.push_back(Ms(Clock::now() - start));
-            if (link.Protocol()->Result() != TSendResult::AllAcknowledged)
+            if (result != TResult::Completed)
                 return 1;
         }
         const double floor = static_cast<double>(commands.size()) * (kQuietGapMs + pause);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SendProtocol.h"
+#include "Link.h"
 
 #include <cstddef>
 #include <string>

@@ -71,13 +71,13 @@ TCommandListOutcome BuildBeaconCommandList(std::string_view uuidText, std::strin
         return reject(messages::kBeaconMinor, edtiBeaconMinor);
 
     const auto groups = SplitUuidGroups(uuid);
-    std::vector<std::string> lines;
-    lines.reserve(17);
-    detail::AppendLines(lines, detail::kListHeader);
+    TCommandList list;
+    list.reserve(17);
+    detail::AppendEntries(list, detail::kListHeader);
     // From AT+RENEW on, an empty line separates each command from the next.
-    const auto command = [&lines](std::string_view prefix, std::string_view value) {
-        lines.emplace_back();
-        detail::AppendLine(lines, prefix, value);
+    const auto command = [&list](std::string_view prefix, std::string_view value) {
+        list.emplace_back();
+        detail::AppendCommand(list, prefix, value);
     };
     command("AT+IBEA1", {});
     command("AT+IBE0", groups[0]);
@@ -86,7 +86,7 @@ TCommandListOutcome BuildBeaconCommandList(std::string_view uuidText, std::strin
     command("AT+IBE3", groups[3]);
     command("AT+MARJ0x", ValueText(major));
     command("AT+MINO0x", ValueText(minor));
-    return TCommandListOutcome::FromLines(std::move(lines));
+    return TCommandListOutcome::FromList(std::move(list));
 }
 
 } // namespace kelvara

@@ -31,28 +31,34 @@ std::string CharacteristicValue128(const std::string& notify, int first) {
            notify.substr(static_cast<std::size_t>(2 * byte - 2), 2);
 }
 
-constexpr std::array<std::string_view, 4> kStudyOpening = {
-    "AT+IMME1",
-    "AT+SHOW1 (If you doesnt want to get slave device name, forget this command)",
-    "AT+COMP1",
-    "AT+NOTI1",
+using detail::Guide;
+using detail::SetUp;
+using detail::Text;
+
+constexpr std::array<detail::TFixedEntry, 4> kStudyOpening = {
+    SetUp("AT+IMME1"),
+    SetUp("AT+SHOW1 (If you doesnt want to get slave device name, forget this command)", 8),
+    SetUp("AT+COMP1"),
+    SetUp("AT+NOTI1"),
 };
 
-constexpr std::array<std::string_view, 14> kConnectionGuide = {
-    "AT+ROLE1",
-    " ",
-    "  Now you can use those AT Commands to discovery or connect a slave device.",
-    "  =========================================================================",
-    "AT+DISC? (Start a scan procedure)",
-    "OK+DISCS (Module response, Start scan procedure)",
-    "OK+DIS<P1><P2><P3> (Module response, Found device)",
-    "      <P1>: Device Type",
-    "      <P2>: Device MAC Address",
-    "      <P3>: Device Name",
-    "OK+DISCE (Module response, Scan procedure finished)",
-    "AT+CO<P1><P2> (Try to connect a slave device)",
-    "     <P1>: Device Type",
-    "     <P2>: Device MAC address",
+// AT+ROLE1 ends the set-up; the guide after it shows commands for later use and the module's
+// responses to them.
+constexpr std::array<detail::TFixedEntry, 14> kConnectionGuide = {
+    SetUp("AT+ROLE1"),
+    Text(" "),
+    Text("  Now you can use those AT Commands to discovery or connect a slave device."),
+    Text("  ========================================================================="),
+    Guide("AT+DISC? (Start a scan procedure)", 8),
+    Text("OK+DISCS (Module response, Start scan procedure)"),
+    Text("OK+DIS<P1><P2><P3> (Module response, Found device)"),
+    Text("      <P1>: Device Type"),
+    Text("      <P2>: Device MAC Address"),
+    Text("      <P3>: Device Name"),
+    Text("OK+DISCE (Module response, Scan procedure finished)"),
+    Guide("AT+CO<P1><P2> (Try to connect a slave device)", 13),
+    Text("     <P1>: Device Type"),
+    Text("     <P2>: Device MAC address"),
 };
 
 } // namespace
@@ -108,26 +114,26 @@ TCommandListOutcome BuildStudyCommandList(TUuidFormat format, std::string_view n
             return TCommandListOutcome::Rejected(std::string(messages::kDifference), ifNone);
     }
 
-    using detail::AppendLine;
-    std::vector<std::string> lines;
-    lines.reserve(format == TUuidFormat::uf16Bit ? 24 : 27);
-    detail::AppendLines(lines, detail::kListHeader);
-    detail::AppendLines(lines, kStudyOpening);
+    using detail::AppendCommand;
+    TCommandList list;
+    list.reserve(format == TUuidFormat::uf16Bit ? 24 : 27);
+    detail::AppendEntries(list, detail::kListHeader);
+    detail::AppendEntries(list, kStudyOpening);
     if (format == TUuidFormat::uf16Bit) {
-        lines.emplace_back("AT+128B0");
-        AppendLine(lines, "AT+UUID0x", write);
-        AppendLine(lines, "AT+CHAR0x", notify);
+        AppendCommand(list, "AT+128B0", {});
+        AppendCommand(list, "AT+UUID0x", write);
+        AppendCommand(list, "AT+CHAR0x", notify);
     } else {
         const auto groups = SplitUuidGroups(write);
-        lines.emplace_back("AT+128B1");
-        AppendLine(lines, "AT+IBE0", groups[0]);
-        AppendLine(lines, "AT+IBE1", groups[1]);
-        AppendLine(lines, "AT+IBE2", groups[2]);
-        AppendLine(lines, "AT+IBE3", groups[3]);
-        AppendLine(lines, "AT+CHAR0x", CharacteristicValue128(notify, difference.First));
+        AppendCommand(list, "AT+128B1", {});
+        AppendCommand(list, "AT+IBE0", groups[0]);
+        AppendCommand(list, "AT+IBE1", groups[1]);
+        AppendCommand(list, "AT+IBE2", groups[2]);
+        AppendCommand(list, "AT+IBE3", groups[3]);
+        AppendCommand(list, "AT+CHAR0x", CharacteristicValue128(notify, difference.First));
     }
-    detail::AppendLines(lines, kConnectionGuide);
-    return TCommandListOutcome::FromLines(std::move(lines));
+    detail::AppendEntries(list, kConnectionGuide);
+    return TCommandListOutcome::FromList(std::move(list));
 }
 
 } // namespace kelvara

@@ -1,37 +1,30 @@
 #include "ModuleLink.h"
 
+#include "Console.h"
+
 #include <QFile>
 #include <QFileInfo>
-#include <QSerialPortInfo>
 
+#include <fcntl.h>
 #include <grp.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
 
 namespace kelvara::link {
 
-namespace {
-
-// The port's device file, whether given as a path or as a listed name ("ttyUSB0").
-QString DeviceFile(const QString& port) {
-    if (port.contains(QLatin1Char('/')))
+std::string DevicePath(const std::string& port) {
+    if (port.find('/') != std::string::npos)
         return port;
-    return QSerialPortInfo(port).systemLocation();
+    return "/dev/" + port;
 }
 
-// QSerialPort reports both a port in use and a port the user may not open as a permission
-// error; only the file's own access rights tell them apart.
-bool LacksPermission(const QString& port) {
-    const QByteArray file = QFile::encodeName(DeviceFile(port));
-    return access(file.constData(), R_OK | W_OK) != 0 && errno == EACCES;
-}
-
-} // namespace
-
-QString PermissionHint(const QString& port) {
+QString PermissionHint(const std::string& port) {
     // Serial ports belong to a group whose members may use them: 'dialout' on Debian and
     // Ubuntu, another name elsewhere. Name the one that owns this port, when joining it would
     // give the right to read and write it.
@@ -41,13 +34,13 @@ QString PermissionHint(const QString& port) {
                    : QStringLiteral("sudo usermod -aG %1 $USER").arg(group);
     };
     struct stat info {};
-    if (stat(QFile::encodeName(DeviceFile(port)).constData(), &info) == 0 && info.st_gid != 0 &&
+    if (stat(DevicePath(port).c_str(), &info) == 0 && info.st_gid != 0 &&
         (info.st_mode & S_IRGRP) && (info.st_mode & S_IWGRP)) {
         if (const struct group* owner = getgrgid(info.st_gid)) {
             const QString group = QString::fromLocal8Bit(owner->gr_name);
             return QStringLiteral("%1 belongs to the '%2' group; add yourself with '%3', then "
                                   "log out and in again")
-                .arg(port, group, join(group));
+                .arg(QFile::decodeName(QByteArray::fromStdString(port)), group, join(group));
         }
     }
     return QStringLiteral("serial ports belong to the 'dialout' group; add yourself with '%1', "
@@ -65,108 +58,212 @@ TModuleLink::TModuleLink(QObject* parent) : QObject(parent) {
 
 TModuleLink::~TModuleLink() {
     timer_.stop();
-    // Silence the port first: closing must not feed a protocol that is being destroyed.
+    // Silence the port first: closing must not feed a policy that is being destroyed.
     port_.disconnect(this);
+    policy_.reset();
     ClosePort();
 }
 
-bool TModuleLink::Start(const QString& port, const TSendSettings& settings,
-                        std::vector<std::string> commands) {
-    ClosePort();
-    openFailure_ = {};
-    protocol_ = std::make_unique<TSendProtocol>(std::move(commands), settings);
+bool TModuleLink::Refuse(int error) {
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case ELOOP:
+    case ENXIO:
+    case ENODEV:
+        openFailure_.Reason = QStringLiteral("no such port");
+        break;
+    case EACCES:
+    case EPERM:
+        openFailure_.Reason = QStringLiteral("permission denied");
+        openFailure_.PermissionDenied = true;
+        break;
+    case EBUSY:
+    case EWOULDBLOCK:
+        openFailure_.Reason = QStringLiteral("in use by another program");
+        break;
+    default:
+        openFailure_.Reason = QString::fromLocal8Bit(std::strerror(error));
+        break;
+    }
+    return false;
+}
 
-    port_.setPortName(port);
-    port_.setBaudRate(settings.BaudRate);
+bool TModuleLink::Open(const std::string& port, int baudRate) {
+    Close();
+    openFailure_ = {};
+    // A port name is a file name: any bytes but NUL, which no path can hold.
+    if (port.empty() || port.find('\0') != std::string::npos)
+        return Refuse(ENOENT);
+    char resolved[PATH_MAX];
+    if (!realpath(DevicePath(port).c_str(), resolved))
+        return Refuse(errno);
+
+    // One sender per module. The lock is taken on the device itself, so it holds whatever name
+    // the port was opened by, and for root too; it is taken before the port is set up, so a
+    // refused sender changes nothing on a port in use.
+    const int lock = open(resolved, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (lock < 0)
+        return Refuse(errno);
+    if (flock(lock, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        close(lock);
+        return Refuse(error == EWOULDBLOCK ? EBUSY : error);
+    }
+    lockFd_ = lock;
+    device_ = resolved;
+
+    port_.setPortName(QFile::decodeName(QByteArray(resolved)));
+    port_.setBaudRate(baudRate);
     port_.setDataBits(QSerialPort::Data8);
     port_.setParity(QSerialPort::NoParity);
     port_.setStopBits(QSerialPort::OneStop);
     port_.setFlowControl(QSerialPort::NoFlowControl);
     if (!port_.open(QIODevice::ReadWrite)) {
-        const QSerialPort::SerialPortError error = port_.error();
-        openFailure_.PermissionDenied =
-            error == QSerialPort::PermissionError && LacksPermission(port);
-        if (error == QSerialPort::DeviceNotFoundError)
+        // The device is ours, so a refusal here is another program's lock file.
+        if (port_.error() == QSerialPort::PermissionError)
+            openFailure_.Reason =
+                QStringLiteral("in use by another program (%1)").arg(port_.errorString());
+        else if (port_.error() == QSerialPort::DeviceNotFoundError)
             openFailure_.Reason = QStringLiteral("no such port");
-        else if (openFailure_.PermissionDenied)
-            openFailure_.Reason = QStringLiteral("permission denied");
-        else if (error == QSerialPort::PermissionError)
-            openFailure_.Reason = QStringLiteral("in use by another program (%1)")
-                                      .arg(port_.errorString());
         else
             openFailure_.Reason = port_.errorString();
         port_.clearError();
-        protocol_.reset();
+        ClosePort();
         return false;
     }
     clock_.start();
-    Apply(protocol_->Start(Now()));
     return true;
 }
 
-void TModuleLink::Cancel() {
-    if (IsSending())
-        Apply(protocol_->Cancel());
+void TModuleLink::Run(std::unique_ptr<TPolicy> policy) {
+    if (!Expect(IsOpen() && !policy_, "a policy runs alone on an open port"))
+        return;
+    policy_ = std::move(policy);
+    Apply(policy_->Start(Now()));
 }
 
-bool TModuleLink::IsSending() const { return protocol_ && !protocol_->Finished(); }
+TConsole* TModuleLink::Console() const { return dynamic_cast<TConsole*>(policy_.get()); }
+
+void TModuleLink::Submit(std::string command) {
+    if (TConsole* console = Console())
+        Apply(console->Submit(std::move(command), Now()));
+}
+
+void TModuleLink::EndConsole() {
+    if (TConsole* console = Console())
+        Apply(console->End(Now()));
+}
+
+void TModuleLink::Cancel() {
+    if (policy_)
+        Apply(policy_->Cancel(Now()));
+}
+
+void TModuleLink::Close() {
+    timer_.stop();
+    policy_.reset();
+    ClosePort();
+}
+
+void TModuleLink::Report(TEvent event) { emit linkEvent(event); }
 
 void TModuleLink::Apply(TStep step) {
-    if (step.Write) {
-        // Whatever the module said before this command is no answer to it.
+    TPolicy* const policy = policy_.get();
+    if (step.SetBaudRate && IsOpen())
+        port_.setBaudRate(*step.SetBaudRate);
+    if (step.Write && IsOpen()) {
+        // What the module said before this command is no answer to it; it is still shown.
+        const QByteArray before = port_.readAll();
         port_.clear(QSerialPort::Input);
-        port_.readAll();
+        if (!before.isEmpty())
+            Report({.Kind = TEventKind::Unasked, .At = Now(), .Bytes = before.toStdString()});
+        writing_ = true;
+        lostWhileWriting_ = false;
         const bool written =
-            port_.write(step.Write->data(), static_cast<qint64>(step.Write->size())) >= 0;
-        // A port error raised inside write() has already been applied, and reported.
-        if (protocol_->Finished() && !step.Finished)
-            return;
-        if (!written) {
-            TStep lost = protocol_->ConnectionLost();
-            step.Changed.insert(step.Changed.end(), lost.Changed.begin(), lost.Changed.end());
-            step.Finished = lost.Finished;
-        }
+            port_.write(step.Write->data(), static_cast<qint64>(step.Write->size())) ==
+            static_cast<qint64>(step.Write->size());
+        writing_ = false;
+        if (!written)
+            lostWhileWriting_ = true;
     }
-    if (step.Finished)
-        ClosePort();
-    if (const auto wakeAt = protocol_->WakeAt())
-        timer_.start(static_cast<int>(std::max<TSendProtocol::Ms>(0, *wakeAt - Now())));
+    for (TEvent& event : step.Events)
+        Report(std::move(event));
+    // A handler may have closed the link, or started another policy.
+    if (policy_.get() != policy || !policy)
+        return;
+    if (step.Finished) {
+        timer_.stop();
+        const TResult result = step.Events.empty() ? TResult::Completed : step.Events.back().Result;
+        policy_.reset();
+        emit finished(result);
+        return;
+    }
+    if (lostWhileWriting_) {
+        lostWhileWriting_ = false;
+        LosePort();
+        return;
+    }
+    if (const auto wakeAt = policy_->WakeAt())
+        timer_.start(static_cast<int>(std::max<Ms>(0, *wakeAt - Now())));
     else
         timer_.stop();
-    for (std::size_t index : step.Changed)
-        emit commandChanged(static_cast<int>(index));
-    if (step.Finished)
-        emit finished();
 }
 
 void TModuleLink::ReadPort() {
-    const QByteArray bytes = port_.readAll();
-    if (!IsSending())
+    if (!IsOpen())
         return;
-    Apply(protocol_->BytesReceived(std::string_view(bytes.constData(),
-                                                    static_cast<std::size_t>(bytes.size())),
-                                   Now()));
+    const QByteArray bytes = port_.readAll();
+    if (bytes.isEmpty())
+        return;
+    const std::string_view view(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    if (policy_)
+        Apply(policy_->BytesReceived(view, Now()));
+    else
+        Report({.Kind = TEventKind::Unasked, .At = Now(), .Bytes = std::string(view)});
 }
 
 void TModuleLink::PortError(QSerialPort::SerialPortError error) {
-    if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError || !IsSending())
+    if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError || !IsOpen())
         return;
-    // An unplugged adapter, a hung-up line or a failed read or write: the module is out of reach.
-    Apply(protocol_->ConnectionLost());
+    if (writing_) {
+        // Handled once write() has returned, so that a step is never applied inside another.
+        lostWhileWriting_ = true;
+        return;
+    }
+    LosePort();
+}
+
+void TModuleLink::LosePort() {
+    // An unplugged adapter, a hung-up line or a failed read or write: the module is out of
+    // reach. What it said before it went still counts.
+    ReadPort();
+    if (!IsOpen())
+        return;
+    port_.clearError();
+    ClosePort();
+    if (policy_)
+        Apply(policy_->ConnectionLost(Now()));
+    emit portLost();
 }
 
 void TModuleLink::TimerFired() {
-    if (IsSending())
-        Apply(protocol_->TimePassed(Now()));
+    if (policy_)
+        Apply(policy_->TimePassed(Now()));
 }
 
 void TModuleLink::ClosePort() {
-    if (!port_.isOpen())
-        return;
-    // Hand what is still buffered to the system, so no command is cut off, then let go.
-    port_.flush();
-    port_.close();
-    port_.clearError();
+    if (port_.isOpen()) {
+        // Hand what is still buffered to the system, so no command is cut off, then let go.
+        port_.flush();
+        port_.close();
+        port_.clearError();
+    }
+    if (lockFd_ >= 0) {
+        close(lockFd_);
+        lockFd_ = -1;
+    }
 }
 
 } // namespace kelvara::link

@@ -1,11 +1,11 @@
 #pragma once
 
-// The serial port under the send protocol: it opens the port, moves bytes between the port and
-// the protocol and wakes the protocol with one timer. Everything runs on the calling thread's
-// event loop, driven by the port's signals; nothing waits or sleeps, so a window using it stays
-// responsive however slow the module is.
+// The serial port under the link's policies: it opens the port, moves bytes between the port
+// and the policy running on it, and wakes the policy with one timer. Everything runs on the
+// calling thread's event loop, driven by the port's signals; nothing waits or sleeps, so a
+// window using it stays responsive however slow the module is.
 
-#include "SendProtocol.h"
+#include "Link.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -15,20 +15,24 @@
 
 #include <memory>
 #include <string>
-#include <vector>
 
 namespace kelvara::link {
+
+class TConsole;
 
 // Why a port could not be opened or set up.
 struct TOpenFailure {
     QString Reason;
-    // The user lacks the right to use the port; Hint says what to do about it.
+    // The user lacks the right to use the port; PermissionHint says what to do about it.
     bool PermissionDenied = false;
 };
 
 // Tells the user how to gain the right to use the port on this system: which group owns it and
 // how to join that group.
-QString PermissionHint(const QString& port);
+QString PermissionHint(const std::string& port);
+
+// The device file a port name stands for: a path as it is, a bare name ("ttyUSB0") under /dev.
+std::string DevicePath(const std::string& port);
 
 class TModuleLink : public QObject {
     Q_OBJECT
@@ -38,39 +42,60 @@ class TModuleLink : public QObject {
     // Closes the port if it is still open.
     ~TModuleLink() override;
 
-    // Opens the port (a device path, or a name that the port list shows) and starts sending the
-    // commands. Returns false when the port cannot be opened or set up; nothing is sent then and
-    // OpenFailure() says why. Must not be called while a send is under way.
-    bool Start(const QString& port, const TSendSettings& settings,
-               std::vector<std::string> commands);
-    // Stops after the command under way, never in the middle of one, and closes the port.
-    void Cancel();
+    // Opens the port (a device path or a link to one, such as those under /dev/serial/by-id/,
+    // or a name that the port list shows; a file name, not text) at the rate, 8N1, no flow
+    // control. Only one sender may have a module: whatever name another has it open by, the port
+    // is refused as in use. Returns false when the port cannot be opened or set up; nothing is
+    // sent then and OpenFailure() says why.
+    bool Open(const std::string& port, int baudRate);
+    bool IsOpen() const { return port_.isOpen(); }
+    // The port as opened: the device file, links resolved.
+    const std::string& Device() const { return device_; }
 
-    bool IsSending() const;
-    bool IsPortOpen() const { return port_.isOpen(); }
+    // Runs the policy on the open port until it finishes; the port stays open afterwards.
+    void Run(std::unique_ptr<TPolicy> policy);
+    bool IsRunning() const { return policy_ != nullptr; }
+    // The console running, if the policy running is one.
+    TConsole* Console() const;
+    // Hands a command to the console running.
+    void Submit(std::string command);
+    // Ends the console running once its queued commands are sent.
+    void EndConsole();
+    // Stops the policy after the command under way, never in the middle of one.
+    void Cancel();
+    // Stops at once: the policy is dropped without another event, and the port closed.
+    void Close();
+
     const TOpenFailure& OpenFailure() const { return openFailure_; }
-    // The send under way or last finished; null before the first Start.
-    const TSendProtocol* Protocol() const { return protocol_.get(); }
+    // Milliseconds since the port was opened.
+    Ms Now() const { return clock_.isValid() ? clock_.elapsed() : 0; }
 
   signals:
-    // A command changed state (see Protocol()->Commands()).
-    void commandChanged(int index);
-    // The send has ended (see Protocol()->Result()); the port is closed by then.
-    void finished();
+    void linkEvent(const kelvara::link::TEvent& event);
+    // The policy has ended with this result; the port is still open unless it was lost.
+    void finished(kelvara::link::TResult result);
+    // The port went away (an unplugged adapter, a hung-up line); it is closed by then.
+    void portLost();
 
   private:
+    bool Refuse(int error);
     void Apply(TStep step);
     void ReadPort();
     void PortError(QSerialPort::SerialPortError error);
     void TimerFired();
+    void LosePort();
     void ClosePort();
-    TSendProtocol::Ms Now() const { return clock_.elapsed(); }
+    void Report(TEvent event);
 
     QSerialPort port_;
     QTimer timer_;
     QElapsedTimer clock_;
-    std::unique_ptr<TSendProtocol> protocol_;
+    std::unique_ptr<TPolicy> policy_;
     TOpenFailure openFailure_;
+    std::string device_;
+    int lockFd_ = -1;
+    bool writing_ = false;
+    bool lostWhileWriting_ = false;
 };
 
 } // namespace kelvara::link

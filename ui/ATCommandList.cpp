@@ -1,7 +1,6 @@
 #include "ATCommandList.h"
 
 #include "SendToModule.h"
-#include "SetUpCommands.h"
 #include "WindowLook.h"
 #include "ui_ATCommandList.h"
 
@@ -34,13 +33,20 @@ TfrmResult::TfrmResult(QWidget* parent) : QDialog(parent), ui(std::make_unique<U
 TfrmResult::~TfrmResult() = default;
 
 void TfrmResult::AddLines(const std::vector<std::string>& lines) {
+    kelvara::TCommandList text;
+    for (const std::string& line : lines)
+        text.push_back(kelvara::TListEntry::Text(line));
+    AddList(text);
+}
+
+void TfrmResult::AddList(const kelvara::TCommandList& list) {
     QString text = ui->memLog->toPlainText();
-    for (const std::string& line : lines) {
-        text += QString::fromLocal8Bit(line.data(), static_cast<qsizetype>(line.size()));
+    for (const kelvara::TListEntry& entry : list) {
+        text += QString::fromLocal8Bit(entry.Line.data(), static_cast<qsizetype>(entry.Line.size()));
         text += QLatin1Char('\n');
     }
     ui->memLog->setPlainText(text);
-    lines_.insert(lines_.end(), lines.begin(), lines.end());
+    list_.insert(list_.end(), list.begin(), list.end());
 }
 
 void TfrmResult::ShowContextMenu(const QPoint& position) {
@@ -51,7 +57,7 @@ void TfrmResult::ShowContextMenu(const QPoint& position) {
 }
 
 void TfrmResult::SendToModule() {
-    TfrmSend window(kelvara::SetUpCommands(lines_), this);
+    TfrmSend window(kelvara::SetUpCommands(list_), this);
     window.exec();
 }
 
@@ -77,5 +83,11 @@ void TfrmResult::keyPressEvent(QKeyEvent* event) {
 void ShowCommandList(const std::vector<std::string>& lines) {
     TfrmResult window;
     window.AddLines(lines);
+    window.exec();
+}
+
+void ShowCommandList(const kelvara::TCommandList& list) {
+    TfrmResult window;
+    window.AddList(list);
     window.exec();
 }

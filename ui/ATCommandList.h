@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CommandTypes.h"
+
 #include <QDialog>
 
 #include <memory>
@@ -18,8 +20,10 @@ class TfrmResult : public QDialog {
     explicit TfrmResult(QWidget* parent = nullptr);
     ~TfrmResult() override;
 
-    // Appends the lines to memLog in order, each followed by a line break.
+    // Appends the lines to memLog in order, each followed by a line break, as text only.
     void AddLines(const std::vector<std::string>& lines);
+    // Appends a generated list's lines; its set-up commands are what the window sends.
+    void AddList(const kelvara::TCommandList& list);
 
   public slots:
     void btnOKClick();
@@ -33,9 +37,11 @@ class TfrmResult : public QDialog {
     void ShowContextMenu(const QPoint& position);
 
     std::unique_ptr<Ui::TfrmResult> ui;
-    std::vector<std::string> lines_;
+    kelvara::TCommandList list_;
 };
 
 // Shows the lines in a new command list window, modally, and destroys the window when it
 // closes, however it is closed.
 void ShowCommandList(const std::vector<std::string>& lines);
+// The same for a generated list, whose set-up commands the window can send.
+void ShowCommandList(const kelvara::TCommandList& list);

@@ -1,9 +1,11 @@
 #include "SendToModule.h"
 
+#include "ListSender.h"
 #include "SerialPorts.h"
 #include "ui_SendToModule.h"
 
 #include <QCloseEvent>
+#include <QFile>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
@@ -18,20 +20,18 @@ QString FromBytes(const std::string& text) {
     return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-QString StateText(const TCommandProgress& command, int timeoutMs) {
-    switch (command.State) {
-    case TCommandState::Waiting:
-        return QStringLiteral("waiting");
-    case TCommandState::Sending:
+QString StateText(const TEvent& event) {
+    switch (event.Kind) {
+    case TEventKind::Written:
         return QStringLiteral("sending");
-    case TCommandState::Acknowledged:
+    case TEventKind::Acknowledged:
         return QStringLiteral("acknowledged");
-    case TCommandState::Failed:
-        return QStringLiteral("failed: ") + FromBytes(DescribeFailure(command, timeoutMs));
-    case TCommandState::NotSent:
+    case TEventKind::NotSent:
+        return QStringLiteral("not sent");
+    default:
         break;
     }
-    return QStringLiteral("not sent");
+    return QStringLiteral("failed: ") + FromBytes(FailureText(event));
 }
 
 } // namespace
@@ -66,7 +66,7 @@ TfrmSend::TfrmSend(std::vector<std::string> commands, QWidget* parent)
     connect(ui->btnSend, &QPushButton::clicked, this, &TfrmSend::btnSendClick);
     connect(ui->btnClose, &QPushButton::clicked, this, &TfrmSend::btnCloseClick);
     connect(ui->btnRefresh, &QPushButton::clicked, this, &TfrmSend::btnRefreshClick);
-    connect(&link_, &TModuleLink::commandChanged, this, &TfrmSend::ShowCommand);
+    connect(&link_, &TModuleLink::linkEvent, this, &TfrmSend::ShowEvent);
     connect(&link_, &TModuleLink::finished, this, &TfrmSend::SendFinished);
 
     btnRefreshClick();
@@ -128,49 +128,58 @@ void TfrmSend::btnSendClick() {
     closeWhenStopped_ = false;
     SetSending(true);
     ui->lbStatus->setText(tr("Sending to %1...").arg(port));
-    if (!link_.Start(port, settings, commands_)) {
+    acknowledged_ = 0;
+    failure_.reset();
+    lastAcknowledged_.clear();
+    const std::string portName = QFile::encodeName(port).toStdString();
+    if (!link_.Open(portName, settings.BaudRate)) {
         SetSending(false);
         QString text = tr("Cannot open %1: %2.").arg(port, link_.OpenFailure().Reason);
         if (link_.OpenFailure().PermissionDenied)
-            text += QLatin1Char('\n') + tr("%1.").arg(PermissionHint(port));
+            text += QLatin1Char('\n') + tr("%1.").arg(PermissionHint(portName));
         ui->lbStatus->setText(text);
         ui->cbPort->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    link_.Run(std::make_unique<TListSender>(commands_, settings));
+}
+
+void TfrmSend::ShowEvent(const TEvent& event) {
+    const bool changesRow = event.Kind == TEventKind::Written || event.IsOutcome() ||
+                            event.Kind == TEventKind::NotSent;
+    QTreeWidgetItem* row = ui->lstCommands->topLevelItem(static_cast<int>(event.Index));
+    if (!changesRow || !row)
+        return;
+    row->setText(kStateColumn, StateText(event));
+    row->setText(kReplyColumn, FromBytes(ShownReply(event.Reply)));
+    if (event.Kind == TEventKind::Written || event.IsOutcome())
+        ui->lstCommands->scrollToItem(row);
+    if (event.Kind == TEventKind::Acknowledged) {
+        ui->pbProgress->setValue(++acknowledged_);
+        lastAcknowledged_ = event.Command;
+    } else if (event.IsOutcome()) {
+        failure_ = event;
     }
 }
 
-void TfrmSend::ShowCommand(int index) {
-    const TSendProtocol* protocol = link_.Protocol();
-    QTreeWidgetItem* row = ui->lstCommands->topLevelItem(index);
-    if (!protocol || !row)
-        return;
-    const TCommandProgress& command = protocol->Commands()[static_cast<std::size_t>(index)];
-    row->setText(kStateColumn, StateText(command, ui->spnTimeout->value()));
-    row->setText(kReplyColumn, FromBytes(ShownReply(command.Reply)));
-    if (command.State == TCommandState::Sending || command.State == TCommandState::Failed)
-        ui->lstCommands->scrollToItem(row);
-    if (command.State == TCommandState::Acknowledged)
-        ui->pbProgress->setValue(ui->pbProgress->value() + 1);
-}
-
-void TfrmSend::SendFinished() {
+void TfrmSend::SendFinished(TResult result) {
+    // The port is open only while a send is under way.
+    link_.Close();
     SetSending(false);
-    const TSendProtocol& protocol = *link_.Protocol();
-    switch (protocol.Result()) {
-    case TSendResult::AllAcknowledged:
+    switch (result) {
+    case TResult::Completed:
         ui->lbStatus->setText(tr("All %1 commands acknowledged.").arg(commands_.size()));
         break;
-    case TSendResult::Failed: {
-        const TCommandProgress& failed = protocol.Commands()[*protocol.FailedCommand()];
+    case TResult::Failed:
         ui->lbStatus->setText(tr("%1: %2. Nothing after it was sent.")
-                                  .arg(FromBytes(failed.Command),
-                                       FromBytes(DescribeFailure(failed, ui->spnTimeout->value()))));
+                                  .arg(FromBytes(failure_->Command),
+                                       FromBytes(FailureText(*failure_))));
         break;
-    }
-    case TSendResult::Cancelled:
-    case TSendResult::Running:
-        if (const auto last = protocol.LastAcknowledged())
+    case TResult::Cancelled:
+    case TResult::NotFound:
+        if (!lastAcknowledged_.empty())
             ui->lbStatus->setText(tr("Cancelled; the last command acknowledged was %1.")
-                                      .arg(FromBytes(protocol.Commands()[*last].Command)));
+                                      .arg(FromBytes(lastAcknowledged_)));
         else
             ui->lbStatus->setText(tr("Cancelled before any command was acknowledged."));
         break;

@@ -5,6 +5,7 @@
 #include <QDialog>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,8 +22,8 @@ class TfrmSend : public QDialog {
     TfrmSend(std::vector<std::string> commands, QWidget* parent = nullptr);
     ~TfrmSend() override;
 
-    bool IsSending() const { return link_.IsSending(); }
-    bool IsPortOpen() const { return link_.IsPortOpen(); }
+    bool IsSending() const { return link_.IsRunning(); }
+    bool IsPortOpen() const { return link_.IsOpen(); }
 
   public slots:
     void btnSendClick();
@@ -38,8 +39,8 @@ class TfrmSend : public QDialog {
 
   private:
     void Cancel();
-    void ShowCommand(int index);
-    void SendFinished();
+    void ShowEvent(const kelvara::link::TEvent& event);
+    void SendFinished(kelvara::link::TResult result);
     void SetSending(bool sending);
     void ResetRows();
     QString ChosenPort() const;
@@ -48,4 +49,7 @@ class TfrmSend : public QDialog {
     std::vector<std::string> commands_;
     kelvara::link::TModuleLink link_;
     bool closeWhenStopped_ = false;
+    int acknowledged_ = 0;
+    std::optional<kelvara::link::TEvent> failure_;
+    std::string lastAcknowledged_;
 };

@@ -69,7 +69,7 @@ void TfrmMain::ShowOutcome(const kelvara::TCommandListOutcome& outcome) {
     if (outcome.IsRejection())
         ShowRejection(outcome.Message(), outcome.FocusField());
     else
-        ShowCommandList(outcome.Lines());
+        ShowCommandList(outcome.List());
 }
 
 void TfrmMain::ShowRejection(const std::string& message, TInputField focusField) {

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -218,8 +219,32 @@ TEST(Send, InterruptFinishesTheCommandUnderWayThenStops) {
     });
     EXPECT_EQ(r.Status, 130);
     EXPECT_EQ(r.Out, Acknowledged(kStudy16, 3));
-    EXPECT_EQ(r.Err, "kelvara-cli: interrupted; the last command acknowledged was AT+SHOW1\n");
+    EXPECT_EQ(r.Err, "kelvara-cli: stopping after AT+SHOW1, the command under way (interrupt "
+                     "again to stop at once)\n"
+                     "kelvara-cli: interrupted; the last command acknowledged was AT+SHOW1\n");
     EXPECT_EQ(module.Received(), Joined(kStudy16, 3, ""));
+    EXPECT_TRUE(module.WaitUntilOtherEndClosed(5s));
+}
+
+TEST(Send, SecondInterruptStopsAtOnceDuringALongWait) {
+    TFakeModule module;
+    module.On("AT+IMME1", TModuleBehaviour::Silent());
+    // SIGHUP is taken as SIGTERM; the second does not wait out the minute (which would end in
+    // status 4).
+    const Result r = RunCli(Send(module, {"study", "--timeout", "60000"}), [&](pid_t pid) {
+        if (!module.WaitForCommands(2, 10s))
+            return;
+        std::this_thread::sleep_for(100ms);
+        kill(pid, SIGTERM);
+        std::this_thread::sleep_for(100ms);
+        kill(pid, SIGHUP);
+    });
+    EXPECT_EQ(r.Status, 130);
+    EXPECT_EQ(r.Out, Acknowledged(kStudy16, 1));
+    EXPECT_EQ(r.Err, "kelvara-cli: stopping after AT+IMME1, the command under way (interrupt "
+                     "again to stop at once)\n"
+                     "kelvara-cli: stopped at once, during AT+IMME1\n"
+                     "kelvara-cli: interrupted; the last command acknowledged was AT+RENEW\n");
     EXPECT_TRUE(module.WaitUntilOtherEndClosed(5s));
 }
 

@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <stdexcept>
 
@@ -45,6 +46,11 @@ TFakeModule::~TFakeModule() {
     thread_.join();
     if (master_ >= 0)
         close(master_);
+}
+
+void TFakeModule::Style(TModuleStyle style) {
+    std::lock_guard lock(mutex_);
+    style_ = std::move(style);
 }
 
 void TFakeModule::On(const std::string& command, TModuleBehaviour behaviour) {
@@ -97,6 +103,57 @@ bool TFakeModule::WaitUntilOtherEndClosed(std::chrono::milliseconds limit) const
     return false;
 }
 
+bool TFakeModule::AtItsRate() const {
+    // A pseudo-terminal carries the rate its port end was set to; the master end reads it.
+    termios settings{};
+    if (style_.BaudRate == 0 || tcgetattr(master_, &settings) != 0)
+        return true;
+    static const std::map<speed_t, int> kRates = {
+        {B1200, 1200},   {B2400, 2400},   {B4800, 4800},     {B9600, 9600},  {B19200, 19200},
+        {B38400, 38400}, {B57600, 57600}, {B115200, 115200}, {B230400, 230400}};
+    const auto rate = kRates.find(cfgetospeed(&settings));
+    return rate != kRates.end() && rate->second == style_.BaudRate;
+}
+
+void TFakeModule::Received(const char* bytes, std::size_t count) {
+    TModuleStyle style;
+    {
+        std::lock_guard lock(mutex_);
+        if (!firstByteTime_)
+            firstByteTime_ = std::chrono::steady_clock::now();
+        received_.append(bytes, count);
+        style = style_;
+    }
+    if (!AtItsRate()) {
+        // At the wrong rate every byte is garbled both ways.
+        Write(std::string(std::min<std::size_t>(count, 6), '\xf0') + "\xfe");
+        std::lock_guard lock(mutex_);
+        pending_.clear();
+        return;
+    }
+    if (style.Echo)
+        Write(std::string(bytes, count));
+    std::vector<std::string> commands;
+    {
+        std::lock_guard lock(mutex_);
+        pending_.append(bytes, count);
+        // Complete lines are commands at once.
+        for (;;) {
+            const std::size_t end = style.CommandEnd.empty() ? pending_.find_first_of("\r\n")
+                                                             : pending_.find(style.CommandEnd);
+            if (end == std::string::npos)
+                break;
+            std::string command = pending_.substr(0, end);
+            pending_.erase(0, end + (style.CommandEnd.empty() ? 1 : style.CommandEnd.size()));
+            command.erase(0, command.find_first_not_of("\r\n"));
+            if (!command.empty())
+                commands.push_back(std::move(command));
+        }
+    }
+    for (const std::string& command : commands)
+        Answer(command);
+}
+
 void TFakeModule::Run() {
     while (!stop_ && master_ >= 0) {
         pollfd fd{master_, POLLIN, 0};
@@ -105,27 +162,8 @@ void TFakeModule::Run() {
             everOpened_ = true;
             char buffer[512];
             const ssize_t n = read(master_, buffer, sizeof buffer);
-            if (n > 0) {
-                std::lock_guard lock(mutex_);
-                if (!firstByteTime_)
-                    firstByteTime_ = std::chrono::steady_clock::now();
-                received_.append(buffer, static_cast<std::size_t>(n));
-                pending_.append(buffer, static_cast<std::size_t>(n));
-            }
-            // Complete lines are commands at once.
-            for (;;) {
-                std::string command;
-                {
-                    std::lock_guard lock(mutex_);
-                    const auto end = pending_.find_first_of("\r\n");
-                    if (end == std::string::npos)
-                        break;
-                    command = pending_.substr(0, end);
-                    pending_.erase(0, end + 1);
-                }
-                if (!command.empty())
-                    Answer(command);
-            }
+            if (n > 0)
+                Received(buffer, static_cast<std::size_t>(n));
             continue;
         }
         if (ready > 0 && (fd.revents & POLLHUP)) {
@@ -134,11 +172,12 @@ void TFakeModule::Run() {
             continue;
         }
         everOpened_ = everOpened_ || OtherEndOpen();
-        // A silence ends a command sent without a line ending.
+        // A silence ends a command sent without a line ending, for a module that takes them so.
         std::string command;
         {
             std::lock_guard lock(mutex_);
-            command.swap(pending_);
+            if (style_.CommandEnd.empty())
+                command.swap(pending_);
         }
         if (!command.empty())
             Answer(command);
@@ -165,11 +204,19 @@ void TFakeModule::Answer(const std::string& command) {
         close(master_.exchange(-1));
         return;
     case TModuleBehaviour::TKind::Answer:
+    case TModuleBehaviour::TKind::AnswerThenHangUp:
         break;
     }
     std::string reply = behaviour.Reply;
-    if (reply.empty())
-        reply = "OK+" + command.substr(command.starts_with("AT+") ? 3 : 0);
+    if (reply.empty()) {
+        std::lock_guard lock(mutex_);
+        if (style_.AnswerOkLines)
+            reply = "\r\nOK\r\n";
+        else if (command == "AT")
+            reply = "OK";
+        else
+            reply = "OK+" + command.substr(command.starts_with("AT+") ? 3 : 0);
+    }
     sleep(behaviour.DelayMs);
     if (behaviour.SecondPieceAfterMs >= 0) {
         Write(reply.substr(0, reply.size() / 2));
@@ -177,6 +224,11 @@ void TFakeModule::Answer(const std::string& command) {
         Write(reply.substr(reply.size() / 2));
     } else {
         Write(reply);
+    }
+    if (behaviour.Kind == TModuleBehaviour::TKind::AnswerThenHangUp) {
+        sleep(5);
+        close(master_.exchange(-1));
+        return;
     }
     if (!behaviour.StrayAfter.empty()) {
         sleep(behaviour.StrayAfterMs);

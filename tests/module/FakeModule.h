@@ -19,7 +19,7 @@
 namespace kelvara::testing {
 
 struct TModuleBehaviour {
-    enum class TKind { Answer, Silent, HangUp };
+    enum class TKind { Answer, Silent, HangUp, AnswerThenHangUp };
     TKind Kind = TKind::Answer;
     std::string Reply;        // the answer; empty means the usual "OK+..."
     int DelayMs = 0;          // before answering
@@ -29,6 +29,9 @@ struct TModuleBehaviour {
 
     static TModuleBehaviour Silent() { return With([](auto& b) { b.Kind = TKind::Silent; }); }
     static TModuleBehaviour HangUp() { return With([](auto& b) { b.Kind = TKind::HangUp; }); }
+    static TModuleBehaviour AnswerThenHangUp() {
+        return With([](auto& b) { b.Kind = TKind::AnswerThenHangUp; });
+    }
     static TModuleBehaviour Answering(std::string reply) {
         return With([&](auto& b) { b.Reply = std::move(reply); });
     }
@@ -51,6 +54,16 @@ struct TModuleBehaviour {
     }
 };
 
+// How the module talks, for every command.
+struct TModuleStyle {
+    bool Echo = false;          // repeats every byte it receives
+    bool AnswerOkLines = false; // answers "\r\nOK\r\n" rather than "OK+<word>"
+    std::string CommandEnd;     // takes a command only at this ending (leading CR and LF dropped);
+                                // empty: at any line ending, or after a silence
+    int BaudRate = 0;           // understands only this rate and answers noise at any other;
+                                // 0: any rate
+};
+
 class TFakeModule {
   public:
     TFakeModule();
@@ -60,6 +73,8 @@ class TFakeModule {
 
     // The device path to open as the serial port.
     const std::string& PortPath() const { return portPath_; }
+    // How the module talks; set before the commands arrive.
+    void Style(TModuleStyle style);
     // How to treat a command; set before the commands arrive.
     void On(const std::string& command, TModuleBehaviour behaviour);
     // Answers every command without a behaviour of its own after a random delay in this range,
@@ -82,7 +97,8 @@ class TFakeModule {
     void Run();
     void Answer(const std::string& command);
     void Write(const std::string& bytes);
-    void TakeCommand();
+    void Received(const char* bytes, std::size_t count);
+    bool AtItsRate() const;
 
     std::atomic<int> master_{-1};
     std::string portPath_;
@@ -93,6 +109,7 @@ class TFakeModule {
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     std::map<std::string, TModuleBehaviour> behaviours_;
+    TModuleStyle style_;
     int minDelayMs_ = 0;
     int maxDelayMs_ = 0;
     std::minstd_rand random_;

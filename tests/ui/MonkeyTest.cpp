@@ -6,7 +6,7 @@
 #include "FakeModule.h"
 #include "ModalProbe.h"
 #include "SendToModule.h"
-#include "SetUpCommands.h"
+#include "CommandTypes.h"
 #include "StudyCommandList.h"
 #include "main.h"
 
@@ -303,11 +303,11 @@ class MonkeyTest : public QObject {
         const int actions = std::max(20, ActionsFromEnvironment() / 20);
         qInfo("send monkey seed %llu, %d actions", seed, actions);
         random.seed(seed);
-        const std::vector<std::vector<std::string>> lists = {
-            kelvara::BuildStudyCommandList(kelvara::TUuidFormat::uf16Bit, "FFE1", "FFE1").Lines(),
+        const std::vector<kelvara::TCommandList> lists = {
+            kelvara::BuildStudyCommandList(kelvara::TUuidFormat::uf16Bit, "FFE1", "FFE1").List(),
             kelvara::BuildBeaconCommandList("0000FFF0-0000-1000-8000-00805F9B34FB", "10123",
                                             "10125")
-                .Lines()};
+                .List()};
         const std::vector<std::string> commands = kelvara::SetUpCommands(lists[Pick(2)]);
 
         kelvara::testing::TFakeModule module;

@@ -5,7 +5,7 @@
 // module.
 #include "FakeModule.h"
 #include "SendToModule.h"
-#include "SetUpCommands.h"
+#include "CommandTypes.h"
 #include "StudyCommandList.h"
 #include "main.h"
 
@@ -62,7 +62,7 @@ bool GrabSendWindow(const QDir& out) {
     using kelvara::testing::TFakeModule;
     using kelvara::testing::TModuleBehaviour;
     const auto commands = kelvara::SetUpCommands(
-        kelvara::BuildStudyCommandList(kelvara::TUuidFormat::uf16Bit, "FFE1", "FFE1").Lines());
+        kelvara::BuildStudyCommandList(kelvara::TUuidFormat::uf16Bit, "FFE1", "FFE1").List());
     const auto start = [](TfrmSend& window, const TFakeModule& module) {
         window.show();
         window.findChild<QComboBox*>(QStringLiteral("cbPort"))

@@ -4,7 +4,7 @@
 #include "FakeModule.h"
 #include "ModalProbe.h"
 #include "SendToModule.h"
-#include "SetUpCommands.h"
+#include "CommandTypes.h"
 #include "StudyCommandList.h"
 
 #include <QComboBox>
@@ -24,8 +24,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::vector<std::string> DefaultList() {
-    return kelvara::BuildStudyCommandList(kelvara::TUuidFormat::uf16Bit, "FFE1", "FFE1").Lines();
+kelvara::TCommandList DefaultList() {
+    return kelvara::BuildStudyCommandList(kelvara::TUuidFormat::uf16Bit, "FFE1", "FFE1").List();
 }
 
 const std::vector<std::string> kCommands = kelvara::SetUpCommands(DefaultList());
@@ -90,7 +90,7 @@ class SendWindowTest : public QObject {
 
     void sendToModuleIsInTheContextMenuAndOnCtrlReturn() {
         TfrmResult result;
-        result.AddLines(DefaultList());
+        result.AddList(DefaultList());
         result.show();
         QVERIFY(QTest::qWaitForWindowActive(&result));
 

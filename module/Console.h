@@ -1,0 +1,55 @@
+#pragma once
+
+// A console: commands typed one by one, each sent through one exchange as soon as the one
+// before it has ended, each outcome reported and the session going on; bytes that come while no
+// command is under way (a scan's results arrive over seconds) are reported as they come.
+
+#include "ListSender.h"
+
+#include <deque>
+
+namespace kelvara::link {
+
+class TConsole : public TPolicy {
+  public:
+    TConsole(TLineEnd lineEnd, int timeoutMs, int quietGapMs = kQuietGapMs);
+
+    TStep Start(Ms now) override;
+    // Sends the command, or queues it behind the one under way.
+    TStep Submit(std::string command, Ms now);
+    // Ends the session once the commands queued have been sent.
+    TStep End(Ms now);
+    TStep BytesReceived(std::string_view bytes, Ms now) override;
+    TStep TimePassed(Ms now) override;
+    // The command under way ends (an acknowledgement that came before stands), the queued ones
+    // are not sent; the session goes on, for a port that may come back.
+    TStep ConnectionLost(Ms now) override;
+    // Drops the queue and ends the session after the command under way.
+    TStep Cancel(Ms now) override;
+    std::optional<Ms> WakeAt() const override;
+    bool Finished() const override { return finished_; }
+
+    bool Busy() const { return exchange_.has_value(); }
+    // Commands written so far.
+    std::size_t Sent() const { return sent_; }
+    void ChangeSettings(TLineEnd lineEnd, int timeoutMs);
+
+  private:
+    void SendNext(Ms now, TStep& step);
+    void EndExchange(Ms now, TStep& step);
+    void FinishIfDone(Ms now, TStep& step);
+
+    TLineEnd lineEnd_;
+    int timeoutMs_;
+    int quietGapMs_;
+    bool started_ = false;
+    bool ending_ = false;
+    bool cancelled_ = false;
+    bool finished_ = false;
+    std::size_t sent_ = 0;
+    std::deque<std::string> queue_;
+    std::optional<TExchange> exchange_;
+    TUnaskedBytes unasked_;
+};
+
+} // namespace kelvara::link

@@ -1,0 +1,82 @@
+#include "BeaconCommandList.h"
+#include "CommandFile.h"
+#include "StudyCommandList.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace kelvara;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+TEST(SetUpCommands, EachListGivesItsSetUpCommandsAndNothingElse) {
+    const Lines study16 = {"AT+RENEW", "AT+IMME1",      "AT+SHOW1",      "AT+COMP1", "AT+NOTI1",
+                           "AT+128B0", "AT+UUID0xFFE1", "AT+CHAR0xFFE1", "AT+ROLE1"};
+    EXPECT_EQ(SetUpCommands(BuildStudyCommandList(TUuidFormat::uf16Bit, "FFE1", "FFE1").List()),
+              study16);
+
+    const Lines study128 = {"AT+RENEW",        "AT+IMME1",        "AT+SHOW1",
+                            "AT+COMP1",        "AT+NOTI1",        "AT+128B1",
+                            "AT+IBE00000FFE2", "AT+IBE100001000", "AT+IBE280000080",
+                            "AT+IBE35F9B34FB", "AT+CHAR0x04E1",   "AT+ROLE1"};
+    EXPECT_EQ(SetUpCommands(BuildStudyCommandList(TUuidFormat::uf128Bit,
+                                                  "0000FFE1-0000-1000-8000-00805F9B34FB",
+                                                  "0000FFE2-0000-1000-8000-00805F9B34FB")
+                                .List()),
+              study128);
+
+    const Lines beacon = {"AT+RENEW",        "AT+IBEA1",        "AT+IBE00000FFF0",
+                          "AT+IBE100001000", "AT+IBE280000080", "AT+IBE35F9B34FB",
+                          "AT+MARJ0x278B",   "AT+MINO0x278D"};
+    EXPECT_EQ(SetUpCommands(
+                  BuildBeaconCommandList("0000FFF0-0000-1000-8000-00805F9B34FB", "10123", "10125")
+                      .List()),
+              beacon);
+}
+
+TEST(SetUpCommands, EntriesKnowTheirCommandsNotesAndGuide) {
+    const TCommandList list = BuildStudyCommandList(TUuidFormat::uf16Bit, "FFE1", "FFE1").List();
+    EXPECT_EQ(list[4].Command(), "AT+SHOW1");
+    EXPECT_EQ(list[4].Note(), "(If you doesnt want to get slave device name, forget this command)");
+    EXPECT_EQ(GuideCommands(list), (Lines{"AT+DISC?", "AT+CO<P1><P2>"}));
+    // A text line that looks like a command is never one.
+    EXPECT_EQ(SetUpCommands({TListEntry::Text("AT+ROLE1"), TListEntry::Text(" ")}), Lines{});
+}
+
+struct FileCase {
+    const char* Name;
+    std::string Text;
+    std::variant<Lines, TCommandFileError> Expected;
+};
+
+void PrintTo(const FileCase& c, std::ostream* os) { *os << c.Name; }
+
+class CommandFile : public testing::TestWithParam<FileCase> {};
+
+TEST_P(CommandFile, IsReadOrRefusedWithItsLine) {
+    EXPECT_EQ(ReadCommandFile(GetParam().Text), GetParam().Expected);
+}
+
+const std::string k256(256, 'A');
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, CommandFile,
+    testing::Values(
+        FileCase{"LfCrLfBlanksAndComments",
+                 "# set-up\nAT+RENEW\r\n\t AT+ROLE1  \r\n\n   \n#AT+NO\nAT+X\xc3\xa9",
+                 Lines{"AT+RENEW", "AT+ROLE1", "AT+X\xc3\xa9"}},
+        FileCase{"Longest", k256 + "\n", Lines{k256}},
+        FileCase{"TooLong", "AT\n" + k256 + "A\n", TCommandFileError{2, "is longer than 256 bytes"}},
+        FileCase{"ControlByte", "AT\n\nAT+\x1b[2J\n", TCommandFileError{3, "holds a control byte"}},
+        FileCase{"InnerCr", "AT\rAT\n", TCommandFileError{1, "holds a control byte"}},
+        FileCase{"Nul", std::string("AT\0X", 4), TCommandFileError{1, "holds a control byte"}},
+        FileCase{"Empty", "", TCommandFileError{0, "holds no command"}},
+        FileCase{"OnlyComments", "# a\r\n\n", TCommandFileError{0, "holds no command"}},
+        FileCase{"Huge", std::string(kMaxCommandFileBytes + 1, '\n'),
+                 TCommandFileError{0, "is larger than 1 MiB"}}),
+    [](const auto& info) { return info.param.Name; });
+
+} // namespace
