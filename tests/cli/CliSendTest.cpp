@@ -32,11 +32,14 @@ const std::vector<std::string> kStudy128 = {
     "AT+NOTI1",        "AT+128B1",        "AT+IBE00000FFE2", "AT+IBE100001000",
     "AT+IBE280000080", "AT+IBE35F9B34FB", "AT+CHAR0x04E1",   "AT+ROLE1"};
 
-// The stdout of a send that acknowledged these commands, each answered "OK+" and its word.
-std::string Acknowledged(const std::vector<std::string>& commands, std::size_t count) {
+// The stdout of a send that acknowledged these commands, each answered "OK+" and its word (or
+// the reply given, as shown).
+std::string Acknowledged(const std::vector<std::string>& commands, std::size_t count,
+                         const std::string& shownReply = {}) {
     std::string out;
     for (std::size_t i = 0; i < count; ++i)
-        out += commands[i] + "\tOK+" + commands[i].substr(3) + "\n";
+        out += commands[i] + '\t' + (shownReply.empty() ? "OK+" + commands[i].substr(3) : shownReply) +
+               "\n";
     return out;
 }
 
@@ -58,6 +61,8 @@ struct ExchangeCase {
     std::vector<std::string> Args;
     const std::vector<std::string>* Commands;
     std::string Ending;
+    kelvara::testing::TModuleStyle Style{};
+    std::string ShownReply{}; // each reply as printed; empty: "OK+" and the command's word
 };
 
 void PrintTo(const ExchangeCase& c, std::ostream* os) { *os << c.Name; }
@@ -67,10 +72,11 @@ class Exchange : public ::testing::TestWithParam<ExchangeCase> {};
 TEST_P(Exchange, ModuleReceivesExactlyTheCommandsAndEachIsPrinted) {
     TFakeModule module;
     const ExchangeCase& c = GetParam();
+    module.Style(c.Style);
     const Result r = RunCli(Send(module, c.Args));
     EXPECT_EQ(r.Status, 0) << r.Err;
     EXPECT_EQ(r.Err, "");
-    EXPECT_EQ(r.Out, Acknowledged(*c.Commands, c.Commands->size()));
+    EXPECT_EQ(r.Out, Acknowledged(*c.Commands, c.Commands->size(), c.ShownReply));
     EXPECT_EQ(module.Received(), Joined(*c.Commands, c.Commands->size(), c.Ending));
     EXPECT_TRUE(module.WaitUntilOtherEndClosed(5s)) << "the port was released";
 }
@@ -88,7 +94,16 @@ INSTANTIATE_TEST_SUITE_P(
                       "0000FFE1-0000-1000-8000-00805F9B34FB", "--write",
                       "0000FFE2-0000-1000-8000-00805F9B34FB", "--baud", "230400"},
                      &kStudy128,
-                     ""}),
+                     ""},
+        // Modules as many are: echoing each command, answering "\r\nOK\r\n", taking a command
+        // only at its line ending.
+        ExchangeCase{"EchoingModule", {"study"}, &kStudy16, "", {.Echo = true}},
+        ExchangeCase{"OkLinesModule", {"ibeacon", "--line-end", "crlf"}, &kBeacon, "\r\n",
+                     {.AnswerOkLines = true, .CommandEnd = "\r\n"}, "\\x0d\\x0aOK\\x0d\\x0a"},
+        // The echo runs to the line break after it; a short timeout only bounds the first byte.
+        ExchangeCase{"EchoingOkLinesModule", {"study", "--line-end", "cr", "--timeout", "20"},
+                     &kStudy16, "\r", {.Echo = true, .AnswerOkLines = true, .CommandEnd = "\r"},
+                     "OK\\x0d\\x0a"}),
     [](const auto& info) { return info.param.Name; });
 
 struct FailureCase {

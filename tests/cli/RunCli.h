@@ -22,10 +22,10 @@ struct Result {
 
 // Runs kelvara-cli (or another program) with the arguments and collects its streams and exit
 // status. While it runs, whileRunning (when given) is called with its process id from another
-// thread.
+// thread. Standard input is the caller's, or stdinFd when given.
 inline Result RunCli(const std::vector<std::string>& args,
                      const std::function<void(pid_t)>& whileRunning = {},
-                     std::string program = KELVARA_CLI_PATH) {
+                     std::string program = KELVARA_CLI_PATH, int stdinFd = -1) {
     std::vector<char*> argv;
     argv.push_back(program.data());
     std::vector<std::string> copies = args;
@@ -39,6 +39,8 @@ inline Result RunCli(const std::vector<std::string>& args,
         return {};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    if (stdinFd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, stdinFd, STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
     posix_spawn_file_actions_addclose(&actions, outPipe[0]);

@@ -70,6 +70,11 @@ std::string TFakeModule::Received() const {
     return received_;
 }
 
+bool TFakeModule::WaitUntilSent(const std::string& bytes, std::chrono::milliseconds limit) const {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, limit, [&] { return sent_.find(bytes) != std::string::npos; });
+}
+
 std::optional<std::chrono::steady_clock::time_point> TFakeModule::FirstByteTime() const {
     std::lock_guard lock(mutex_);
     return firstByteTime_;
@@ -210,7 +215,9 @@ void TFakeModule::Answer(const std::string& command) {
     std::string reply = behaviour.Reply;
     if (reply.empty()) {
         std::lock_guard lock(mutex_);
-        if (style_.AnswerOkLines)
+        if (command.find_first_of("\r\n") != std::string::npos)
+            reply = "\r\nERROR\r\n"; // a line ending it does not take is no part of a command
+        else if (style_.AnswerOkLines)
             reply = "\r\nOK\r\n";
         else if (command == "AT")
             reply = "OK";
@@ -237,6 +244,11 @@ void TFakeModule::Answer(const std::string& command) {
 }
 
 void TFakeModule::Write(const std::string& bytes) {
+    {
+        std::lock_guard lock(mutex_);
+        sent_ += bytes;
+    }
+    changed_.notify_all();
     std::size_t done = 0;
     while (done < bytes.size() && master_ >= 0) {
         const ssize_t n = write(master_, bytes.data() + done, bytes.size() - done);

@@ -58,7 +58,7 @@ struct TModuleBehaviour {
 struct TModuleStyle {
     bool Echo = false;          // repeats every byte it receives
     bool AnswerOkLines = false; // answers "\r\nOK\r\n" rather than "OK+<word>"
-    std::string CommandEnd;     // takes a command only at this ending (leading CR and LF dropped);
+    std::string CommandEnd{};   // takes a command only at this ending (leading CR and LF dropped);
                                 // empty: at any line ending, or after a silence
     int BaudRate = 0;           // understands only this rate and answers noise at any other;
                                 // 0: any rate
@@ -82,6 +82,8 @@ class TFakeModule {
     void AnswerAfterRandomDelays(int minMs, int maxMs, unsigned seed);
     // Every byte received so far.
     std::string Received() const;
+    // Waits until the module has sent these bytes; false after the wait limit.
+    bool WaitUntilSent(const std::string& bytes, std::chrono::milliseconds limit) const;
     // The commands received so far, line endings removed.
     std::vector<std::string> Commands() const;
     // Waits until at least count commands have come; false after the wait limit.
@@ -114,6 +116,7 @@ class TFakeModule {
     int maxDelayMs_ = 0;
     std::minstd_rand random_;
     std::string received_;
+    std::string sent_;
     std::optional<std::chrono::steady_clock::time_point> firstByteTime_;
     std::string pending_;
     std::vector<std::string> commands_;

@@ -1,0 +1,210 @@
+// kelvara-cli talking to simulated modules that behave as real ones do: sending a command file,
+// finding the settings, --baud auto, a session on a terminal, and the faults once found in
+// sending, each as a behaviour that now holds.
+#include "FakeModule.h"
+#include "RunCli.h"
+
+#include <gtest/gtest.h>
+
+#include <pty.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+using kelvara::testing::TFakeModule;
+using kelvara::testing::TModuleBehaviour;
+using kelvara::testing::TModuleStyle;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string kStudy16 = "AT+RENEW\nAT+IMME1\nAT+SHOW1\nAT+COMP1\nAT+NOTI1\nAT+128B0\n"
+                             "AT+UUID0xFFE1\nAT+CHAR0xFFE1\nAT+ROLE1\n";
+
+// A scratch folder, removed afterwards.
+struct TScratch {
+    std::filesystem::path Path = std::filesystem::temp_directory_path() /
+                                 ("kelvara-test-" + std::to_string(getpid()));
+    TScratch() { std::filesystem::create_directories(Path); }
+    ~TScratch() { std::filesystem::remove_all(Path); }
+};
+
+TEST(Talk, AnEditedListFileGoesToAnEchoingModule) {
+    TScratch scratch;
+    const Result list = RunCli({"study", "--commands"});
+    ASSERT_EQ(list.Out, kStudy16);
+    // The user drops AT+SHOW1 and notes why.
+    std::string edited = list.Out;
+    edited.replace(edited.find("AT+SHOW1\n"), 9, "# no name wanted\r\n\r\n   \t\n");
+    const auto file = scratch.Path / "list.txt";
+    std::ofstream(file) << edited;
+
+    TFakeModule module;
+    module.Style({.Echo = true, .AnswerOkLines = true, .CommandEnd = "\r\n"});
+    const Result r = RunCli({"send", "--port", module.PortPath(), "--pause", "0", "--line-end",
+                             "crlf", file.string()});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Err, "");
+    std::string expected;
+    std::string sent;
+    for (const char* command : {"AT+RENEW", "AT+IMME1", "AT+COMP1", "AT+NOTI1", "AT+128B0",
+                                "AT+UUID0xFFE1", "AT+CHAR0xFFE1", "AT+ROLE1"}) {
+        expected += std::string(command) + "\tOK\\x0d\\x0a\n"; // the echo takes a line break
+        sent += std::string(command) + "\r\n";
+    }
+    EXPECT_EQ(r.Out, expected);
+    EXPECT_EQ(module.Received(), sent);
+
+    std::ofstream(scratch.Path / "bad.txt") << "AT+RENEW\n\nAT+\x01X\n";
+    const Result bad = RunCli({"send", "--port", module.PortPath(), (scratch.Path / "bad.txt").string()});
+    EXPECT_EQ(bad.Status, 2);
+    EXPECT_EQ(bad.Err, "kelvara-cli: " + (scratch.Path / "bad.txt").string() +
+                           ":3: holds a control byte\n");
+    EXPECT_EQ(module.Received(), sent) << "a refused file sends nothing";
+}
+
+struct FindCase {
+    const char* Name;
+    TModuleStyle Style;
+    std::string Found;
+};
+
+void PrintTo(const FindCase& c, std::ostream* os) { *os << c.Name; }
+
+class Find : public testing::TestWithParam<FindCase> {};
+
+TEST_P(Find, FindsTheSettingsSendingNothingButAtAndLineEndings) {
+    TFakeModule module;
+    module.Style(GetParam().Style);
+    const Result found = RunCli({"find", "--port", module.PortPath()});
+    EXPECT_EQ(found.Status, 0) << found.Err;
+    EXPECT_EQ(found.Out, GetParam().Found + "\n");
+    EXPECT_EQ(module.Received().find_first_not_of("AT\r\n"), std::string::npos);
+
+    // --baud auto: the list goes out at the settings found.
+    const Result sent = RunCli({"study", "--port", module.PortPath(), "--baud", "auto",
+                                "--pause", "0"});
+    EXPECT_EQ(sent.Status, 0) << sent.Err;
+    EXPECT_EQ(std::count(sent.Out.begin(), sent.Out.end(), '\n'), 9) << sent.Out;
+    EXPECT_EQ(module.Commands().back(), "AT+ROLE1");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modules, Find,
+    testing::Values(FindCase{"Plain9600", {.BaudRate = 9600}, "9600 none"},
+                    FindCase{"EchoingCrLf115200",
+                             {.Echo = true, .AnswerOkLines = true, .CommandEnd = "\r\n",
+                              .BaudRate = 115200},
+                             "115200 crlf echo"},
+                    FindCase{"Lf38400", {.CommandEnd = "\n", .BaudRate = 38400}, "38400 lf"}),
+    [](const auto& info) { return info.param.Name; });
+
+TEST(Talk, FindGivesUpOnASilentModule) {
+    TFakeModule module;
+    module.On("AT", TModuleBehaviour::Silent());
+    const Result r = RunCli({"find", "--port", module.PortPath()});
+    EXPECT_EQ(r.Status, 4);
+    EXPECT_EQ(r.Out, "");
+    EXPECT_EQ(r.Err, "kelvara-cli: " + module.PortPath() + ": no module answered at any setting\n");
+}
+
+TEST(Talk, ASessionOnATerminalSendsEachLineAndShowsLateAnswers) {
+    TFakeModule module;
+    module.On("AT+DISC?", TModuleBehaviour::ThenStray("OK+DIS0:123456789ABCOK+DISCE", 100));
+    module.On("AT+DISC?", [] {
+        auto b = TModuleBehaviour::ThenStray("OK+DIS0:123456789ABCOK+DISCE", 100);
+        b.Reply = "OK+DISCS";
+        return b;
+    }());
+    module.On("AT+BAD", TModuleBehaviour::Answering("ERROR"));
+    int terminal = -1;
+    int input = -1;
+    ASSERT_EQ(openpty(&terminal, &input, nullptr, nullptr, nullptr), 0);
+    const auto type = [&](const std::string& text) {
+        ASSERT_EQ(write(terminal, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    };
+    const Result r = RunCli(
+        {"send", "--port", module.PortPath()},
+        [&](pid_t) {
+            type("AT+DISC?\n");
+            // The scan's results come unasked; the next line goes once they have been shown.
+            if (!module.WaitUntilSent("OK+DISCE", 10s))
+                return;
+            std::this_thread::sleep_for(300ms);
+            type("  # a comment\nAT+BAD\n");
+            if (module.WaitForCommands(2, 10s))
+                std::this_thread::sleep_for(300ms);
+            type("\x04");
+        },
+        KELVARA_CLI_PATH, input);
+    close(input);
+    close(terminal);
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Out, "AT+DISC?\tOK+DISCS\n\tOK+DIS0:123456789ABCOK+DISCE\n");
+    EXPECT_EQ(r.Err, "kelvara-cli: AT+BAD: answered \"ERROR\"\n");
+    EXPECT_EQ(module.Received(), "AT+DISC?AT+BAD");
+}
+
+TEST(Talk, OneSenderPerModuleWhateverTheName) {
+    TScratch scratch;
+    TFakeModule module;
+    module.On("AT+IMME1", TModuleBehaviour::Slow(400));
+    const auto link = scratch.Path / "by-id-link";
+    std::filesystem::create_symlink(module.PortPath(), link);
+    Result second;
+    const Result first = RunCli({"study", "--port", module.PortPath(), "--pause", "0"}, [&](pid_t) {
+        if (module.WaitForCommands(2, 10s))
+            second = RunCli({"study", "--port", link.string()});
+    });
+    EXPECT_EQ(first.Status, 0) << first.Err;
+    EXPECT_EQ(second.Status, 3);
+    EXPECT_EQ(second.Err, "kelvara-cli: " + link.string() + ": in use by another program\n");
+    EXPECT_EQ(module.Received(), "AT+RENEWAT+IMME1AT+SHOW1AT+COMP1AT+NOTI1AT+128B0AT+UUID0xFFE1"
+                                 "AT+CHAR0xFFE1AT+ROLE1");
+}
+
+TEST(Talk, PortNamesAreFileNames) {
+    TScratch scratch;
+    TFakeModule module;
+    const auto link = scratch.Path / "\xff\xfe-port";
+    std::filesystem::create_symlink(module.PortPath(), link);
+    const Result r = RunCli({"ibeacon", "--port", link.string(), "--pause", "0"});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+
+    const std::string missing = "/tmp/" + std::string(5000, 'a');
+    const Result longPath = RunCli({"study", "--port", missing});
+    EXPECT_EQ(longPath.Status, 3);
+    EXPECT_EQ(longPath.Err, "kelvara-cli: /tmp/" + std::string(59, 'a') + "...: no such port\n");
+}
+
+TEST(Talk, ARepliesRulesHoldWhateverTheTimeoutAndTheLine) {
+    TFakeModule module;
+    // A reply in two pieces further apart than the timeout, but closer than the quiet gap.
+    module.On("AT+RENEW", TModuleBehaviour::InTwoPieces("OK+RENEW", 40));
+    // A module that restarts after acknowledging: the line drops within the quiet gap.
+    module.On("AT+IMME1", TModuleBehaviour::AnswerThenHangUp());
+    const Result r = RunCli({"study", "--port", module.PortPath(), "--pause", "0", "--line-end",
+                             "cr", "--timeout", "25"});
+    EXPECT_EQ(r.Status, 4);
+    EXPECT_EQ(r.Out, "AT+RENEW\tOK+RENEW\nAT+IMME1\tOK+IMME1\n");
+    EXPECT_EQ(r.Err, "kelvara-cli: AT+SHOW1: connection lost\n");
+}
+
+TEST(Talk, AClosedOrFullOutputNeverStopsASendPartWay) {
+    for (const char* consumer : {"| head -n 1", ">/dev/full"}) {
+        TFakeModule module;
+        const Result r = RunCli({"-c", std::string("set -o pipefail; \"$0\" study --port \"$1\" "
+                                                   "--pause 0 ") + consumer,
+                                 KELVARA_CLI_PATH, module.PortPath()},
+                                {}, "/bin/bash");
+        EXPECT_EQ(r.Status, 1) << consumer;
+        EXPECT_EQ(r.Err, "kelvara-cli: could not write to standard output\n") << consumer;
+        EXPECT_EQ(module.Commands().size(), 9u) << consumer;
+    }
+}
+
+} // namespace
