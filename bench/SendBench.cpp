@@ -3,12 +3,17 @@
 //                                       against commands x (quiet gap + pause)
 //   kelvara_send_bench cpu KELVARA_CLI  kelvara-cli's processor time while a module takes
 //                                       200 ms to answer each command, against the wall time
+//   kelvara_send_bench oklines          the same list to a module answering "\r\nOK\r\n", against
+//                                       a minimal loop that writes a command and waits for "OK"
+//   kelvara_send_bench find             finding a module at 9600 with no line ending, at 115200
+//                                       with CR LF, and giving up on a silent port
 //   kelvara_send_bench window           the send window, a module answering after 200 ms: the
 //                                       longest the event loop goes without running, and the
 //                                       time from pressing Send to the first byte on the wire
 #include "FakeModule.h"
 #include "ListSender.h"
 #include "ModuleLink.h"
+#include "SettingsFinder.h"
 #include "SendToModule.h"
 #include "CommandTypes.h"
 #include "StudyCommandList.h"
@@ -25,6 +30,8 @@
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -80,6 +87,99 @@ int Floor() {
         const double floor = static_cast<double>(commands.size()) * (kQuietGapMs + pause);
         std::printf("send 9 commands, pause %4d ms: median %7.1f ms, floor %6.0f ms, ratio %.3fx\n",
                     pause, Median(times), floor, Median(times) / floor);
+    }
+    return 0;
+}
+
+// Runs a policy on the simulated module's port; the wall time in milliseconds, or a negative
+// number when it did not end as expected.
+double RunPolicy(const TFakeModule& module, std::unique_ptr<TPolicy> policy, TResult expected) {
+    TModuleLink link;
+    TResult result = TResult::Failed;
+    QObject::connect(&link, &TModuleLink::finished, [&](TResult r) {
+        result = r;
+        QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    });
+    if (!link.Open(module.PortPath(), 9600))
+        return -1;
+    // As for the minimal loop, the port's opening is not counted.
+    const auto start = Clock::now();
+    link.Run(std::move(policy));
+    QCoreApplication::exec();
+    const double ms = Ms(Clock::now() - start);
+    return result == expected ? ms : -1;
+}
+
+// The least a sender can do: write a command, read until "OK\r\n", and go on.
+double MinimalLoop(const TFakeModule& module, const std::vector<std::string>& commands) {
+    const int fd = open(module.PortPath().c_str(), O_RDWR | O_NOCTTY);
+    termios raw{};
+    tcgetattr(fd, &raw);
+    cfmakeraw(&raw);
+    cfsetspeed(&raw, B9600);
+    tcsetattr(fd, TCSANOW, &raw);
+    const auto start = Clock::now();
+    for (const std::string& command : commands) {
+        const std::string line = command + "\r\n";
+        if (write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
+            return -1;
+        std::string reply;
+        char buffer[64];
+        while (!reply.ends_with("OK\r\n")) {
+            const ssize_t n = read(fd, buffer, sizeof buffer);
+            if (n <= 0)
+                return -1;
+            reply.append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+    const double ms = Ms(Clock::now() - start);
+    close(fd);
+    return ms;
+}
+
+int OkLines() {
+    const auto commands = Study16();
+    const kelvara::testing::TModuleStyle style{.AnswerOkLines = true, .CommandEnd = "\r\n"};
+    std::vector<double> kelvara;
+    std::vector<double> minimal;
+    for (int run = 0; run < 11; ++run) {
+        TFakeModule module;
+        module.Style(style);
+        kelvara.push_back(RunPolicy(
+            module, std::make_unique<TListSender>(commands, TSendSettings{9600, TLineEnd::CrLf, 1000, 0}),
+            TResult::Completed));
+        TFakeModule other;
+        other.Style(style);
+        minimal.push_back(MinimalLoop(other, commands));
+    }
+    std::printf("send 9 commands, \\r\\nOK\\r\\n replies: median %6.2f ms, minimal loop %6.2f ms, "
+                "ratio %.2fx\n",
+                Median(kelvara), Median(minimal), Median(kelvara) / Median(minimal));
+    return 0;
+}
+
+int Find() {
+    struct TCase {
+        const char* Name;
+        kelvara::testing::TModuleStyle Style;
+        bool Silent;
+    };
+    const TCase cases[] = {
+        {"a module at 9600, no line ending", {.BaudRate = 9600}, false},
+        {"a module at 115200, CR LF", {.AnswerOkLines = true, .CommandEnd = "\r\n", .BaudRate = 115200}, false},
+        {"a silent port (gives up)", {}, true},
+    };
+    for (const TCase& c : cases) {
+        std::vector<double> times;
+        for (int run = 0; run < (c.Silent ? 3 : 7); ++run) {
+            TFakeModule module;
+            module.Style(c.Style);
+            if (c.Silent)
+                module.On("AT", kelvara::testing::TModuleBehaviour::Silent());
+            times.push_back(RunPolicy(module, std::make_unique<TSettingsFinder>(),
+                                      c.Silent ? TResult::NotFound : TResult::Completed));
+        }
+        std::printf("find, %-36s median %7.1f ms\n", c.Name, Median(times));
     }
     return 0;
 }
@@ -174,8 +274,12 @@ int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     if (mode == "floor")
         return Floor();
+    if (mode == "oklines")
+        return OkLines();
+    if (mode == "find")
+        return Find();
     if (mode == "cpu" && argc == 3)
         return ProcessorTime(argv[2]);
-    std::fprintf(stderr, "usage: kelvara_send_bench floor | cpu KELVARA_CLI | window\n");
+    std::fprintf(stderr, "usage: kelvara_send_bench floor | oklines | find | cpu KELVARA_CLI | window\n");
     return 2;
 }

@@ -7,6 +7,12 @@ b=build/bench
 echo "== Send time against the floor (commands x (quiet gap + pause))"
 $b/bench/kelvara_send_bench floor
 echo
+echo "== The same list to a module answering \\r\\nOK\\r\\n, against a minimal write-and-wait loop"
+$b/bench/kelvara_send_bench oklines
+echo
+echo "== Finding the settings"
+$b/bench/kelvara_send_bench find
+echo
 echo "== Processor time while the module takes 200 ms to answer"
 $b/bench/kelvara_send_bench cpu $b/cli/kelvara-cli
 echo
@@ -18,9 +24,18 @@ instructions() {
     grep -E '^(summary|totals):' /tmp/kelvara-callgrind.$$ | head -n 1 | awk '{print $2}'
     rm -f /tmp/kelvara-callgrind.$$
 }
-echo "== Instructions for 'kelvara-cli study' (callgrind)"
-plain=$(instructions $b/cli/kelvara-cli study)
-linked=$(instructions $b/bench/kelvara_cli_linked_qt study)
-awk -v p="$plain" -v l="$linked" 'BEGIN {
-    printf "%-52s %12d\n", "kelvara-cli (sending in a plugin, loaded on demand)", p
-    printf "%-52s %12d   %.2fx\n", "the same, linked to Qt Serial Port directly", l, l / p }'
+echo "== Instructions for 'kelvara-cli study' (callgrind), against the release before the serial"
+echo "   port code was linked in (it lived in a plugin, loaded only to send)"
+baseline=${KELVARA_BASELINE_REV:-cf77ac6}
+if [[ ! -x build/baseline/cli/kelvara-cli ]]; then
+    rm -rf build/baseline-src && mkdir -p build/baseline-src
+    git archive "$baseline" | tar -x -C build/baseline-src
+    cmake -S build/baseline-src -B build/baseline -DCMAKE_BUILD_TYPE=Release -DKELVARA_BUILD_GUI=OFF \
+          -DKELVARA_BUILD_TESTS=OFF >/dev/null
+    cmake --build build/baseline --parallel "$(nproc)" --target kelvara-cli >/dev/null
+fi
+before=$(instructions build/baseline/cli/kelvara-cli study)
+now=$(instructions $b/cli/kelvara-cli study)
+awk -v b="$before" -v n="$now" -v r="$baseline" 'BEGIN {
+    printf "%-52s %12d\n", "kelvara-cli study, " r " (plugin)", b
+    printf "%-52s %12d   %.2fx\n", "kelvara-cli study, now (one program)", n, n / b }'

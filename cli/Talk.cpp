@@ -100,10 +100,11 @@ class TProgress {
     TProgress() : shown_(isatty(STDERR_FILENO) == 1) {}
     ~TProgress() { Clear(); }
 
-    void Show(const std::string& text) {
+    // "[3/9] AT+COMP1 ...": which step of how many, and what it is.
+    void Show(std::size_t index, std::size_t total, const std::string& what) {
         if (!shown_)
             return;
-        std::fprintf(stderr, "\r\033[K%s", text.c_str());
+        std::fprintf(stderr, "\r\033[K[%zu/%zu] %s ...", index + 1, total, what.c_str());
         std::fflush(stderr);
         drawn_ = true;
     }
@@ -178,10 +179,9 @@ class TSession {
         TEvent found;
         const auto result = Run(std::make_unique<TSettingsFinder>(), [&](const TEvent& event) {
             if (event.Kind == TEventKind::Trying) {
-                progress_.Show("[" + std::to_string(event.Index + 1) + "/" +
-                               std::to_string(TSettingsFinder::TryCount()) + "] " +
+                progress_.Show(event.Index, TSettingsFinder::TryCount(),
                                std::to_string(event.BaudRate) + " baud, line ending " +
-                               std::string(LineEndName(event.LineEnd)) + " ...");
+                               std::string(LineEndName(event.LineEnd)));
             } else if (event.Kind == TEventKind::Found) {
                 found = event;
             }
@@ -311,9 +311,7 @@ int SendCommands(const TTalkRequest& request, std::ostream& out, std::ostream& e
     const auto result = session.Run(
         std::make_unique<TListSender>(request.Commands, settings), [&](const TEvent& event) {
             if (event.Kind == TEventKind::Written) {
-                session.Progress().Show("[" + std::to_string(event.Index + 1) + "/" +
-                                        std::to_string(total) + "] " + Printable(event.Command) +
-                                        " ...");
+                session.Progress().Show(event.Index, total, Printable(event.Command));
             } else if (event.Kind == TEventKind::Acknowledged) {
                 session.Progress().Clear();
                 session.Print(AcknowledgedLine(event));

@@ -181,9 +181,12 @@ void TModuleLink::Apply(TStep step) {
             Report({.Kind = TEventKind::Unasked, .At = Now(), .Bytes = before.toStdString()});
         writing_ = true;
         lostWhileWriting_ = false;
+        // Handed to the system at once rather than on the event loop's next turn: a module that
+        // answers at once is heard sooner.
         const bool written =
             port_.write(step.Write->data(), static_cast<qint64>(step.Write->size())) ==
-            static_cast<qint64>(step.Write->size());
+                static_cast<qint64>(step.Write->size()) &&
+            (port_.flush() || port_.bytesToWrite() == 0);
         writing_ = false;
         if (!written)
             lostWhileWriting_ = true;
