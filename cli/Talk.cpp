@@ -174,6 +174,17 @@ class TSession {
         return stoppedAtOnce_ ? std::nullopt : result_;
     }
 
+    // Opens the port, and with --baud auto finds the settings; a failure is reported and its
+    // exit status given, or 0 once the port is ready.
+    int Connect(const TTalkRequest& request, TSendSettings& settings) {
+        if (!Open(settings.BaudRate))
+            return kExitPort;
+        if (!request.FindBaudRate)
+            return kExitOk;
+        const int status = Find(settings, request.LineEndGiven);
+        return status == kExitOk ? status : Finish(status);
+    }
+
     // Finds the settings; reports a failure and gives the exit status, or 0 once found.
     int Find(TSendSettings& settings, bool keepLineEnd, bool* echoes = nullptr) {
         TEvent found;
@@ -300,12 +311,8 @@ std::string FailureLine(const TEvent& event) {
 int SendCommands(const TTalkRequest& request, std::ostream& out, std::ostream& err) {
     TSession session(request.Port, out, err);
     TSendSettings settings = request.Settings;
-    if (!session.Open(settings.BaudRate))
-        return kExitPort;
-    if (request.FindBaudRate) {
-        if (const int status = session.Find(settings, request.LineEndGiven); status != kExitOk)
-            return session.Finish(status);
-    }
+    if (const int status = session.Connect(request, settings); status != kExitOk)
+        return status;
     const std::size_t total = request.Commands.size();
     std::optional<TEvent> failure;
     const auto result = session.Run(
@@ -335,12 +342,8 @@ int SendCommands(const TTalkRequest& request, std::ostream& out, std::ostream& e
 int TalkInteractively(const TTalkRequest& request, std::ostream& out, std::ostream& err) {
     TSession session(request.Port, out, err);
     TSendSettings settings = request.Settings;
-    if (!session.Open(settings.BaudRate))
-        return kExitPort;
-    if (request.FindBaudRate) {
-        if (const int status = session.Find(settings, request.LineEndGiven); status != kExitOk)
-            return session.Finish(status);
-    }
+    if (const int status = session.Connect(request, settings); status != kExitOk)
+        return status;
     TModuleLink& link = session.Link();
 
     // Lines typed are read as the terminal hands them over, each sent when it is complete.

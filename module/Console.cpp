@@ -35,10 +35,7 @@ TStep TConsole::BytesReceived(std::string_view bytes, Ms now) {
     if (!Expect(started_ && !finished_, "a running console takes bytes"))
         return step;
     if (exchange_) {
-        exchange_->BytesReceived(bytes, now);
-        step.Add({.Kind = TEventKind::ReplyBytes, .At = now, .Index = sent_ - 1,
-                  .Command = exchange_->Command(), .Bytes = std::string(bytes)});
-        if (exchange_->Done())
+        if (FeedExchange(*exchange_, bytes, now, sent_ - 1, step))
             EndExchange(now, step);
     } else {
         unasked_.Add(bytes, now, step);

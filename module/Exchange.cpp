@@ -137,4 +137,12 @@ TEvent TExchange::Outcome(std::size_t index) const {
     return event;
 }
 
+bool FeedExchange(TExchange& exchange, std::string_view bytes, Ms now, std::size_t index,
+                  TStep& step) {
+    exchange.BytesReceived(bytes, now);
+    step.Add({.Kind = TEventKind::ReplyBytes, .At = now, .Index = index,
+              .Command = exchange.Command(), .Bytes = std::string(bytes)});
+    return exchange.Done();
+}
+
 } // namespace kelvara::link

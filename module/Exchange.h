@@ -63,4 +63,9 @@ class TExchange {
     Ms doneAt_ = 0;
 };
 
+// Feeds bytes to a policy's exchange under way and reports them as reply bytes of its command;
+// true once the exchange is done.
+bool FeedExchange(TExchange& exchange, std::string_view bytes, Ms now, std::size_t index,
+                  TStep& step);
+
 } // namespace kelvara::link

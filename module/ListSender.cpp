@@ -54,10 +54,7 @@ TStep TListSender::BytesReceived(std::string_view bytes, Ms now) {
     if (!Expect(!Finished(), "a finished list takes no bytes"))
         return step;
     if (phase_ == TPhase::Exchanging) {
-        exchange_->BytesReceived(bytes, now);
-        step.Add({.Kind = TEventKind::ReplyBytes, .At = now, .Index = next_,
-                  .Command = exchange_->Command(), .Bytes = std::string(bytes)});
-        if (exchange_->Done())
+        if (FeedExchange(*exchange_, bytes, now, next_, step))
             EndExchange(now, step);
     } else {
         unasked_.Add(bytes, now, step);
