@@ -14,7 +14,7 @@
 #include "ListSender.h"
 #include "ModuleLink.h"
 #include "SettingsFinder.h"
-#include "SendToModule.h"
+#include "ModuleWindow.h"
 #include "CommandTypes.h"
 #include "StudyCommandList.h"
 
@@ -215,7 +215,7 @@ int ProcessorTime(const char* cli) {
 int Window() {
     TFakeModule module;
     module.AnswerAfterRandomDelays(200, 200, 1);
-    TfrmSend window(Study16());
+    TfrmModule window(kelvara::BuildStudyCommandList(kelvara::TUuidFormat::uf16Bit, "FFE1", "FFE1").List());
     window.show();
     window.findChild<QComboBox*>(QStringLiteral("cbPort"))
         ->setEditText(QString::fromStdString(module.PortPath()));

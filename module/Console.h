@@ -30,6 +30,8 @@ class TConsole : public TPolicy {
     bool Finished() const override { return finished_; }
 
     bool Busy() const { return exchange_.has_value(); }
+    // Ended or cancelled, and finishing the command under way: it takes no more commands.
+    bool Ending() const { return ending_; }
     // Commands written so far.
     std::size_t Sent() const { return sent_; }
     void ChangeSettings(TLineEnd lineEnd, int timeoutMs);

@@ -53,7 +53,7 @@ bool TEvent::IsOutcome() const {
 }
 
 bool Expect(bool condition, const char* what) {
-#ifndef NDEBUG
+#if !defined(NDEBUG) || defined(KELVARA_LINK_CHECKS)
     if (!condition) {
         std::fprintf(stderr, "kelvara: link call out of order: %s\n", what);
         std::abort();

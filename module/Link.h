@@ -126,8 +126,9 @@ inline std::optional<Ms> Earliest(std::optional<Ms> a, std::optional<Ms> b) {
     return a ? a : b;
 }
 
-// Reports a call out of order: a programming error. A debug build stops there; a release build
-// carries on, and the call does nothing.
+// Reports a call out of order: a programming error. A debug build (and the sanitizer builds,
+// which define KELVARA_LINK_CHECKS) stops there; a release build carries on, and the call does
+// nothing.
 bool Expect(bool condition, const char* what);
 
 // The bytes as they can be shown on a terminal: control bytes (and, when asked, bytes of 128 or

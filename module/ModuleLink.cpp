@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -198,7 +199,10 @@ void TModuleLink::Apply(TStep step) {
         return;
     if (step.Finished) {
         timer_.stop();
-        const TResult result = step.Events.empty() ? TResult::Completed : step.Events.back().Result;
+        const auto end = std::find_if(step.Events.begin(), step.Events.end(), [](const TEvent& e) {
+            return e.Kind == TEventKind::Finished;
+        });
+        const TResult result = end == step.Events.end() ? TResult::Completed : end->Result;
         policy_.reset();
         emit finished(result);
         return;
@@ -248,7 +252,17 @@ void TModuleLink::LosePort() {
     ClosePort();
     if (policy_)
         Apply(policy_->ConnectionLost(Now()));
+    // A policy that goes on by itself (a console) has no port to go on with.
+    if (policy_) {
+        timer_.stop();
+        policy_.reset();
+        emit finished(TResult::Failed);
+    }
     emit portLost();
+}
+
+bool TModuleLink::SetBaudRate(int baudRate) {
+    return IsOpen() && port_.setBaudRate(baudRate);
 }
 
 void TModuleLink::TimerFired() {

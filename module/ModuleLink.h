@@ -65,6 +65,8 @@ class TModuleLink : public QObject {
     void Cancel();
     // Stops at once: the policy is dropped without another event, and the port closed.
     void Close();
+    // Changes the rate of the open port.
+    bool SetBaudRate(int baudRate);
 
     const TOpenFailure& OpenFailure() const { return openFailure_; }
     // Milliseconds since the port was opened.
@@ -74,7 +76,8 @@ class TModuleLink : public QObject {
     void linkEvent(const kelvara::link::TEvent& event);
     // The policy has ended with this result; the port is still open unless it was lost.
     void finished(kelvara::link::TResult result);
-    // The port went away (an unplugged adapter, a hung-up line); it is closed by then.
+    // The port went away (an unplugged adapter, a hung-up line); it is closed by then, and a
+    // policy still running has been dropped (after finished(Failed)).
     void portLost();
 
   private:

@@ -1,6 +1,6 @@
 #include "ATCommandList.h"
 
-#include "SendToModule.h"
+#include "ModuleWindow.h"
 #include "WindowLook.h"
 #include "ui_ATCommandList.h"
 
@@ -57,7 +57,7 @@ void TfrmResult::ShowContextMenu(const QPoint& position) {
 }
 
 void TfrmResult::SendToModule() {
-    TfrmSend window(kelvara::SetUpCommands(list_), this);
+    TfrmModule window(list_, this);
     window.exec();
 }
 

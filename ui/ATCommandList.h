@@ -27,7 +27,7 @@ class TfrmResult : public QDialog {
 
   public slots:
     void btnOKClick();
-    // Opens the "Send to Module" window for the list's set-up commands.
+    // Opens the module window for the list: its set-up commands to send, and a console.
     void SendToModule();
 
   protected:

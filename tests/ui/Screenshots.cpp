@@ -4,13 +4,15 @@
 // rejection.png; send-progress.png and send-failed.png, the send window against a simulated
 // module.
 #include "FakeModule.h"
-#include "SendToModule.h"
+#include "ModuleWindow.h"
 #include "CommandTypes.h"
 #include "StudyCommandList.h"
 #include "main.h"
 
 #include <QElapsedTimer>
 #include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
 
 #include <QApplication>
@@ -24,6 +26,8 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <filesystem>
+#include <optional>
 
 namespace {
 
@@ -57,45 +61,94 @@ template <typename Condition> bool WaitUntil(Condition condition) {
     return condition();
 }
 
-// The send window, part-way through a send and after a module that stopped answering.
-bool GrabSendWindow(const QDir& out) {
+// Types a command into the module window's console and sends it.
+void Type(TfrmModule& window, const QString& command) {
+    auto* line = window.findChild<QLineEdit*>(QStringLiteral("edtCommand"));
+    line->setText(command);
+    QTest::keyClick(line, Qt::Key_Return);
+}
+
+// The module window: part-way through a send, after a module that stopped answering, after a
+// find, during a console session with a scan's late answers, and after an unplug.
+bool GrabModuleWindow(const QDir& out) {
     using kelvara::testing::TFakeModule;
     using kelvara::testing::TModuleBehaviour;
-    const auto commands = kelvara::SetUpCommands(
-        kelvara::BuildStudyCommandList(kelvara::TUuidFormat::uf16Bit, "FFE1", "FFE1").List());
-    const auto start = [](TfrmSend& window, const TFakeModule& module) {
+    const auto list =
+        kelvara::BuildStudyCommandList(kelvara::TUuidFormat::uf16Bit, "FFE1", "FFE1").List();
+    const auto start = [](TfrmModule& window, const std::string& port) {
+        window.resize(680, 640);
         window.show();
         window.findChild<QComboBox*>(QStringLiteral("cbPort"))
-            ->setEditText(QString::fromStdString(module.PortPath()));
+            ->setEditText(QString::fromStdString(port));
         window.findChild<QSpinBox*>(QStringLiteral("spnPause"))->setValue(0);
-        window.btnSendClick();
     };
     bool ok = true;
     {
         TFakeModule module;
         module.On("AT+NOTI1", TModuleBehaviour::Slow(1500));
-        TfrmSend window(commands);
-        start(window, module);
+        TfrmModule window(list);
+        start(window, module.PortPath());
+        window.btnSendClick();
         ok &= WaitUntil([&] { return module.Commands().size() == 5; });
         QCoreApplication::processEvents();
         ok &= Save(&window, out.filePath(QStringLiteral("send-progress.png")));
         window.btnCloseClick();
-        ok &= WaitUntil([&] { return !window.IsSending(); });
+        ok &= WaitUntil([&] { return !window.IsBusy(); });
     }
     {
         TFakeModule module;
         module.On("AT+NOTI1", TModuleBehaviour::Silent());
-        TfrmSend window(commands);
-        start(window, module);
-        ok &= WaitUntil([&] { return !window.IsSending(); });
+        TfrmModule window(list);
+        start(window, module.PortPath());
+        window.btnSendClick();
+        ok &= WaitUntil([&] { return !window.IsBusy(); });
         ok &= Save(&window, out.filePath(QStringLiteral("send-failed.png")));
     }
+    {
+        TFakeModule module;
+        module.Style({.Echo = true, .AnswerOkLines = true, .CommandEnd = "\r\n", .BaudRate = 115200});
+        TfrmModule window(list);
+        start(window, module.PortPath());
+        window.btnFindClick();
+        ok &= WaitUntil([&] { return !window.IsBusy(); });
+        ok &= Save(&window, out.filePath(QStringLiteral("module-find.png")));
+    }
+    QTemporaryDir dir;
+    const std::string link = dir.filePath(QStringLiteral("usb-adapter-port0")).toStdString();
+    std::optional<TFakeModule> module(std::in_place);
+    auto scan = TModuleBehaviour::ThenStray("OK+DIS0:1C1A2B3C4D5EOK+DIS0:7A6B5C4D3E2FOK+DISCE", 400);
+    scan.Reply = "OK+DISCS";
+    module->On("AT+DISC?", scan);
+    std::filesystem::create_symlink(module->PortPath(), link);
+    TfrmModule window(list);
+    start(window, link);
+    window.btnSendClick();
+    ok &= WaitUntil([&] { return !window.IsBusy(); });
+    Type(window, QStringLiteral("AT+DISC?"));
+    ok &= WaitUntil([&] {
+        QCoreApplication::processEvents();
+        const auto& entries = window.Transcript().Entries();
+        return !entries.empty() && entries.back().Kind == kelvara::ui::TEntryKind::Unasked;
+    });
+    window.findChild<QLineEdit*>(QStringLiteral("edtCommand"))->setText(QStringLiteral("AT+CO0"));
+    ok &= Save(&window, out.filePath(QStringLiteral("module-console.png")));
+    window.findChild<QLineEdit*>(QStringLiteral("edtCommand"))->clear();
+    module.reset();
+    ok &= WaitUntil([&] {
+        QCoreApplication::processEvents();
+        return !window.IsPortOpen();
+    });
+    ok &= Save(&window, out.filePath(QStringLiteral("module-unplugged.png")));
+    window.close();
     return ok;
 }
 
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // The windows remember nothing of the user's own.
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
     QApplication app(argc, argv);
     if (argc != 2) {
         std::fprintf(stderr, "usage: kelvara_screenshots OUTPUT_DIR\n");
@@ -126,6 +179,6 @@ int main(int argc, char* argv[]) {
 
     pages->setCurrentIndex(2);
     ok &= Save(&window, out.filePath(QStringLiteral("main-building.png")));
-    ok &= GrabSendWindow(out);
+    ok &= GrabModuleWindow(out);
     return ok ? 0 : 1;
 }

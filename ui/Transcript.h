@@ -1,0 +1,57 @@
+#pragma once
+
+// What the module window's console shows: every entry of an exchange with the module, with its
+// time since the port was opened, kept within a bound so that a module that floods the port
+// cannot fill the memory.
+
+#include "Link.h"
+
+#include <cstddef>
+#include <deque>
+#include <string>
+#include <string_view>
+
+namespace kelvara::ui {
+
+enum class TEntryKind {
+    Written,      // "->" a command as written
+    Echo,         // "<=" the module repeating it
+    Reply,        // "<-" its reply
+    Unasked,      // "<~" bytes that came while nothing was asked
+    Acknowledged, // "ok"
+    Failure,      // "!!" not acknowledged, and why
+    Note,         // "--" the port's life: opened, lost, back, closed; settings found
+};
+
+struct TTranscriptEntry {
+    link::Ms At = 0;
+    TEntryKind Kind = TEntryKind::Note;
+    std::string Text; // bytes as received or written, or words for outcomes and notes
+};
+
+class TTranscript {
+  public:
+    // The most entries kept, and the most bytes an entry holds (longer runs of bytes become
+    // several entries). Older entries are dropped first.
+    static constexpr std::size_t kMaxEntries = 2000;
+    static constexpr std::size_t kMaxEntryBytes = 1024;
+
+    // Adds an entry; returns how many it became.
+    std::size_t Add(link::Ms at, TEntryKind kind, std::string_view text);
+    const std::deque<TTranscriptEntry>& Entries() const { return entries_; }
+    std::size_t Dropped() const { return dropped_; }
+
+    // An entry as one line, "   12.345 -> AT+DISC?", bytes escaped as kelvara-cli escapes them;
+    // with hex, the bytes again in hexadecimal after lineBreak.
+    static std::string Line(const TTranscriptEntry& entry, bool hex, std::string_view lineBreak);
+    // Every entry kept, one a line, after a first line that says how many were dropped.
+    std::string PlainText(bool hex) const;
+    // What the first line says when entries were dropped.
+    std::string DroppedText() const;
+
+  private:
+    std::deque<TTranscriptEntry> entries_;
+    std::size_t dropped_ = 0;
+};
+
+} // namespace kelvara::ui
