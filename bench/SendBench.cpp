@@ -7,6 +7,11 @@
 //                                       a minimal loop that writes a command and waits for "OK"
 //   kelvara_send_bench find             finding a module at 9600 with no line ending, at 115200
 //                                       with CR LF, and giving up on a silent port
+//   kelvara_send_bench flood            the module window, a module flooding the port at 230400
+//                                       baud for 10 s: the longest the event loop goes without
+//                                       running, the memory held after the flood against before
+//                                       it, and the time from Enter in the command line to the
+//                                       first byte on the wire
 //   kelvara_send_bench window           the send window, a module answering after 200 ms: the
 //                                       longest the event loop goes without running, and the
 //                                       time from pressing Send to the first byte on the wire
@@ -20,6 +25,8 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QElapsedTimer>
 #include <QPushButton>
 #include <QSerialPort>
@@ -34,6 +41,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -212,6 +221,116 @@ int ProcessorTime(const char* cli) {
     return WEXITSTATUS(status);
 }
 
+long ResidentKiB() {
+    std::FILE* status = std::fopen("/proc/self/status", "r");
+    long kib = 0;
+    char line[256];
+    while (status && std::fgets(line, sizeof line, status))
+        if (std::sscanf(line, "VmRSS: %ld kB", &kib) == 1)
+            break;
+    if (status)
+        std::fclose(status);
+    return kib;
+}
+
+int Flood() {
+    TFakeModule module;
+    TfrmModule window(kelvara::BuildStudyCommandList(kelvara::TUuidFormat::uf16Bit, "FFE1", "FFE1").List());
+    window.resize(680, 640);
+    window.show();
+    window.findChild<QComboBox*>(QStringLiteral("cbPort"))
+        ->setEditText(QString::fromStdString(module.PortPath()));
+    window.findChild<QComboBox*>(QStringLiteral("cbBaud"))->setCurrentText(QStringLiteral("230400"));
+    auto* line = window.findChild<QLineEdit*>(QStringLiteral("edtCommand"));
+
+    // Enter in the command line to the first byte on the wire (the port opens first).
+    QElapsedTimer clock;
+    line->setText(QStringLiteral("AT+DISC?"));
+    const auto pressed = Clock::now();
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QCoreApplication::sendEvent(line, &enter);
+    while (!module.FirstByteTime() && Ms(Clock::now() - pressed) < 2000)
+        QCoreApplication::processEvents();
+    if (const auto first = module.FirstByteTime())
+        std::printf("Enter in the command line to the first byte on the wire: %.2f ms "
+                    "(the port's opening included)\n", Ms(*first - pressed));
+    while (window.IsBusy())
+        QCoreApplication::processEvents();
+    // Once more, on the open port.
+    const std::size_t before = module.Received().size();
+    line->setText(QStringLiteral("AT+DISC?"));
+    const auto again = Clock::now();
+    QCoreApplication::sendEvent(line, &enter);
+    while (module.Received().size() == before && Ms(Clock::now() - again) < 2000)
+        QCoreApplication::processEvents();
+    std::printf("the same on the open port: %.2f ms\n", Ms(Clock::now() - again));
+    while (window.IsBusy())
+        QCoreApplication::processEvents();
+
+    for (int i = 0; i < 50; ++i)
+        QCoreApplication::processEvents();
+    const long rssBefore = ResidentKiB();
+    // 230400 baud is 23040 bytes a second: a scan's results, over and over, 10 s long.
+    std::atomic<bool> flooding = true;
+    std::thread flood([&] {
+        const std::string chunk = "OK+DIS0:1C1A2B3C4D5EOK+DIS0:7A6B5C4D3E2FOK+NAME:Beacon\r\n";
+        const auto start = Clock::now();
+        std::size_t sent = 0;
+        while (Ms(Clock::now() - start) < 10000) {
+            const auto due = static_cast<std::size_t>(Ms(Clock::now() - start) * 23.04);
+            while (sent < due) {
+                module.SendUnasked(chunk);
+                sent += chunk.size();
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        flooding = false;
+    });
+    qint64 last = 0;
+    qint64 longest = 0;
+    clock.start();
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    tick.setInterval(1);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        longest = std::max(longest, now - last);
+        last = now;
+    });
+    tick.start();
+    while (flooding)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    flood.join();
+    for (int i = 0; i < 200; ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    tick.stop();
+    const long rssAfter = ResidentKiB();
+    std::printf("module flooding at 230400 baud for 10 s: longest time the event loop did not "
+                "run %.2f ms\n", static_cast<double>(longest) / 1e6);
+    std::printf("transcript: %zu entries kept, %zu dropped; resident memory %ld KiB before the "
+                "flood, %ld KiB after (%.2fx)\n",
+                window.Transcript().Entries().size(), window.Transcript().Dropped(), rssBefore,
+                rssAfter, static_cast<double>(rssAfter) / static_cast<double>(rssBefore));
+    // Then 4 MB as fast as the port takes them: far more than the transcript keeps.
+    const std::string kib(1024, 'x');
+    std::thread burst([&] {
+        for (int i = 0; i < 4096; ++i)
+            module.SendUnasked(kib);
+    });
+    const auto burstStart = Clock::now();
+    while (Ms(Clock::now() - burstStart) < 3000 || window.Transcript().Dropped() == 0)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    burst.join();
+    for (int i = 0; i < 200; ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    std::printf("after 4 MB more: %zu entries kept, %zu dropped; resident memory %ld KiB (%.2fx "
+                "before the flood)\n",
+                window.Transcript().Entries().size(), window.Transcript().Dropped(), ResidentKiB(),
+                static_cast<double>(ResidentKiB()) / static_cast<double>(rssBefore));
+    window.close();
+    return 0;
+}
+
 int Window() {
     TFakeModule module;
     module.AnswerAfterRandomDelays(200, 200, 1);
@@ -267,9 +386,9 @@ int Window() {
 
 int main(int argc, char* argv[]) {
     const std::string mode = argc > 1 ? argv[1] : "";
-    if (mode == "window") {
+    if (mode == "window" || mode == "flood") {
         QApplication app(argc, argv);
-        return Window();
+        return mode == "window" ? Window() : Flood();
     }
     QCoreApplication app(argc, argv);
     if (mode == "floor")

@@ -19,6 +19,9 @@ echo
 echo "== The send window (offscreen)"
 QT_QPA_PLATFORM=offscreen $b/bench/kelvara_send_bench window 2> >(grep -v -e XDG_RUNTIME -e propagateSize >&2)
 echo
+echo "== The module window while a module floods the port at 230400 baud (offscreen)"
+QT_QPA_PLATFORM=offscreen $b/bench/kelvara_send_bench flood 2> >(grep -v -e XDG_RUNTIME -e propagateSize >&2)
+echo
 instructions() {
     valgrind --tool=callgrind --callgrind-out-file=/tmp/kelvara-callgrind.$$ "$@" >/dev/null 2>&1
     grep -E '^(summary|totals):' /tmp/kelvara-callgrind.$$ | head -n 1 | awk '{print $2}'

@@ -80,6 +80,8 @@ class TFakeModule {
     // Answers every command without a behaviour of its own after a random delay in this range,
     // drawn from a generator seeded with seed.
     void AnswerAfterRandomDelays(int minMs, int maxMs, unsigned seed);
+    // Sends bytes unasked, as a module that reports something by itself.
+    void SendUnasked(const std::string& bytes) { Write(bytes); }
     // Every byte received so far.
     std::string Received() const;
     // Waits until the module has sent these bytes; false after the wait limit.

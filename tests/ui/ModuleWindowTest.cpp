@@ -24,6 +24,8 @@
 #include <QtTest>
 
 #include <filesystem>
+#include <atomic>
+#include <thread>
 
 using kelvara::testing::TFakeModule;
 using kelvara::testing::TModuleBehaviour;
@@ -410,6 +412,25 @@ class ModuleWindowTest : public QObject {
         QVERIFY(Find<QTreeWidget>(&window, "lstCommands")->height() >
                 5 * Find<QTreeWidget>(&window, "lstCommands")->sizeHintForRow(0));
         QVERIFY(Find<QTreeWidget>(&window, "lstCommands")->topLevelItem(0)->text(2).size() <= 123);
+        // A flood far beyond what the transcript keeps: the oldest entries go, and the window
+        // says so.
+        std::atomic<bool> flooded = false;
+        std::thread flood([&] {
+            for (int i = 0; i < 2100; ++i)
+                module.SendUnasked(std::string(1024, 'x'));
+            flooded = true;
+        });
+        // The port is read as the flood comes, by the window's own event loop.
+        const bool done = QTest::qWaitFor([&] { return flooded.load(); }, 60000);
+        done ? flood.join() : flood.detach(); // a stuck flood fails the test, never hangs it
+        QVERIFY(done);
+        QTRY_VERIFY_WITH_TIMEOUT(window.Transcript().Dropped() > 0, 20000);
+        QCOMPARE(window.Transcript().Entries().size(), kelvara::ui::TTranscript::kMaxEntries);
+        QVERIFY(Find<QLabel>(&window, "lbDropped")->isVisible());
+        QVERIFY(Find<QLabel>(&window, "lbDropped")->text().endsWith(
+            QStringLiteral("older entries were dropped; the transcript keeps the last 2000.")));
+        QVERIFY(Find<QPlainTextEdit>(&window, "memTranscript")->blockCount() <= 2000);
+        QCOMPARE(window.size(), before);
         window.close();
     }
 };
