@@ -30,6 +30,8 @@ constexpr std::string_view kVersion = "kelvara-cli 1.02";
 constexpr std::string_view kUsage =
     R"(Usage: kelvara-cli study [--format 16|128] [--notify TEXT] [--write TEXT] [OUT]
        kelvara-cli ibeacon [--uuid TEXT] [--major TEXT] [--minor TEXT] [OUT]
+       kelvara-cli study|ibeacon [fields] --port PORT [SETTINGS] --modules N
+                   [--count major|minor] [--record FILE]
        kelvara-cli send --port PORT [SETTINGS] [FILE | -]
        kelvara-cli find --port PORT
        kelvara-cli ports
@@ -61,6 +63,16 @@ Commands:
   find      find the baud rate and line ending at which the module on PORT
             answers "AT"; prints BAUD LINE-END, and "echo" if it echoes
   ports     list the serial ports found: PORT<TAB>DESCRIPTION, one a line
+
+Many modules (study, ibeacon, with --port):
+  --modules N         set up N modules one after another on PORT: wait until
+                      one answers "AT", send its list, wait until it is gone
+                      (silent for a second, or its port gone), take the next
+  --count major|minor give each next module the value after the last one,
+                      written the same way (4 hexadecimal or 5 decimal digits)
+  --record FILE       record each module attempted in a CSV file, on disk
+                      before the next is taken; started again with the same
+                      record, a batch goes on where it stopped
 
 Sending (study, ibeacon, send):
   --commands          print only the commands that would be sent, one a line
@@ -149,6 +161,13 @@ bool IsHelp(std::string_view arg) { return arg == "--help" || arg == "-h"; }
 // The options that only sending takes, and --port itself.
 constexpr std::array<std::string_view, 4> kSendSettingOptions = {"baud", "line-end", "timeout",
                                                                  "pause"};
+
+// A batch's own options, after study or ibeacon.
+constexpr std::array<std::string_view, 3> kBatchOptions = {"modules", "count", "record"};
+
+bool IsBatchOption(std::string_view name) {
+    return std::find(kBatchOptions.begin(), kBatchOptions.end(), name) != kBatchOptions.end();
+}
 
 bool IsSendOption(std::string_view name) {
     return name == "port" ||
@@ -271,7 +290,9 @@ std::optional<TParsed> ParseOptions(const TCommand& command, std::span<const std
             parsed.CommandsOnly = true;
             continue;
         }
-        const bool sendOption = &command == &kFind ? name == "port" : IsSendOption(name);
+        const bool sendOption = &command == &kFind
+                                    ? name == "port"
+                                    : IsSendOption(name) || (listCommand && IsBatchOption(name));
         TOptions& target = sendOption ? parsed.SendOptions : parsed.Values;
         auto option = sendOption ? target.try_emplace(std::string(name)).first : target.find(name);
         if (option == target.end()) {
@@ -299,6 +320,11 @@ std::optional<TTalkRequest> TalkRequest(const TParsed& parsed, bool portRequired
     if (port == parsed.SendOptions.end()) {
         if (portRequired)
             return UsageError(err, "option '--port' is required"), std::nullopt;
+        for (std::string_view batch : kBatchOptions) {
+            if (parsed.SendOptions.contains(batch))
+                return UsageError(err, "option '--" + std::string(batch) + "' needs --port"),
+                       std::nullopt;
+        }
         for (std::string_view setting : kSendSettingOptions) {
             if (parsed.SendOptions.contains(setting))
                 return UsageError(err, "option '--" + std::string(setting) + "' needs --port"),
@@ -326,6 +352,42 @@ std::string ReadAll(std::istream& in) {
            in.read(buffer, sizeof buffer).gcount() > 0)
         text.append(buffer, static_cast<std::size_t>(in.gcount()));
     return text;
+}
+
+// The batch options, checked; the batch then runs.
+int RunBatchCommand(const TCommand& command, const TParsed& parsed, TTalkRequest request,
+                    std::optional<TUuidFormat> uuidFormat, std::ostream& out, std::ostream& err) {
+    const TOptions& options = parsed.SendOptions;
+    const auto modules = ParseNumber(options.at("modules"), 1, 100000);
+    if (!modules)
+        return UsageError(err, "--modules takes 1 to 100000, not '" +
+                                   Printable(options.at("modules")) + "'");
+    TBatchRequest batch;
+    if (const auto count = options.find("count"); count != options.end()) {
+        if (&command != &kBeacon || (count->second != "major" && count->second != "minor"))
+            return UsageError(err, "--count takes major or minor, with ibeacon, not '" +
+                                       Printable(count->second) + "'");
+        batch.Count = count->second;
+    }
+    if (request.FindBaudRate)
+        return UsageError(err, "option '--baud auto' does not go with --modules: a batch "
+                               "talks to every module at the same settings");
+    if (const auto record = options.find("record"); record != options.end()) {
+        if (record->second.empty())
+            return UsageError(err, "option '--record' needs a file");
+        batch.Record = record->second;
+    }
+    batch.Talk = std::move(request);
+    batch.List = std::string(command.Name);
+    batch.Modules = static_cast<std::size_t>(*modules);
+    for (const auto& [name, value] : parsed.Values)
+        batch.Fields[name] = value;
+    batch.Build = [uuidFormat](const TBatchRequest::TFields& fields) {
+        return uuidFormat ? BuildStudyCommandList(*uuidFormat, fields.at("notify"), fields.at("write"))
+                          : BuildBeaconCommandList(fields.at("uuid"), fields.at("major"),
+                                                   fields.at("minor"));
+    };
+    return RunBatch(batch, out, err);
 }
 
 int RunListCommand(const TCommand& command, std::span<const std::string_view> args,
@@ -359,6 +421,12 @@ int RunListCommand(const TCommand& command, std::span<const std::string_view> ar
         return PrintLines(SetUpCommands(outcome.List()), out, err);
     if (request->Port.empty())
         return PrintLines(outcome.Lines(), out, err);
+    if (parsed->SendOptions.contains("modules"))
+        return RunBatchCommand(command, *parsed, std::move(*request), uuidFormat, out, err);
+    for (std::string_view batch : {"count", "record"}) {
+        if (parsed->SendOptions.contains(batch))
+            return UsageError(err, "option '--" + std::string(batch) + "' needs --modules");
+    }
     request->Commands = SetUpCommands(outcome.List());
     return SendCommands(*request, out, err);
 }

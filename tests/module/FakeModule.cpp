@@ -121,6 +121,8 @@ bool TFakeModule::AtItsRate() const {
 }
 
 void TFakeModule::Received(const char* bytes, std::size_t count) {
+    if (!present_)
+        return;
     TModuleStyle style;
     {
         std::lock_guard lock(mutex_);
@@ -194,10 +196,13 @@ void TFakeModule::Answer(const std::string& command) {
     {
         std::lock_guard lock(mutex_);
         commands_.push_back(command);
-        if (auto it = behaviours_.find(command); it != behaviours_.end())
+        if (auto it = behaviours_.find(command); it != behaviours_.end() && it->second.Times != 0) {
             behaviour = it->second;
-        else if (maxDelayMs_ > 0)
+            if (it->second.Times > 0)
+                --it->second.Times;
+        } else if (maxDelayMs_ > 0) {
             behaviour.DelayMs = std::uniform_int_distribution(minDelayMs_, maxDelayMs_)(random_);
+        }
     }
     changed_.notify_all();
     const auto sleep = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };

@@ -26,6 +26,7 @@ struct TModuleBehaviour {
     int SecondPieceAfterMs = -1; // when not negative, the answer comes in two halves this far apart
     std::string StrayAfter;   // bytes sent unasked, StrayAfterMs after the answer
     int StrayAfterMs = 0;
+    int Times = -1;           // how many commands it applies to; -1: every one
 
     static TModuleBehaviour Silent() { return With([](auto& b) { b.Kind = TKind::Silent; }); }
     static TModuleBehaviour HangUp() { return With([](auto& b) { b.Kind = TKind::HangUp; }); }
@@ -80,6 +81,9 @@ class TFakeModule {
     // Answers every command without a behaviour of its own after a random delay in this range,
     // drawn from a generator seeded with seed.
     void AnswerAfterRandomDelays(int minMs, int maxMs, unsigned seed);
+    // Takes the module away (it hears nothing and answers nothing, as on a port whose module was
+    // removed), or puts one back.
+    void Present(bool present) { present_ = present; }
     // Sends bytes unasked, as a module that reports something by itself.
     void SendUnasked(const std::string& bytes) { Write(bytes); }
     // Every byte received so far.
@@ -109,6 +113,7 @@ class TFakeModule {
     std::thread thread_;
     std::atomic<bool> stop_{false};
     std::atomic<bool> everOpened_{false};
+    std::atomic<bool> present_{true};
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;

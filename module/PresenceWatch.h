@@ -1,0 +1,49 @@
+#pragma once
+
+// Watching for a module to arrive on a port, or to go from it, by asking "AT" now and then at the
+// batch's settings; nothing else is ever written. A module has gone once it has not answered for
+// a while, so that a loose contact is not taken for a new module.
+
+#include "Exchange.h"
+
+namespace kelvara::link {
+
+inline constexpr int kPresenceIntervalMs = 150;
+// A module must not have answered for this long before it counts as gone.
+inline constexpr int kGoneAfterMs = 1000;
+
+class TPresenceWatch : public TPolicy {
+  public:
+    enum class TAwait { Arrival, Departure };
+
+    TPresenceWatch(TAwait await, int baudRate, TLineEnd lineEnd, int quietGapMs = kQuietGapMs);
+
+    TStep Start(Ms now) override;
+    TStep BytesReceived(std::string_view bytes, Ms now) override;
+    TStep TimePassed(Ms now) override;
+    // A port that goes away took its module with it: the watch for a departure ends (Completed);
+    // the watch for an arrival fails.
+    TStep ConnectionLost(Ms now) override;
+    // Stops at once: the probe under way only asked "AT".
+    TStep Cancel(Ms now) override;
+    std::optional<Ms> WakeAt() const override;
+    bool Finished() const override { return finished_; }
+
+  private:
+    void Probe(Ms now, TStep& step);
+    void EndProbeIfDone(Ms now, TStep& step);
+    void Finish(TResult result, Ms now, TStep& step);
+
+    TAwait await_;
+    TLineEnd lineEnd_;
+    int timeoutMs_;
+    int quietGapMs_;
+    std::optional<TExchange> probe_;
+    std::size_t probes_ = 0;
+    Ms probeSentAt_ = 0;
+    Ms nextProbeAt_ = 0;
+    std::optional<Ms> silentSince_;
+    bool finished_ = false;
+};
+
+} // namespace kelvara::link
