@@ -12,6 +12,9 @@
 //                                       running, the memory held after the flood against before
 //                                       it, and the time from Enter in the command line to the
 //                                       first byte on the wire
+//   kelvara_send_bench batch KELVARA_CLI a batch of three modules with swaps: the time from a
+//                                       module answering to its first command written, and from
+//                                       its last reply to its row on disk
 //   kelvara_send_bench window           the send window, a module answering after 200 ms: the
 //                                       longest the event loop goes without running, and the
 //                                       time from pressing Send to the first byte on the wire
@@ -36,6 +39,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -191,6 +195,75 @@ int Find() {
         std::printf("find, %-36s median %7.1f ms\n", c.Name, Median(times));
     }
     return 0;
+}
+
+int Batch(const char* cli) {
+    TFakeModule module;
+    module.Style({.AnswerOkLines = true, .CommandEnd = "\r"});
+    const std::string record = "/tmp/kelvara-bench-batch-" + std::to_string(getpid()) + ".csv";
+    std::remove(record.c_str());
+    std::atomic<bool> running = true;
+    // Swaps the module once its list has ended; watches the record grow.
+    std::vector<Clock::time_point> rowsAt;
+    std::thread swapper([&] {
+        std::size_t lists = 0;
+        long size = 0;
+        while (running) {
+            struct stat info {};
+            if (stat(record.c_str(), &info) == 0 && info.st_size > size) {
+                if (size > 0)
+                    rowsAt.push_back(Clock::now());
+                size = info.st_size;
+            }
+            const auto commands = module.Commands();
+            if (static_cast<std::size_t>(std::count(commands.begin(), commands.end(), "AT+MINO0x278D") +
+                                         std::count(commands.begin(), commands.end(), "AT+MINO0x278E") +
+                                         std::count(commands.begin(), commands.end(), "AT+MINO0x278F")) > lists) {
+                ++lists;
+                const auto gone = Clock::now();
+                while (running && Ms(Clock::now() - gone) < 1500) {
+                    if (stat(record.c_str(), &info) == 0 && info.st_size > size) {
+                        rowsAt.push_back(Clock::now());
+                        size = info.st_size;
+                    }
+                    module.Present(Ms(Clock::now() - gone) < 10);
+                    std::this_thread::sleep_for(std::chrono::microseconds(200));
+                }
+                module.Present(true);
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    std::vector<std::string> args = {cli,     "ibeacon", "--port",   module.PortPath(),
+                                      "--line-end", "cr", "--pause", "0", "--modules", "3",
+                                      "--count", "minor", "--record", record};
+    std::vector<char*> argv;
+    for (auto& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, cli, &actions, nullptr, argv.data(), environ) != 0)
+        return 1;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    running = false;
+    swapper.join();
+    std::remove(record.c_str());
+    const auto commands = module.Commands();
+    const auto times = module.CommandTimes();
+    std::size_t row = 0;
+    for (std::size_t i = 1; i < commands.size(); ++i) {
+        if (commands[i] == "AT+RENEW" && commands[i - 1] == "AT" && times[i - 1].Answered)
+            std::printf("module answering to its first command written: %6.2f ms\n",
+                        Ms(times[i].Taken - *times[i - 1].Answered));
+        if (commands[i].starts_with("AT+MINO0x") && times[i].Answered && row < rowsAt.size())
+            std::printf("its last reply to its row on disk:             %6.2f ms\n",
+                        Ms(rowsAt[row++] - *times[i].Answered));
+    }
+    return WEXITSTATUS(status);
 }
 
 int ProcessorTime(const char* cli) {
@@ -399,6 +472,8 @@ int main(int argc, char* argv[]) {
         return Find();
     if (mode == "cpu" && argc == 3)
         return ProcessorTime(argv[2]);
+    if (mode == "batch" && argc == 3)
+        return Batch(argv[2]);
     std::fprintf(stderr, "usage: kelvara_send_bench floor | oklines | find | cpu KELVARA_CLI | window\n");
     return 2;
 }

@@ -16,6 +16,9 @@ echo
 echo "== Processor time while the module takes 200 ms to answer"
 $b/bench/kelvara_send_bench cpu $b/cli/kelvara-cli
 echo
+echo "== A batch of three modules, swapped by hand: what Kelvara adds per module"
+$b/bench/kelvara_send_bench batch $b/cli/kelvara-cli
+echo
 echo "== The send window (offscreen)"
 QT_QPA_PLATFORM=offscreen $b/bench/kelvara_send_bench window 2> >(grep -v -e XDG_RUNTIME -e propagateSize >&2)
 echo

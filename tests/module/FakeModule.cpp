@@ -80,6 +80,11 @@ std::optional<std::chrono::steady_clock::time_point> TFakeModule::FirstByteTime(
     return firstByteTime_;
 }
 
+std::vector<TFakeModule::TTimes> TFakeModule::CommandTimes() const {
+    std::lock_guard lock(mutex_);
+    return times_;
+}
+
 std::vector<std::string> TFakeModule::Commands() const {
     std::lock_guard lock(mutex_);
     return commands_;
@@ -193,9 +198,12 @@ void TFakeModule::Run() {
 
 void TFakeModule::Answer(const std::string& command) {
     TModuleBehaviour behaviour;
+    std::size_t index = 0;
     {
         std::lock_guard lock(mutex_);
+        index = commands_.size();
         commands_.push_back(command);
+        times_.push_back({std::chrono::steady_clock::now(), std::nullopt});
         if (auto it = behaviours_.find(command); it != behaviours_.end() && it->second.Times != 0) {
             behaviour = it->second;
             if (it->second.Times > 0)
@@ -236,6 +244,10 @@ void TFakeModule::Answer(const std::string& command) {
         Write(reply.substr(reply.size() / 2));
     } else {
         Write(reply);
+    }
+    {
+        std::lock_guard lock(mutex_);
+        times_[index].Answered = std::chrono::steady_clock::now();
     }
     if (behaviour.Kind == TModuleBehaviour::TKind::AnswerThenHangUp) {
         sleep(5);

@@ -92,6 +92,12 @@ class TFakeModule {
     bool WaitUntilSent(const std::string& bytes, std::chrono::milliseconds limit) const;
     // The commands received so far, line endings removed.
     std::vector<std::string> Commands() const;
+    // For each command received: when it was taken, and when its answer had been written.
+    struct TTimes {
+        std::chrono::steady_clock::time_point Taken;
+        std::optional<std::chrono::steady_clock::time_point> Answered;
+    };
+    std::vector<TTimes> CommandTimes() const;
     // Waits until at least count commands have come; false after the wait limit.
     bool WaitForCommands(std::size_t count, std::chrono::milliseconds limit) const;
     // When the first byte came, if one has.
@@ -127,6 +133,7 @@ class TFakeModule {
     std::optional<std::chrono::steady_clock::time_point> firstByteTime_;
     std::string pending_;
     std::vector<std::string> commands_;
+    std::vector<TTimes> times_;
 };
 
 } // namespace kelvara::testing
