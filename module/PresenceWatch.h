@@ -9,12 +9,14 @@
 namespace kelvara::link {
 
 inline constexpr int kPresenceIntervalMs = 150;
+
+enum class TPresenceWatchAwait { Arrival, Departure };
 // A module must not have answered for this long before it counts as gone.
 inline constexpr int kGoneAfterMs = 1000;
 
 class TPresenceWatch : public TPolicy {
   public:
-    enum class TAwait { Arrival, Departure };
+    using TAwait = TPresenceWatchAwait;
 
     TPresenceWatch(TAwait await, int baudRate, TLineEnd lineEnd, int quietGapMs = kQuietGapMs);
 

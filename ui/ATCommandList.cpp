@@ -57,7 +57,7 @@ void TfrmResult::ShowContextMenu(const QPoint& position) {
 }
 
 void TfrmResult::SendToModule() {
-    TfrmModule window(list_, this);
+    TfrmModule window(list_, source_, this);
     window.exec();
 }
 
@@ -86,8 +86,9 @@ void ShowCommandList(const std::vector<std::string>& lines) {
     window.exec();
 }
 
-void ShowCommandList(const kelvara::TCommandList& list) {
+void ShowCommandList(const kelvara::TCommandList& list, const TListSource& source) {
     TfrmResult window;
     window.AddList(list);
+    window.SetSource(source);
     window.exec();
 }

@@ -3,6 +3,10 @@
 #include "CommandFile.h"
 #include "Console.h"
 #include "ListSender.h"
+#include "BatchPlan.h"
+#include "PresenceWatch.h"
+#include "BeaconCommandList.h"
+#include "StudyCommandList.h"
 #include "SerialPorts.h"
 #include "SettingsFinder.h"
 #include "ui_ModuleWindow.h"
@@ -102,9 +106,9 @@ QSettings StoredSettings() {
 
 } // namespace
 
-TfrmModule::TfrmModule(kelvara::TCommandList list, QWidget* parent)
+TfrmModule::TfrmModule(kelvara::TCommandList list, TListSource source, QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::TfrmModule>()), list_(std::move(list)),
-      commands_(kelvara::SetUpCommands(list_)) {
+      source_(std::move(source)), commands_(kelvara::SetUpCommands(list_)) {
     ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |
@@ -124,12 +128,15 @@ TfrmModule::TfrmModule(kelvara::TCommandList list, QWidget* parent)
     header->setSectionResizeMode(kStateColumn, QHeaderView::Interactive);
     ui->lstCommands->setColumnWidth(kCommandColumn, fontMetrics().horizontalAdvance(QStringLiteral("AT+IBE0FFFFFFFFWW")));
     ui->lstCommands->setColumnWidth(kStateColumn, fontMetrics().horizontalAdvance(QStringLiteral("failed: no answer within 1000 msWW")));
-    ui->lstCommands->setMinimumHeight(ui->lstCommands->sizeHintForRow(0) * 6 +
-                                      header->sizeHint().height());
     ResetRows();
+    // Six rows of commands show whatever else the window holds.
+    ui->lstCommands->setMinimumHeight(
+        std::max(ui->lstCommands->sizeHintForRow(0), fontMetrics().height()) * 6 +
+        header->sizeHint().height() + 2 * ui->lstCommands->frameWidth());
     ui->pbProgress->setRange(0, static_cast<int>(commands_.size()));
-    ui->splModule->setStretchFactor(0, 2);
-    ui->splModule->setStretchFactor(1, 3);
+    ui->splModule->setStretchFactor(0, 2); // the list
+    ui->splModule->setStretchFactor(1, 1); // the modules of a batch
+    ui->splModule->setStretchFactor(2, 3); // the console
 
     ui->memTranscript->setMaximumBlockCount(static_cast<int>(TTranscript::kMaxEntries));
     ui->memTranscript->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
@@ -162,6 +169,24 @@ TfrmModule::TfrmModule(kelvara::TCommandList list, QWidget* parent)
         if (link_.IsOpen() && link_.SetBaudRate(Settings().BaudRate))
             Note(tr("now at %1 baud").arg(Settings().BaudRate));
     });
+    // A batch: the value counted is a Major or Minor, for an iBeacon list.
+    ui->cbCount->addItem(tr("the same list for each"), QString());
+    if (source_.List == "ibeacon") {
+        ui->cbCount->addItem(tr("Minor"), QStringLiteral("minor"));
+        ui->cbCount->addItem(tr("Major"), QStringLiteral("major"));
+    }
+    ui->gbBatch->setEnabled(!source_.List.empty());
+    ui->lstModules->header()->setStretchLastSection(true);
+    ui->lstModules->setColumnWidth(0, fontMetrics().horizontalAdvance(QStringLiteral("ModuleWW")));
+    ui->lstModules->setColumnWidth(1, fontMetrics().horizontalAdvance(QStringLiteral("uuid=0000FFF0-0000-1000-8000-00805F9B34FB major=10123 minor=10125W")));
+    connect(ui->btnBatch, &QPushButton::clicked, this, &TfrmModule::btnBatchClick);
+    connect(ui->btnRecordBrowse, &QPushButton::clicked, this, &TfrmModule::btnRecordBrowseClick);
+    batchPause_.setSingleShot(true);
+    connect(&batchPause_, &QTimer::timeout, this, [this] {
+        if (batch_ == TBatch::Pausing)
+            Watch(TPresenceWatchAwait::Arrival);
+    });
+
     connect(&link_, &TModuleLink::linkEvent, this, &TfrmModule::ShowEvent);
     connect(&link_, &TModuleLink::finished, this, &TfrmModule::Finished);
     connect(&link_, &TModuleLink::portLost, this, &TfrmModule::PortLost);
@@ -182,6 +207,8 @@ TfrmModule::TfrmModule(kelvara::TCommandList list, QWidget* parent)
 TfrmModule::~TfrmModule() = default;
 
 bool TfrmModule::IsBusy() const {
+    if (batch_ != TBatch::Off)
+        return true;
     if (running_ == TRunning::Console)
         return link_.Console() && link_.Console()->Busy();
     return running_ != TRunning::Nothing;
@@ -503,6 +530,13 @@ void TfrmModule::Finished(TResult result) {
     const TRunning was = running_;
     running_ = TRunning::Nothing;
     FlushUnasked();
+    if (batch_ != TBatch::Off) {
+        BatchFinished(result);
+        UpdateControls();
+        if (closeWhenStopped_ && batch_ == TBatch::Off)
+            close();
+        return;
+    }
     if (was == TRunning::List) {
         switch (result) {
         case TResult::Completed:
@@ -558,6 +592,10 @@ void TfrmModule::PortLost() {
     waitingForPort_ = !closeWhenStopped_;
     if (waitingForPort_)
         replug_.start();
+    if (batch_ != TBatch::Off) {
+        batch_ = TBatch::WaitingForPort;
+        goneFor_.start();
+    }
     UpdateControls();
     if (closeWhenStopped_)
         close();
@@ -578,6 +616,8 @@ void TfrmModule::LookForPort() {
     const QString port = FromBytes(portName_);
     Note(tr("%1 came back; opened again at %2 baud").arg(port).arg(Settings().BaudRate));
     SetStatus(tr("%1 came back and is open again, with the same settings.").arg(port));
+    if (batch_ == TBatch::WaitingForPort)
+        BatchNext();
     UpdateControls();
 }
 
@@ -625,7 +665,8 @@ bool TfrmModule::SaveTranscriptTo(const QString& path) {
 
 void TfrmModule::UpdateControls() {
     const bool busy = IsBusy();
-    const bool listOrFind = running_ == TRunning::List || running_ == TRunning::Find;
+    const bool listOrFind =
+        running_ == TRunning::List || running_ == TRunning::Find || batch_ != TBatch::Off;
     for (QWidget* setting : {static_cast<QWidget*>(ui->cbBaud), static_cast<QWidget*>(ui->cbLineEnd),
                              static_cast<QWidget*>(ui->spnTimeout), static_cast<QWidget*>(ui->spnPause)})
         setting->setEnabled(!busy);
@@ -637,26 +678,37 @@ void TfrmModule::UpdateControls() {
     ui->btnFind->setEnabled(!busy);
     ui->btnDisconnect->setEnabled(!busy && (link_.IsOpen() || waitingForPort_));
     ui->edtCommand->setEnabled(!listOrFind);
+    ui->gbBatch->setEnabled(!busy && !source_.List.empty());
     ui->btnClose->setText(listOrFind ? tr("Cancel") : tr("Close"));
 }
 
 void TfrmModule::Cancel() {
     if (!IsBusy())
         return;
+    if (batch_ == TBatch::Sending) {
+        // A module is never left half set up: the batch stops once this one is done.
+        stopAfterModule_ = true;
+        SetStatus(tr("Stopping once this module is set up..."));
+        return;
+    }
+    if (batch_ == TBatch::WaitingForPort || batch_ == TBatch::Pausing) {
+        EndBatch(tr("Cancelled; %1 of %2 modules set up.").arg(done_).arg(spec_->Modules));
+        return;
+    }
     SetStatus(tr("Stopping after the command under way..."));
     cancelled_ = true;
     link_.Cancel();
 }
 
 void TfrmModule::btnCloseClick() {
-    if (running_ == TRunning::List || running_ == TRunning::Find)
+    if (running_ == TRunning::List || running_ == TRunning::Find || batch_ != TBatch::Off)
         Cancel();
     else
         close();
 }
 
 void TfrmModule::reject() {
-    if (running_ == TRunning::List || running_ == TRunning::Find)
+    if (running_ == TRunning::List || running_ == TRunning::Find || batch_ != TBatch::Off)
         Cancel();
     else if (IsBusy())
         close(); // a typed command under way is answered first
@@ -677,11 +729,180 @@ void TfrmModule::closeEvent(QCloseEvent* event) {
     if (IsBusy()) {
         Cancel();
         if (IsBusy()) {
-            // The window goes once the command under way is done.
+            // The window goes once the command (or the batch's module) under way is done.
             closeWhenStopped_ = true;
             event->ignore();
             return;
         }
     }
     QDialog::closeEvent(event);
+}
+
+void TfrmModule::btnRecordBrowseClick() {
+    const QString path = QFileDialog::getSaveFileName(
+        this, tr("Record File"), ui->edtRecord->text(), tr("CSV files (*.csv);;All files (*)"),
+        nullptr, QFileDialog::DontConfirmOverwrite);
+    if (!path.isEmpty())
+        ui->edtRecord->setText(path);
+}
+
+QString TfrmModule::BatchPosition() const {
+    return tr("Module %1 of %2").arg(done_ + 1).arg(spec_ ? spec_->Modules : 0);
+}
+
+void TfrmModule::btnBatchClick() {
+    if (IsBusy() || source_.List.empty())
+        return;
+    TBatchSpec spec;
+    spec.List = source_.List;
+    spec.Fields = source_.Fields;
+    spec.Count = ui->cbCount->currentData().toString().toStdString();
+    spec.Modules = static_cast<std::size_t>(ui->spnModules->value());
+    spec.Build = [list = spec.List](const TFields& fields) {
+        if (list == "study")
+            return kelvara::BuildStudyCommandList(fields.at("format") == "128"
+                                                      ? kelvara::TUuidFormat::uf128Bit
+                                                      : kelvara::TUuidFormat::uf16Bit,
+                                                  fields.at("notify"), fields.at("write"));
+        return kelvara::BuildBeaconCommandList(fields.at("uuid"), fields.at("major"),
+                                               fields.at("minor"));
+    };
+    // The record and every value are checked before anything is sent.
+    auto record = std::make_unique<TRecordFile>();
+    std::vector<kelvara::TRecordRow> rows;
+    const QString path = ui->edtRecord->text().trimmed();
+    if (!path.isEmpty()) {
+        std::string why;
+        if (!record->Open(QFile::encodeName(path).toStdString(), rows, why)) {
+            SetStatus(tr("Cannot use the record %1: %2.").arg(path, FromBytes(why)));
+            ui->edtRecord->setFocus(Qt::OtherFocusReason);
+            return;
+        }
+    } else {
+        record.reset();
+    }
+    auto made = TBatchPlan::Make(spec, rows);
+    if (const auto* refused = std::get_if<TBatchRefusal>(&made)) {
+        SetStatus(refused->Record ? tr("Cannot use the record %1: %2.").arg(path, FromBytes(refused->Text))
+                                  : tr("Cannot set up %1 modules: %2").arg(spec.Modules).arg(FromBytes(refused->Text)));
+        (refused->Record ? static_cast<QWidget*>(ui->edtRecord) : ui->spnModules)->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    if (!EnsureOpen())
+        return;
+    plan_.emplace(std::get<TBatchPlan>(std::move(made)));
+    spec_ = std::move(spec);
+    record_ = std::move(record);
+    done_ = 0;
+    attempt_ = 0;
+    stopAfterModule_ = false;
+    goneFor_.invalidate();
+    ui->lstModules->clear();
+    ui->lstModules->show();
+    ui->btnClose->setFocus(Qt::OtherFocusReason);
+    Watch(TPresenceWatchAwait::Arrival);
+}
+
+void TfrmModule::Watch(TPresenceWatchAwait await) {
+    batch_ = await == TPresenceWatchAwait::Arrival ? TBatch::Arrival : TBatch::Departure;
+    SetStatus(await == TPresenceWatchAwait::Arrival
+                  ? tr("%1: waiting for a module on %2...").arg(BatchPosition(), FromBytes(portName_))
+                  : tr("%1 set up; remove it, then put in the next.").arg(tr("Module %1").arg(attempt_)));
+    Run(TRunning::Watch, std::make_unique<TPresenceWatch>(await, Settings().BaudRate,
+                                                          Settings().LineEnd));
+}
+
+void TfrmModule::BatchNext() {
+    if (!link_.IsOpen()) {
+        batch_ = TBatch::WaitingForPort;
+        SetStatus(tr("%1: waiting for %2 to come back...").arg(BatchPosition(), FromBytes(portName_)));
+        return;
+    }
+    // A module must have been gone a second before the next is taken.
+    const qint64 left = goneFor_.isValid() ? kGoneAfterMs - goneFor_.elapsed() : 0;
+    if (left > 0) {
+        batch_ = TBatch::Pausing;
+        batchPause_.start(static_cast<int>(left));
+        return;
+    }
+    Watch(TPresenceWatchAwait::Arrival);
+}
+
+void TfrmModule::BatchFinished(TResult result) {
+    switch (batch_) {
+    case TBatch::Arrival:
+        if (result == TResult::Cancelled) {
+            EndBatch(tr("Cancelled; %1 of %2 modules set up.").arg(done_).arg(spec_->Modules));
+        } else if (result == TResult::Completed) {
+            ++attempt_;
+            moduleFields_ = plan_->FieldsFor(done_);
+            commands_ = kelvara::SetUpCommands(spec_->Build(moduleFields_).List());
+            ResetRows();
+            ui->pbProgress->setRange(0, static_cast<int>(commands_.size()));
+            auto* row = new QTreeWidgetItem(ui->lstModules);
+            row->setText(0, QString::number(attempt_));
+            row->setText(1, FromBytes(BatchValues(*spec_, moduleFields_)));
+            row->setText(2, tr("being set up"));
+            ui->lstModules->scrollToItem(row);
+            acknowledged_ = 0;
+            failure_.reset();
+            batch_ = TBatch::Sending;
+            SetStatus(tr("%1: sending %2...").arg(BatchPosition(), FromBytes(BatchValues(*spec_, moduleFields_))));
+            Run(TRunning::List, std::make_unique<TListSender>(commands_, Settings()));
+        } else {
+            BatchNext(); // the port went away
+        }
+        break;
+    case TBatch::Sending: {
+        const bool ok = result == TResult::Completed;
+        std::optional<TEvent> failure;
+        if (!ok)
+            failure = failure_ ? *failure_ : TEvent{.Kind = TEventKind::ConnectionLost, .Command = {}};
+        std::string why;
+        if (record_ && !record_->Append(plan_->Row(portName_, moduleFields_, failure), why)) {
+            EndBatch(tr("Cannot write the record: %1. Stopped after module %2.")
+                         .arg(FromBytes(why))
+                         .arg(attempt_));
+            return;
+        }
+        QTreeWidgetItem* row = ui->lstModules->topLevelItem(ui->lstModules->topLevelItemCount() - 1);
+        row->setText(2, ok ? tr("set up")
+                           : tr("failed: %1: %2").arg(FromBytes(failure->Command),
+                                                      FromBytes(FailureText(*failure))));
+        done_ += ok;
+        if (done_ == spec_->Modules)
+            EndBatch(tr("All %1 modules set up.").arg(spec_->Modules));
+        else if (stopAfterModule_)
+            EndBatch(tr("Stopped after module %1; %2 of %3 modules set up.")
+                         .arg(attempt_)
+                         .arg(done_)
+                         .arg(spec_->Modules));
+        else if (!link_.IsOpen())
+            BatchNext();
+        else
+            Watch(TPresenceWatchAwait::Departure);
+        break;
+    }
+    case TBatch::Departure:
+        if (result == TResult::Cancelled)
+            EndBatch(tr("Cancelled; %1 of %2 modules set up.").arg(done_).arg(spec_->Modules));
+        else if (!link_.IsOpen())
+            BatchNext(); // its own adapter went with it
+        else
+            Watch(TPresenceWatchAwait::Arrival);
+        break;
+    case TBatch::Off:
+    case TBatch::WaitingForPort:
+    case TBatch::Pausing:
+        break;
+    }
+}
+
+void TfrmModule::EndBatch(const QString& status) {
+    batch_ = TBatch::Off;
+    batchPause_.stop();
+    record_.reset();
+    SetStatus(status);
+    UpdateControls();
+    ui->btnBatch->setFocus(Qt::OtherFocusReason);
 }

@@ -1,10 +1,14 @@
 #pragma once
 
+#include "ATCommandList.h"
+#include "BatchPlan.h"
 #include "CommandTypes.h"
 #include "ModuleLink.h"
+#include "PresenceWatch.h"
 #include "Transcript.h"
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QStringList>
 #include <QTimer>
 
@@ -26,12 +30,14 @@ class TfrmModule : public QDialog {
     Q_OBJECT
 
   public:
-    TfrmModule(kelvara::TCommandList list, QWidget* parent = nullptr);
+    // The source, when known, lets the window make the list again for each module of a batch.
+    TfrmModule(kelvara::TCommandList list, TListSource source = {}, QWidget* parent = nullptr);
     ~TfrmModule() override;
 
     // A list or a search under way, or a typed command waiting for its answer.
     bool IsBusy() const;
     bool IsSending() const { return running_ == TRunning::List; }
+    bool IsInBatch() const { return batch_ != TBatch::Off; }
     bool IsPortOpen() const { return link_.IsOpen(); }
     const kelvara::ui::TTranscript& Transcript() const { return transcript_; }
     // Writes the transcript, as Save Transcript does once a file is chosen.
@@ -47,6 +53,9 @@ class TfrmModule : public QDialog {
     void btnCopyClick();
     void btnSaveTranscriptClick();
     void edtCommandReturnPressed();
+    // Many modules, one after another, each with its list and its own counted value.
+    void btnBatchClick();
+    void btnRecordBrowseClick();
 
   protected:
     // Escape: cancels what is under way, otherwise closes the window.
@@ -58,7 +67,8 @@ class TfrmModule : public QDialog {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    enum class TRunning { Nothing, List, Find, Console };
+    enum class TRunning { Nothing, List, Find, Console, Watch };
+    enum class TBatch { Off, WaitingForPort, Pausing, Arrival, Sending, Departure };
 
     bool EnsureOpen();
     void Run(TRunning what, std::unique_ptr<kelvara::link::TPolicy> policy);
@@ -72,6 +82,11 @@ class TfrmModule : public QDialog {
     void FlushUnasked();
     void RenderTranscript();
     void UpdateControls();
+    void BatchFinished(kelvara::link::TResult result);
+    void BatchNext();
+    void Watch(kelvara::link::TPresenceWatchAwait await);
+    void EndBatch(const QString& status);
+    QString BatchPosition() const;
     void Cancel();
     void SetStatus(const QString& text);
     void ResetRows();
@@ -82,6 +97,7 @@ class TfrmModule : public QDialog {
 
     std::unique_ptr<Ui::TfrmModule> ui;
     kelvara::TCommandList list_;
+    TListSource source_;
     std::vector<std::string> commands_;
     kelvara::link::TModuleLink link_;
     TRunning running_ = TRunning::Nothing;
@@ -102,4 +118,15 @@ class TfrmModule : public QDialog {
     QTimer unaskedFlush_;
     QStringList history_;
     int historyIndex_ = 0;
+    // The batch.
+    TBatch batch_ = TBatch::Off;
+    std::optional<kelvara::link::TBatchSpec> spec_;
+    std::optional<kelvara::link::TBatchPlan> plan_;
+    std::unique_ptr<kelvara::link::TRecordFile> record_;
+    kelvara::link::TFields moduleFields_;
+    std::size_t done_ = 0;
+    std::size_t attempt_ = 0;
+    bool stopAfterModule_ = false;
+    QElapsedTimer goneFor_; // since the last module's port went away
+    QTimer batchPause_;
 };

@@ -56,20 +56,29 @@ void TfrmMain::btnShowClick() {
     const auto format = ui->cbUUIDType->currentIndex() == 0 ? kelvara::TUuidFormat::uf16Bit
                                                             : kelvara::TUuidFormat::uf128Bit;
     ShowOutcome(kelvara::BuildStudyCommandList(format, FieldText(ui->edtCharNotify),
-                                               FieldText(ui->edtCharWrite)));
+                                               FieldText(ui->edtCharWrite)),
+                {"study",
+                 {{"format", format == kelvara::TUuidFormat::uf16Bit ? "16" : "128"},
+                  {"notify", FieldText(ui->edtCharNotify)},
+                  {"write", FieldText(ui->edtCharWrite)}}});
 }
 
 void TfrmMain::btniBeaconClick() {
     ShowOutcome(kelvara::BuildBeaconCommandList(FieldText(ui->edtiBeaconUUID),
                                                 FieldText(ui->edtiBeaconMajor),
-                                                FieldText(ui->edtiBeaconMinor)));
+                                                FieldText(ui->edtiBeaconMinor)),
+                {"ibeacon",
+                 {{"uuid", FieldText(ui->edtiBeaconUUID)},
+                  {"major", FieldText(ui->edtiBeaconMajor)},
+                  {"minor", FieldText(ui->edtiBeaconMinor)}}});
 }
 
-void TfrmMain::ShowOutcome(const kelvara::TCommandListOutcome& outcome) {
+void TfrmMain::ShowOutcome(const kelvara::TCommandListOutcome& outcome,
+                           const TListSource& source) {
     if (outcome.IsRejection())
         ShowRejection(outcome.Message(), outcome.FocusField());
     else
-        ShowCommandList(outcome.List());
+        ShowCommandList(outcome.List(), source);
 }
 
 void TfrmMain::ShowRejection(const std::string& message, TInputField focusField) {

@@ -4,6 +4,8 @@
 
 #include <QMainWindow>
 
+struct TListSource;
+
 #include <memory>
 #include <string>
 
@@ -34,7 +36,7 @@ class TfrmMain : public QMainWindow {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    void ShowOutcome(const kelvara::TCommandListOutcome& outcome);
+    void ShowOutcome(const kelvara::TCommandListOutcome& outcome, const TListSource& source);
     // Shows the message in a modal message box, then moves focus to the named edit.
     void ShowRejection(const std::string& message, kelvara::TInputField focusField);
     // The edit text as the bytes the generators check.

@@ -3,6 +3,7 @@
 // settings, the console and its transcript, an unplugged and replugged adapter, remembered
 // settings, and what a long reply or a finished send may not do.
 #include "ATCommandList.h"
+#include "BeaconCommandList.h"
 #include "FakeModule.h"
 #include "ModalProbe.h"
 #include "ModuleWindow.h"
@@ -392,6 +393,69 @@ class ModuleWindowTest : public QObject {
         QCOMPARE(Find<QSpinBox>(&second, "spnPause")->value(), 0);
     }
 
+    void aBatchOfModulesFromTheKeyboard() {
+        TFakeModule module;
+        module.Style({.AnswerOkLines = true, .CommandEnd = "\r"});
+        // Whoever swaps the modules takes each away once its list has ended, then puts in the next.
+        std::atomic<bool> swapping = true;
+        std::thread swapper([&] {
+            for (long lists = 1; swapping; ++lists) {
+                const auto lists_ended = [&] {
+                    const auto commands = module.Commands();
+                    return std::count_if(commands.begin(), commands.end(), [](const std::string& c) {
+                        return c.starts_with("AT+MINO0x");
+                    });
+                };
+                while (swapping && lists_ended() < lists)
+                    std::this_thread::sleep_for(5ms);
+                module.Present(false);
+                std::this_thread::sleep_for(1500ms);
+                module.Present(true);
+            }
+        });
+        QTemporaryDir dir;
+        const QString record = dir.filePath("beacons.csv");
+        const TListSource source{"ibeacon",
+                                 {{"uuid", "0000FFF0-0000-1000-8000-00805F9B34FB"},
+                                  {"major", "10123"},
+                                  {"minor", "10125"}}};
+        TfrmModule window(
+            kelvara::BuildBeaconCommandList("0000FFF0-0000-1000-8000-00805F9B34FB", "10123", "10125").List(),
+            source);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        Find<QComboBox>(&window, "cbPort")->setEditText(QString::fromStdString(module.PortPath()));
+        Find<QComboBox>(&window, "cbLineEnd")->setCurrentText(QStringLiteral("CR"));
+        Find<QSpinBox>(&window, "spnPause")->setValue(0);
+        auto* count = Find<QSpinBox>(&window, "spnModules");
+        count->setFocus();
+        count->selectAll();
+        QTest::keyClicks(count, QStringLiteral("2"));
+        QTest::keyClick(Find<QComboBox>(&window, "cbCount"), Qt::Key_Down);
+        QTest::keyClicks(Find<QLineEdit>(&window, "edtRecord"), record);
+        QTest::keyClick(Find<QLineEdit>(&window, "edtRecord"), Qt::Key_Y, Qt::AltModifier);
+        QTRY_VERIFY_WITH_TIMEOUT(window.IsInBatch(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(!window.IsInBatch(), 30000);
+        swapping = false;
+        swapper.join();
+        QCOMPARE(Find<QLabel>(&window, "lbStatus")->text(), QStringLiteral("All 2 modules set up."));
+        auto* modules = Find<QTreeWidget>(&window, "lstModules");
+        QVERIFY(modules->isVisible());
+        QStringList rows;
+        for (int i = 0; i < modules->topLevelItemCount(); ++i)
+            rows << modules->topLevelItem(i)->text(0) + '|' + modules->topLevelItem(i)->text(1) + '|' +
+                        modules->topLevelItem(i)->text(2);
+        const QString values = "uuid=0000FFF0-0000-1000-8000-00805F9B34FB major=10123 minor=";
+        QCOMPARE(rows, (QStringList{"1|" + values + "10125|set up", "2|" + values + "10126|set up"}));
+        QFile file(record);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromLatin1(file.readAll()).split("\r\n", Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines[1].endsWith(",10123,10125,set up,,"));
+        QVERIFY(lines[2].endsWith(",10123,10126,set up,,"));
+        window.close();
+    }
+
     void noReplyWidensTheWindowOrHidesItsButtons() {
         TFakeModule module;
         module.On("AT+RENEW", TModuleBehaviour::Answering("OK" + std::string(4000, '\xf0')));
@@ -409,8 +473,9 @@ class ModuleWindowTest : public QObject {
             auto* button = Find<QPushButton>(&window, name);
             QVERIFY2(window.rect().contains(QRect(button->mapTo(&window, QPoint(0, 0)), button->size())), name);
         }
-        QVERIFY(Find<QTreeWidget>(&window, "lstCommands")->height() >
-                5 * Find<QTreeWidget>(&window, "lstCommands")->sizeHintForRow(0));
+        QVERIFY2(Find<QTreeWidget>(&window, "lstCommands")->height() >
+                     5 * Find<QTreeWidget>(&window, "lstCommands")->sizeHintForRow(0),
+                 qPrintable(QStringLiteral("%1 %2 %3 %4").arg(Find<QTreeWidget>(&window, "lstCommands")->height()).arg(Find<QTreeWidget>(&window, "lstCommands")->sizeHintForRow(0)).arg(window.height()).arg(window.minimumSizeHint().height())));
         QVERIFY(Find<QTreeWidget>(&window, "lstCommands")->topLevelItem(0)->text(2).size() <= 123);
         // A flood far beyond what the transcript keeps: the oldest entries go, and the window
         // says so.

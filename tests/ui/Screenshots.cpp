@@ -4,6 +4,7 @@
 // rejection.png; send-progress.png and send-failed.png, the send window against a simulated
 // module.
 #include "FakeModule.h"
+#include "BeaconCommandList.h"
 #include "ModuleWindow.h"
 #include "CommandTypes.h"
 #include "StudyCommandList.h"
@@ -23,9 +24,13 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTreeWidget>
+#include <QLabel>
 #include <QTimer>
 
+#include <atomic>
 #include <cstdio>
+#include <thread>
 #include <filesystem>
 #include <optional>
 
@@ -59,6 +64,65 @@ template <typename Condition> bool WaitUntil(Condition condition) {
         QThread::msleep(2);
     }
     return condition();
+}
+
+// The module window setting up three iBeacons, each with its own Minor, swapped by hand.
+bool GrabBatch(const QDir& out) {
+    using kelvara::testing::TFakeModule;
+    TFakeModule module;
+    module.Style({.AnswerOkLines = true, .CommandEnd = "\r"});
+    std::atomic<bool> swapping = true;
+    std::thread swapper([&] {
+        for (long lists = 1; swapping; ++lists) {
+            while (swapping && [&] {
+                const auto commands = module.Commands();
+                return std::count_if(commands.begin(), commands.end(), [](const std::string& c) {
+                           return c.starts_with("AT+MINO0x");
+                       }) < lists;
+            }())
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            module.Present(false);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+            module.Present(true);
+        }
+    });
+    QTemporaryDir dir;
+    const TListSource source{"ibeacon",
+                             {{"uuid", "0000FFF0-0000-1000-8000-00805F9B34FB"},
+                              {"major", "10123"},
+                              {"minor", "00001"}}};
+    TfrmModule window(kelvara::BuildBeaconCommandList("0000FFF0-0000-1000-8000-00805F9B34FB",
+                                                      "10123", "00001")
+                          .List(),
+                      source);
+    window.resize(680, 700);
+    window.show();
+    window.findChild<QComboBox*>(QStringLiteral("cbPort"))
+        ->setEditText(QString::fromStdString(module.PortPath()));
+    window.findChild<QComboBox*>(QStringLiteral("cbLineEnd"))->setCurrentText(QStringLiteral("CR"));
+    window.findChild<QSpinBox*>(QStringLiteral("spnPause"))->setValue(0);
+    window.findChild<QSpinBox*>(QStringLiteral("spnModules"))->setValue(5);
+    window.findChild<QComboBox*>(QStringLiteral("cbCount"))->setCurrentIndex(1);
+    window.findChild<QLineEdit*>(QStringLiteral("edtRecord"))->setText(QStringLiteral("beacons.csv"));
+    // The record sits in a folder of its own, named as a user would name it.
+    const QString picture = out.absoluteFilePath(QStringLiteral("module-batch.png"));
+    const QString before = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    window.btnBatchClick();
+    bool ok = WaitUntil([&] {
+        QCoreApplication::processEvents();
+        return window.findChild<QTreeWidget*>(QStringLiteral("lstModules"))->topLevelItemCount() == 3;
+    });
+    ok &= WaitUntil([&] {
+        QCoreApplication::processEvents();
+        return window.findChild<QLabel*>(QStringLiteral("lbStatus"))->text().contains("remove it");
+    });
+    ok &= Save(&window, picture);
+    QDir::setCurrent(before);
+    window.close();
+    swapping = false;
+    swapper.join();
+    return ok;
 }
 
 // Types a command into the module window's console and sends it.
@@ -140,7 +204,7 @@ bool GrabModuleWindow(const QDir& out) {
     });
     ok &= Save(&window, out.filePath(QStringLiteral("module-unplugged.png")));
     window.close();
-    return ok;
+    return ok && GrabBatch(out);
 }
 
 } // namespace
