@@ -1,4 +1,5 @@
 #include "BeaconCommandList.h"
+#include "Batch.h"
 #include "CommandFile.h"
 #include "StudyCommandList.h"
 
@@ -78,5 +79,47 @@ INSTANTIATE_TEST_SUITE_P(
         FileCase{"Huge", std::string(kMaxCommandFileBytes + 1, '\n'),
                  TCommandFileError{0, "is larger than 1 MiB"}}),
     [](const auto& info) { return info.param.Name; });
+
+TEST(Batch, ValuesCountOnInTheFormTheyWereTyped) {
+    EXPECT_EQ(CountedValue("04d2", 1), "04D3");
+    EXPECT_EQ(CountedValue("00009", 1), "00010");
+    EXPECT_EQ(CountedValue("FFFE", 1), "FFFF");
+    EXPECT_EQ(CountedValue(" 65534\t", 1), "65535");
+    for (const char* past : {"FFFF", "65535"})
+        EXPECT_EQ(CountedValue(past, 1), std::nullopt) << past;
+    for (const char* notAValue : {"123", "12AB5", "", "FFFFF", "\xff\xfe" "12"})
+        EXPECT_EQ(CountedValue(notAValue, 0), std::nullopt) << notAValue;
+    EXPECT_EQ(CountedValue("0001", 70000), std::nullopt);
+    EXPECT_EQ(ValueLike("0001", 65535), "FFFF");
+    EXPECT_EQ(ValueLike("00001", 65536), std::nullopt);
+    EXPECT_EQ(ValueOf("0000"), 0u); // a value the list's own check then refuses
+}
+
+TEST(Batch, RecordRowsGoToTextAndComeBackWhole) {
+    const TRecordRow row = {"2026-12-09T10:00:00.000Z", "/dev/tty,1", "ibeacon", "", "", "",
+                            "0000FFF0", "say \"hi\"", "x\r\ny", "failed", "AT+X", "ERROR\\x0d"};
+    EXPECT_EQ(RecordLine(row), "2026-12-09T10:00:00.000Z,\"/dev/tty,1\",ibeacon,,,,0000FFF0,"
+                               "\"say \"\"hi\"\"\",\"x\r\ny\",failed,AT+X,ERROR\\x0d\r\n");
+    const std::string text = RecordHeader() + RecordLine(row) + RecordLine(row);
+    const auto parsed = ParseRecord(text);
+    ASSERT_TRUE(std::holds_alternative<std::vector<TRecordRow>>(parsed));
+    EXPECT_EQ(std::get<std::vector<TRecordRow>>(parsed), (std::vector<TRecordRow>{row, row}));
+    // LF alone ends a line as well as CR LF.
+    EXPECT_EQ(std::get<std::vector<TRecordRow>>(ParseRecord(RecordHeader().substr(0, RecordHeader().size() - 2) + "\n")).size(), 0u);
+
+    const auto refused = [](const std::string& text) {
+        const auto parsed = ParseRecord(text);
+        const auto* error = std::get_if<TRecordError>(&parsed);
+        return error ? std::to_string(error->Line) + ": " + error->Reason : std::string("read");
+    };
+    EXPECT_EQ(refused("not,a,record\r\n"),
+              "1: is not a Kelvara record: its first line is not " +
+                  RecordHeader().substr(0, RecordHeader().size() - 2));
+    EXPECT_EQ(refused(""), refused("not,a,record\r\n"));
+    EXPECT_EQ(refused(RecordHeader() + "a,b,c\r\n"), "2: has a row of 3 cells, not 12");
+    EXPECT_EQ(refused(RecordHeader() + "\"open"), "2: has a quote that is never closed");
+    EXPECT_EQ(RecordColumn("minor"), 8u);
+    EXPECT_EQ(RecordColumn("nothing"), kRecordColumns.size());
+}
 
 } // namespace
