@@ -47,16 +47,24 @@ std::string Cell(std::string_view text) {
 
 std::string RecordHeader() {
     std::string line;
-    for (std::string_view column : kRecordColumns)
-        line += (line.empty() ? "" : ",") + std::string(column);
-    return line + "\r\n";
+    for (std::string_view column : kRecordColumns) {
+        if (!line.empty())
+            line += ',';
+        line += column;
+    }
+    line += "\r\n";
+    return line;
 }
 
 std::string RecordLine(const TRecordRow& row) {
     std::string line;
-    for (std::size_t i = 0; i < row.size(); ++i)
-        line += (i == 0 ? "" : ",") + Cell(row[i]);
-    return line + "\r\n";
+    for (std::size_t i = 0; i < row.size(); ++i) {
+        if (i > 0)
+            line += ',';
+        line += Cell(row[i]);
+    }
+    line += "\r\n";
+    return line;
 }
 
 std::variant<std::vector<TRecordRow>, TRecordError> ParseRecord(std::string_view text) {

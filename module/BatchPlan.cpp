@@ -36,8 +36,13 @@ std::vector<std::string> BatchFieldNames(const std::string& list) {
 
 std::string BatchValues(const TBatchSpec& spec, const TFields& fields) {
     std::string values;
-    for (const std::string& name : BatchFieldNames(spec.List))
-        values += (values.empty() ? "" : " ") + name + '=' + Shown(fields.at(name));
+    for (const std::string& name : BatchFieldNames(spec.List)) {
+        if (!values.empty())
+            values += ' ';
+        values += name;
+        values += '=';
+        values += Shown(fields.at(name));
+    }
     return values;
 }
 
