@@ -19,8 +19,8 @@ int RunBatch(const TBatchRequest& batch, std::ostream& out, std::ostream& err) {
             return kExitUsage;
         }
     }
-    const TBatchSpec spec{batch.List, batch.Fields, batch.Count, batch.Modules, batch.Build};
-    auto made = TBatchPlan::Make(spec, rows);
+    const TBatchJob job{batch.List, batch.Fields, batch.Count, batch.Modules, batch.Build};
+    auto made = TBatchPlan::Make(job, rows);
     if (const auto* refused = std::get_if<TBatchRefusal>(&made)) {
         err << kProgram << ": " << Printable(refused->Record ? batch.Record : refused->Option)
             << ": " << refused->Text << '\n';
@@ -66,7 +66,7 @@ int RunBatch(const TBatchRequest& batch, std::ostream& out, std::ostream& err) {
         const TCommandListOutcome outcome = batch.Build(fields);
         std::optional<TEvent> failure;
         sending = true;
-        session.Progress().Show(done, batch.Modules, "sending " + BatchValues(spec, fields));
+        session.Progress().Show(done, batch.Modules, "sending " + BatchValues(job, fields));
         const auto result = session.Run(
             std::make_unique<TListSender>(SetUpCommands(outcome.List()), settings),
             [&](const TEvent& event) {
@@ -86,7 +86,7 @@ int RunBatch(const TBatchRequest& batch, std::ostream& out, std::ostream& err) {
             return session.Finish(kExitRejected);
         }
         session.Progress().Clear();
-        session.Print(std::to_string(attempt) + '\t' + BatchValues(spec, fields) + '\t' +
+        session.Print(std::to_string(attempt) + '\t' + BatchValues(job, fields) + '\t' +
                       (ok ? std::string(kRecordSetUp)
                           : std::string(kRecordFailed) + ": " + Printable(failure->Command, 256) +
                                 ": " + FailureText(*failure)));

@@ -34,9 +34,9 @@ std::vector<std::string> BatchFieldNames(const std::string& list) {
     return {"uuid", "major", "minor"};
 }
 
-std::string BatchValues(const TBatchSpec& spec, const TFields& fields) {
+std::string BatchValues(const TBatchJob& job, const TFields& fields) {
     std::string values;
-    for (const std::string& name : BatchFieldNames(spec.List)) {
+    for (const std::string& name : BatchFieldNames(job.List)) {
         if (!values.empty())
             values += ' ';
         values += name;
@@ -133,29 +133,29 @@ bool TRecordFile::SyncFolder(std::string& why) {
 }
 
 
-std::variant<TBatchPlan, TBatchRefusal> TBatchPlan::Make(const TBatchSpec& spec,
+std::variant<TBatchPlan, TBatchRefusal> TBatchPlan::Make(const TBatchJob& job,
                                                         const std::vector<TRecordRow>& rows) {
-    const std::string option = "--" + spec.Count;
-    const std::string given = spec.Count.empty() ? std::string() : spec.Fields.at(spec.Count);
+    const std::string option = "--" + job.Count;
+    const std::string given = job.Count.empty() ? std::string() : job.Fields.at(job.Count);
     std::set<unsigned> setUp;
     std::optional<unsigned> last;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const TRecordRow& row = rows[i];
         const std::string where = "row " + std::to_string(i + 1) + ' ';
-        if (row[RecordColumn("list")] != spec.List)
+        if (row[RecordColumn("list")] != job.List)
             return TBatchRefusal{true, {}, where + "is for the " + Shown(row[RecordColumn("list")]) +
                                                " list: it records another batch"};
-        for (const std::string& name : BatchFieldNames(spec.List)) {
-            if (name != spec.Count && !SameField(row[RecordColumn(name)], spec.Fields.at(name)))
+        for (const std::string& name : BatchFieldNames(job.List)) {
+            if (name != job.Count && !SameField(row[RecordColumn(name)], job.Fields.at(name)))
                 return TBatchRefusal{true, {}, where + "has --" + name + ' ' +
                                                    Shown(row[RecordColumn(name)]) + ", not " +
-                                                   Shown(spec.Fields.at(name)) +
+                                                   Shown(job.Fields.at(name)) +
                                                    ": it records another batch"};
         }
-        if (!spec.Count.empty() && row[RecordColumn("outcome")] == kRecordSetUp) {
-            const auto value = ValueOf(row[RecordColumn(spec.Count)]);
+        if (!job.Count.empty() && row[RecordColumn("outcome")] == kRecordSetUp) {
+            const auto value = ValueOf(row[RecordColumn(job.Count)]);
             if (!value)
-                return TBatchRefusal{true, {}, where + "has no " + spec.Count + " value"};
+                return TBatchRefusal{true, {}, where + "has no " + job.Count + " value"};
             setUp.insert(*value);
             last = *value;
         }
@@ -163,29 +163,29 @@ std::variant<TBatchPlan, TBatchRefusal> TBatchPlan::Make(const TBatchSpec& spec,
 
     // The values to give, each checked as a typed one.
     TBatchPlan plan;
-    plan.spec_ = spec;
-    if (!spec.Count.empty()) {
+    plan.job_ = job;
+    if (!job.Count.empty()) {
         const auto start = ValueOf(given);
         if (!start) {
-            const TCommandListOutcome outcome = spec.Build(spec.Fields);
+            const TCommandListOutcome outcome = job.Build(job.Fields);
             return TBatchRefusal{false, option,
                                  outcome.IsRejection() ? outcome.Message() : "not a value"};
         }
         std::size_t first = last ? *last + 1 : *start;
         while (setUp.contains(static_cast<unsigned>(first)))
             ++first;
-        if (first + spec.Modules - 1 > 0xFFFF) {
+        if (first + job.Modules - 1 > 0xFFFF) {
             const std::size_t module = first > 0xFFFF ? 1 : 0xFFFF - first + 2;
             return TBatchRefusal{
                 false, option,
-                std::string(spec.Count == "major" ? messages::kBeaconMajor : messages::kBeaconMinor) +
-                    " (module " + std::to_string(module) + " of " + std::to_string(spec.Modules) +
+                std::string(job.Count == "major" ? messages::kBeaconMajor : messages::kBeaconMinor) +
+                    " (module " + std::to_string(module) + " of " + std::to_string(job.Modules) +
                     " would get " + std::to_string(first + module - 1) + ")"};
         }
         plan.first_ = first;
     }
-    for (std::size_t done : {std::size_t(0), spec.Modules - 1}) {
-        const TCommandListOutcome outcome = spec.Build(plan.FieldsFor(done));
+    for (std::size_t done : {std::size_t(0), job.Modules - 1}) {
+        const TCommandListOutcome outcome = job.Build(plan.FieldsFor(done));
         if (outcome.IsRejection())
             return TBatchRefusal{false, option, outcome.Message()};
     }
@@ -193,9 +193,9 @@ std::variant<TBatchPlan, TBatchRefusal> TBatchPlan::Make(const TBatchSpec& spec,
 }
 
 TFields TBatchPlan::FieldsFor(std::size_t done) const {
-    TFields fields = spec_.Fields;
-    if (!spec_.Count.empty())
-        fields[spec_.Count] = *ValueLike(spec_.Fields.at(spec_.Count), first_ + done);
+    TFields fields = job_.Fields;
+    if (!job_.Count.empty())
+        fields[job_.Count] = *ValueLike(job_.Fields.at(job_.Count), first_ + done);
     return fields;
 }
 
@@ -204,8 +204,8 @@ TRecordRow TBatchPlan::Row(const std::string& port, const TFields& fields,
     TRecordRow row;
     row[RecordColumn("time")] = NowIso8601();
     row[RecordColumn("port")] = port;
-    row[RecordColumn("list")] = spec_.List;
-    for (const std::string& name : BatchFieldNames(spec_.List))
+    row[RecordColumn("list")] = job_.List;
+    for (const std::string& name : BatchFieldNames(job_.List))
         row[RecordColumn(name)] = fields.at(name);
     row[RecordColumn("outcome")] = failure ? kRecordFailed : kRecordSetUp;
     if (failure) {

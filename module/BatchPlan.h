@@ -18,7 +18,7 @@ namespace kelvara::link {
 
 using TFields = std::map<std::string, std::string, std::less<>>;
 
-struct TBatchSpec {
+struct TBatchJob {
     std::string List;        // "study" or "ibeacon"
     TFields Fields;          // the list's fields, as given
     std::string Count;       // "major", "minor", or empty
@@ -38,7 +38,7 @@ struct TBatchRefusal {
 // The fields of a list, in the order they are shown and recorded.
 std::vector<std::string> BatchFieldNames(const std::string& list);
 // "uuid=... major=10123 minor=10125": a module's values, as shown.
-std::string BatchValues(const TBatchSpec& spec, const TFields& fields);
+std::string BatchValues(const TBatchJob& job, const TFields& fields);
 
 // A record file: every row written and flushed to the storage before the next module is taken,
 // so that a crash or a pulled plug loses nothing already done.
@@ -68,7 +68,7 @@ class TRecordFile {
 // one. Nothing is sent before this has passed.
 class TBatchPlan {
   public:
-    static std::variant<TBatchPlan, TBatchRefusal> Make(const TBatchSpec& spec,
+    static std::variant<TBatchPlan, TBatchRefusal> Make(const TBatchJob& job,
                                                         const std::vector<TRecordRow>& rows);
 
     // The fields of the module that is the `done`-th to be set up in this run.
@@ -78,7 +78,7 @@ class TBatchPlan {
                    const std::optional<TEvent>& failure) const;
 
   private:
-    TBatchSpec spec_;
+    TBatchJob job_;
     std::size_t first_ = 0;
 };
 

@@ -692,7 +692,7 @@ void TfrmModule::Cancel() {
         return;
     }
     if (batch_ == TBatch::WaitingForPort || batch_ == TBatch::Pausing) {
-        EndBatch(tr("Cancelled; %1 of %2 modules set up.").arg(done_).arg(spec_->Modules));
+        EndBatch(tr("Cancelled; %1 of %2 modules set up.").arg(done_).arg(job_->Modules));
         return;
     }
     SetStatus(tr("Stopping after the command under way..."));
@@ -747,18 +747,18 @@ void TfrmModule::btnRecordBrowseClick() {
 }
 
 QString TfrmModule::BatchPosition() const {
-    return tr("Module %1 of %2").arg(done_ + 1).arg(spec_ ? spec_->Modules : 0);
+    return tr("Module %1 of %2").arg(done_ + 1).arg(job_ ? job_->Modules : 0);
 }
 
 void TfrmModule::btnBatchClick() {
     if (IsBusy() || source_.List.empty())
         return;
-    TBatchSpec spec;
-    spec.List = source_.List;
-    spec.Fields = source_.Fields;
-    spec.Count = ui->cbCount->currentData().toString().toStdString();
-    spec.Modules = static_cast<std::size_t>(ui->spnModules->value());
-    spec.Build = [list = spec.List](const TFields& fields) {
+    TBatchJob job;
+    job.List = source_.List;
+    job.Fields = source_.Fields;
+    job.Count = ui->cbCount->currentData().toString().toStdString();
+    job.Modules = static_cast<std::size_t>(ui->spnModules->value());
+    job.Build = [list = job.List](const TFields& fields) {
         if (list == "study")
             return kelvara::BuildStudyCommandList(fields.at("format") == "128"
                                                       ? kelvara::TUuidFormat::uf128Bit
@@ -781,17 +781,17 @@ void TfrmModule::btnBatchClick() {
     } else {
         record.reset();
     }
-    auto made = TBatchPlan::Make(spec, rows);
+    auto made = TBatchPlan::Make(job, rows);
     if (const auto* refused = std::get_if<TBatchRefusal>(&made)) {
         SetStatus(refused->Record ? tr("Cannot use the record %1: %2.").arg(path, FromBytes(refused->Text))
-                                  : tr("Cannot set up %1 modules: %2").arg(spec.Modules).arg(FromBytes(refused->Text)));
+                                  : tr("Cannot set up %1 modules: %2").arg(job.Modules).arg(FromBytes(refused->Text)));
         (refused->Record ? static_cast<QWidget*>(ui->edtRecord) : ui->spnModules)->setFocus(Qt::OtherFocusReason);
         return;
     }
     if (!EnsureOpen())
         return;
     plan_.emplace(std::get<TBatchPlan>(std::move(made)));
-    spec_ = std::move(spec);
+    job_ = std::move(job);
     record_ = std::move(record);
     done_ = 0;
     attempt_ = 0;
@@ -832,22 +832,22 @@ void TfrmModule::BatchFinished(TResult result) {
     switch (batch_) {
     case TBatch::Arrival:
         if (result == TResult::Cancelled) {
-            EndBatch(tr("Cancelled; %1 of %2 modules set up.").arg(done_).arg(spec_->Modules));
+            EndBatch(tr("Cancelled; %1 of %2 modules set up.").arg(done_).arg(job_->Modules));
         } else if (result == TResult::Completed) {
             ++attempt_;
             moduleFields_ = plan_->FieldsFor(done_);
-            commands_ = kelvara::SetUpCommands(spec_->Build(moduleFields_).List());
+            commands_ = kelvara::SetUpCommands(job_->Build(moduleFields_).List());
             ResetRows();
             ui->pbProgress->setRange(0, static_cast<int>(commands_.size()));
             auto* row = new QTreeWidgetItem(ui->lstModules);
             row->setText(0, QString::number(attempt_));
-            row->setText(1, FromBytes(BatchValues(*spec_, moduleFields_)));
+            row->setText(1, FromBytes(BatchValues(*job_, moduleFields_)));
             row->setText(2, tr("being set up"));
             ui->lstModules->scrollToItem(row);
             acknowledged_ = 0;
             failure_.reset();
             batch_ = TBatch::Sending;
-            SetStatus(tr("%1: sending %2...").arg(BatchPosition(), FromBytes(BatchValues(*spec_, moduleFields_))));
+            SetStatus(tr("%1: sending %2...").arg(BatchPosition(), FromBytes(BatchValues(*job_, moduleFields_))));
             Run(TRunning::List, std::make_unique<TListSender>(commands_, Settings()));
         } else {
             BatchNext(); // the port went away
@@ -870,13 +870,13 @@ void TfrmModule::BatchFinished(TResult result) {
                            : tr("failed: %1: %2").arg(FromBytes(failure->Command),
                                                       FromBytes(FailureText(*failure))));
         done_ += ok;
-        if (done_ == spec_->Modules)
-            EndBatch(tr("All %1 modules set up.").arg(spec_->Modules));
+        if (done_ == job_->Modules)
+            EndBatch(tr("All %1 modules set up.").arg(job_->Modules));
         else if (stopAfterModule_)
             EndBatch(tr("Stopped after module %1; %2 of %3 modules set up.")
                          .arg(attempt_)
                          .arg(done_)
-                         .arg(spec_->Modules));
+                         .arg(job_->Modules));
         else if (!link_.IsOpen())
             BatchNext();
         else
@@ -885,7 +885,7 @@ void TfrmModule::BatchFinished(TResult result) {
     }
     case TBatch::Departure:
         if (result == TResult::Cancelled)
-            EndBatch(tr("Cancelled; %1 of %2 modules set up.").arg(done_).arg(spec_->Modules));
+            EndBatch(tr("Cancelled; %1 of %2 modules set up.").arg(done_).arg(job_->Modules));
         else if (!link_.IsOpen())
             BatchNext(); // its own adapter went with it
         else

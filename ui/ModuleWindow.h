@@ -120,7 +120,7 @@ class TfrmModule : public QDialog {
     int historyIndex_ = 0;
     // The batch.
     TBatch batch_ = TBatch::Off;
-    std::optional<kelvara::link::TBatchSpec> spec_;
+    std::optional<kelvara::link::TBatchJob> job_;
     std::optional<kelvara::link::TBatchPlan> plan_;
     std::unique_ptr<kelvara::link::TRecordFile> record_;
     kelvara::link::TFields moduleFields_;
