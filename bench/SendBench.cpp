@@ -197,6 +197,21 @@ int Find() {
     return 0;
 }
 
+// Starts a program with its standard output thrown away; its process id, or -1.
+pid_t Spawn(std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (auto& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return spawned == 0 ? pid : -1;
+}
+
 int Batch(const char* cli) {
     TFakeModule module;
     module.Style({.AnswerOkLines = true, .CommandEnd = "\r"});
@@ -234,18 +249,10 @@ int Batch(const char* cli) {
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
     });
-    std::vector<std::string> args = {cli,     "ibeacon", "--port",   module.PortPath(),
-                                      "--line-end", "cr", "--pause", "0", "--modules", "3",
-                                      "--count", "minor", "--record", record};
-    std::vector<char*> argv;
-    for (auto& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    if (posix_spawn(&pid, cli, &actions, nullptr, argv.data(), environ) != 0)
+    const pid_t pid = Spawn({cli, "ibeacon", "--port", module.PortPath(), "--line-end", "cr",
+                             "--pause", "0", "--modules", "3", "--count", "minor", "--record",
+                             record});
+    if (pid < 0)
         return 1;
     int status = 0;
     waitpid(pid, &status, 0);
@@ -269,18 +276,9 @@ int Batch(const char* cli) {
 int ProcessorTime(const char* cli) {
     TFakeModule module;
     module.AnswerAfterRandomDelays(200, 200, 1);
-    std::string port = module.PortPath();
-    std::vector<std::string> args = {cli, "study", "--port", port};
-    std::vector<char*> argv;
-    for (auto& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     const auto start = Clock::now();
-    pid_t pid = 0;
-    if (posix_spawn(&pid, cli, &actions, nullptr, argv.data(), environ) != 0)
+    const pid_t pid = Spawn({cli, "study", "--port", module.PortPath()});
+    if (pid < 0)
         return 1;
     int status = 0;
     rusage usage{};

@@ -47,9 +47,9 @@ int RunBatch(const TBatchRequest& batch, std::ostream& out, std::ostream& err) {
     while (done < batch.Modules && !stopAfterModule && !session.StoppedAtOnce()) {
         if (!link.IsOpen()) {
             session.Progress().Show(done, batch.Modules, "waiting for " + Printable(batch.Talk.Port));
-            if (const int status = session.WaitForPort(settings.BaudRate, [] { return false; });
+            if (const int status = session.WaitForPort(settings.BaudRate);
                 status != kExitOk)
-                return session.Finish(status == kExitInterrupted ? session.Interrupted() : status);
+                return session.Finish(status == kExitInterrupted ? session.ReportInterrupted() : status);
         }
         session.Progress().Show(done, batch.Modules, "waiting for a module");
         const auto arrived = session.Run(std::make_unique<TPresenceWatch>(

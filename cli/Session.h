@@ -199,7 +199,7 @@ class TSession {
             }
         });
         if (!result || *result == TResult::Cancelled)
-            return Interrupted();
+            return ReportInterrupted();
         if (*result == TResult::Failed)
             return PortLost();
         if (*result == TResult::NotFound) {
@@ -232,7 +232,8 @@ class TSession {
         return kExitRejected;
     }
 
-    int Interrupted() {
+    // Says what an interrupt left done; the exit status of an interrupt.
+    int ReportInterrupted() {
         if (!lastAcknowledged_.empty())
             err_ << kProgram << ": interrupted; the last command acknowledged was "
                  << Printable(lastAcknowledged_) << '\n';
@@ -251,13 +252,13 @@ class TSession {
     void OnFirstInterrupt(std::function<bool()> takes) { firstInterrupt_ = std::move(takes); }
     bool StoppedAtOnce() const { return stoppedAtOnce_; }
 
-    // Waits until the port can be opened, and not before `notBefore` (on the link's clock as it
-    // was); 0 once open, or the exit status when it cannot be used at all, or was interrupted.
-    int WaitForPort(int baudRate, std::function<bool()> stopped) {
+    // Waits until the port can be opened: 0 once open, or the exit status when it cannot be
+    // used at all, or was interrupted.
+    int WaitForPort(int baudRate) {
         QTimer poll;
         int status = -1;
         QObject::connect(&poll, &QTimer::timeout, [&] {
-            if (stoppedAtOnce_ || stopped()) {
+            if (stoppedAtOnce_) {
                 status = kExitInterrupted;
             } else if (access(DevicePath(port_).c_str(), F_OK) == 0) {
                 if (link_.Open(port_, baudRate))

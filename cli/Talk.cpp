@@ -53,7 +53,7 @@ int SendCommands(const TTalkRequest& request, std::ostream& out, std::ostream& e
         // A command that failed while stopping is what happened to the module.
         if (failure)
             err << FailureLine(*failure);
-        return session.Finish(failure ? kExitNotAcknowledged : session.Interrupted());
+        return session.Finish(failure ? kExitNotAcknowledged : session.ReportInterrupted());
     }
     if (*result == TResult::Failed) {
         err << FailureLine(*failure);
@@ -111,7 +111,7 @@ int TalkInteractively(const TTalkRequest& request, std::ostream& out, std::ostre
     if (session.Lost())
         return session.Finish(session.PortLost());
     if (!result || *result == TResult::Cancelled)
-        return session.Finish(session.Interrupted());
+        return session.Finish(session.ReportInterrupted());
     return session.Finish(kExitOk);
 }
 

@@ -63,12 +63,10 @@ TStep TConsole::ConnectionLost(Ms now) {
     unasked_.Report(now, step, true);
     if (exchange_) {
         exchange_->ConnectionLost(now);
-        step.Add(exchange_->Outcome(sent_ - 1));
+        ReportOutcome(*exchange_, sent_ - 1, step);
         exchange_.reset();
     }
-    for (std::string& command : queue_)
-        step.Add({.Kind = TEventKind::NotSent, .At = now, .Command = std::move(command)});
-    queue_.clear();
+    DropQueue(now, step);
     FinishIfDone(now, step);
     return step;
 }
@@ -77,9 +75,7 @@ TStep TConsole::Cancel(Ms now) {
     TStep step;
     if (!started_ || finished_)
         return step;
-    for (std::string& command : queue_)
-        step.Add({.Kind = TEventKind::NotSent, .At = now, .Command = std::move(command)});
-    queue_.clear();
+    DropQueue(now, step);
     ending_ = true;
     cancelled_ = true;
     FinishIfDone(now, step);
@@ -110,14 +106,16 @@ void TConsole::SendNext(Ms now, TStep& step) {
 }
 
 void TConsole::EndExchange(Ms now, TStep& step) {
-    TEvent outcome = exchange_->Outcome(sent_ - 1);
-    if (!outcome.Echo.empty())
-        step.Add({.Kind = TEventKind::Echo, .At = now, .Index = outcome.Index,
-                  .Command = outcome.Command, .Bytes = outcome.Echo});
-    step.Add(std::move(outcome));
+    ReportOutcome(*exchange_, sent_ - 1, step);
     exchange_.reset();
     SendNext(now, step);
     FinishIfDone(now, step);
+}
+
+void TConsole::DropQueue(Ms now, TStep& step) {
+    for (std::string& command : queue_)
+        step.Add({.Kind = TEventKind::NotSent, .At = now, .Command = std::move(command)});
+    queue_.clear();
 }
 
 void TConsole::FinishIfDone(Ms now, TStep& step) {

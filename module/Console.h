@@ -39,6 +39,8 @@ class TConsole : public TPolicy {
   private:
     void SendNext(Ms now, TStep& step);
     void EndExchange(Ms now, TStep& step);
+    // The commands typed but not sent are not sent.
+    void DropQueue(Ms now, TStep& step);
     void FinishIfDone(Ms now, TStep& step);
 
     TLineEnd lineEnd_;

@@ -137,6 +137,16 @@ TEvent TExchange::Outcome(std::size_t index) const {
     return event;
 }
 
+bool ReportOutcome(const TExchange& exchange, std::size_t index, TStep& step) {
+    TEvent outcome = exchange.Outcome(index);
+    if (!outcome.Echo.empty())
+        step.Add({.Kind = TEventKind::Echo, .At = outcome.At, .Index = index,
+                  .Command = outcome.Command, .Bytes = outcome.Echo});
+    const bool acknowledged = outcome.Kind == TEventKind::Acknowledged;
+    step.Add(std::move(outcome));
+    return acknowledged;
+}
+
 bool FeedExchange(TExchange& exchange, std::string_view bytes, Ms now, std::size_t index,
                   TStep& step) {
     exchange.BytesReceived(bytes, now);

@@ -63,6 +63,10 @@ class TExchange {
     Ms doneAt_ = 0;
 };
 
+// Adds a finished exchange's echo, when there was one, and its outcome to the step; true when
+// it acknowledged.
+bool ReportOutcome(const TExchange& exchange, std::size_t index, TStep& step);
+
 // Feeds bytes to a policy's exchange under way and reports them as reply bytes of its command;
 // true once the exchange is done.
 bool FeedExchange(TExchange& exchange, std::string_view bytes, Ms now, std::size_t index,

@@ -84,8 +84,7 @@ TStep TListSender::ConnectionLost(Ms now) {
     unasked_.Report(now, step, true);
     if (phase_ == TPhase::Exchanging) {
         exchange_->ConnectionLost(now);
-        const bool acknowledged = exchange_->Outcome(next_).Kind == TEventKind::Acknowledged;
-        step.Events.push_back(exchange_->Outcome(next_));
+        const bool acknowledged = ReportOutcome(*exchange_, next_, step);
         exchange_.reset();
         ++next_;
         if (!acknowledged) {
@@ -152,12 +151,7 @@ void TListSender::SendNext(Ms now, TStep& step) {
 }
 
 void TListSender::EndExchange(Ms now, TStep& step) {
-    TEvent outcome = exchange_->Outcome(next_);
-    if (!outcome.Echo.empty())
-        step.Add({.Kind = TEventKind::Echo, .At = now, .Index = next_,
-                  .Command = outcome.Command, .Bytes = outcome.Echo});
-    const bool acknowledged = outcome.Kind == TEventKind::Acknowledged;
-    step.Add(std::move(outcome));
+    const bool acknowledged = ReportOutcome(*exchange_, next_, step);
     exchange_.reset();
     ++next_;
     if (!acknowledged) {

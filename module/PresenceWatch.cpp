@@ -68,10 +68,8 @@ void TPresenceWatch::Probe(Ms now, TStep& step) {
 void TPresenceWatch::EndProbeIfDone(Ms now, TStep& step) {
     if (!probe_->Done())
         return;
-    TEvent outcome = probe_->Outcome(probes_ - 1);
+    const bool answered = ReportOutcome(*probe_, probes_ - 1, step);
     probe_.reset();
-    const bool answered = outcome.Kind == TEventKind::Acknowledged;
-    step.Add(std::move(outcome));
     if (answered) {
         silentSince_.reset();
         if (await_ == TAwait::Arrival) {

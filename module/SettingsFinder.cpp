@@ -46,15 +46,12 @@ TStep TSettingsFinder::TimePassed(Ms now) {
 void TSettingsFinder::EndTryIfDone(Ms now, TStep& step) {
     if (!exchange_->Done())
         return;
-    TEvent outcome = exchange_->Outcome(try_);
-    if (outcome.Kind == TEventKind::Acknowledged) {
-        step.Add(std::move(outcome));
+    if (ReportOutcome(*exchange_, try_, step)) {
         step.Add({.Kind = TEventKind::Found, .At = now, .Index = try_, .BaudRate = BaudRate(),
                   .LineEnd = LineEnd(), .Echoes = exchange_->Echoed()});
         Finish(TResult::Completed, now, step);
         return;
     }
-    step.Add(std::move(outcome));
     exchange_.reset();
     if (++try_ == TryCount())
         Finish(TResult::NotFound, now, step);

@@ -326,7 +326,6 @@ void TfrmModule::Run(TRunning what, std::unique_ptr<TPolicy> policy) {
     link_.SetBaudRate(Settings().BaudRate);
     SaveSettings();
     running_ = what;
-    cancelled_ = false;
     closeWhenStopped_ = false;
     UpdateControls();
     link_.Run(std::move(policy));
@@ -696,7 +695,6 @@ void TfrmModule::Cancel() {
         return;
     }
     SetStatus(tr("Stopping after the command under way..."));
-    cancelled_ = true;
     link_.Cancel();
 }
 

@@ -102,7 +102,6 @@ class TfrmModule : public QDialog {
     kelvara::link::TModuleLink link_;
     TRunning running_ = TRunning::Nothing;
     bool closeWhenStopped_ = false;
-    bool cancelled_ = false;
     // The port as the user named it, and whether it went away and is being looked for.
     std::string portName_;
     bool waitingForPort_ = false;
