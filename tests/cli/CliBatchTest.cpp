@@ -5,12 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <algorithm>
 #include <sstream>
-#include <thread>
 
 using kelvara::testing::TFakeModule;
 using kelvara::testing::TModuleBehaviour;
@@ -52,23 +50,7 @@ TEST(Batch, ModuleAfterModuleEachWithItsOwnMinorAndARecordToGoOnFrom) {
     refuse.Times = 1;
     module.On("AT+MINO0x278E", refuse);
 
-    // Whoever swaps the modules: each time a list has ended, the module is taken away for a
-    // while and another put in its place.
-    std::atomic<bool> swapping = true;
-    std::thread swapper([&] {
-        for (std::size_t lists = 1; swapping; ++lists) {
-            while (swapping && [&] {
-                const auto commands = module.Commands();
-                return std::count_if(commands.begin(), commands.end(), [](const auto& c) {
-                           return c.starts_with("AT+MINO0x");
-                       }) < static_cast<long>(lists);
-            }())
-                std::this_thread::sleep_for(5ms);
-            module.Present(false);
-            std::this_thread::sleep_for(1600ms);
-            module.Present(true);
-        }
-    });
+    module.SwapAfterEach("AT+MINO0x", 1600ms);
     const std::vector<std::string> batch = {"ibeacon",  "--port", module.PortPath(), "--line-end",
                                             "cr",       "--pause", "0",             "--count",
                                             "minor",    "--record", record.string(), "--modules"};
@@ -78,8 +60,6 @@ TEST(Batch, ModuleAfterModuleEachWithItsOwnMinorAndARecordToGoOnFrom) {
     auto second = batch;
     second.push_back("2");
     const Result r2 = RunCli(second);
-    swapping = false;
-    swapper.join();
 
     EXPECT_EQ(r1.Status, 0) << r1.Err;
     EXPECT_EQ(r1.Out, "1\t" + kUuid + "10125\tset up\n"

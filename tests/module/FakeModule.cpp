@@ -44,8 +44,36 @@ TFakeModule::TFakeModule() {
 TFakeModule::~TFakeModule() {
     stop_ = true;
     thread_.join();
+    for (std::thread& helper : helpers_)
+        helper.join();
     if (master_ >= 0)
         close(master_);
+}
+
+void TFakeModule::SendUnaskedInBackground(std::string bytes, std::size_t times) {
+    helpers_.emplace_back([this, bytes = std::move(bytes), times] {
+        for (std::size_t i = 0; i < times && !stop_; ++i)
+            Write(bytes);
+    });
+}
+
+void TFakeModule::SwapAfterEach(std::string last, std::chrono::milliseconds away) {
+    helpers_.emplace_back([this, last = std::move(last), away] {
+        const auto ended = [&] {
+            std::lock_guard lock(mutex_);
+            return std::count_if(commands_.begin(), commands_.end(),
+                                 [&](const std::string& c) { return c.starts_with(last); });
+        };
+        for (long lists = 1; !stop_; ++lists) {
+            while (!stop_ && ended() < lists)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            present_ = false;
+            for (auto gone = std::chrono::steady_clock::now();
+                 !stop_ && std::chrono::steady_clock::now() - gone < away;)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            present_ = true;
+        }
+    });
 }
 
 void TFakeModule::Style(TModuleStyle style) {
@@ -267,7 +295,7 @@ void TFakeModule::Write(const std::string& bytes) {
     }
     changed_.notify_all();
     std::size_t done = 0;
-    while (done < bytes.size() && master_ >= 0) {
+    while (done < bytes.size() && master_ >= 0 && !stop_) {
         const ssize_t n = write(master_, bytes.data() + done, bytes.size() - done);
         if (n > 0)
             done += static_cast<std::size_t>(n);

@@ -86,6 +86,11 @@ class TFakeModule {
     void Present(bool present) { present_ = present; }
     // Sends bytes unasked, as a module that reports something by itself.
     void SendUnasked(const std::string& bytes) { Write(bytes); }
+    // The same, `times` over, from a thread of its own: the port fills up while nobody reads it.
+    void SendUnaskedInBackground(std::string bytes, std::size_t times);
+    // A person swapping modules: each time a command beginning with `last` has come (a list has
+    // ended), the module is taken away for `away`, then another is put in its place.
+    void SwapAfterEach(std::string last, std::chrono::milliseconds away);
     // Every byte received so far.
     std::string Received() const;
     // Waits until the module has sent these bytes; false after the wait limit.
@@ -117,6 +122,7 @@ class TFakeModule {
     std::atomic<int> master_{-1};
     std::string portPath_;
     std::thread thread_;
+    std::vector<std::thread> helpers_;
     std::atomic<bool> stop_{false};
     std::atomic<bool> everOpened_{false};
     std::atomic<bool> present_{true};

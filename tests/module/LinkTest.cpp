@@ -1,7 +1,5 @@
-// The link's policies on their own, fed bytes, time and lost ports by hand: the rules of a reply,
-// a list that loses its port after an acknowledgement, and a search.
-#include "ListSender.h"
-#include "SettingsFinder.h"
+// The rules of a reply on their own: one exchange fed bytes, time and a lost port by hand.
+#include "Exchange.h"
 
 #include <gtest/gtest.h>
 
@@ -76,12 +74,8 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"ErrorLineEndsAtOnce", CrLf, 1000, {{2, "ERROR\r\n"}}, {}, Refused, "", "ERROR\r\n", 2},
         ReplyCase{"LowerCaseRefuses", None, 1000, {{2, "ok"}}, {}, Refused, "", "ok", 52},
         ReplyCase{"LeadingSpaceRefuses", None, 1000, {{2, " OK"}}, {}, Refused, "", " OK", 52},
-        ReplyCase{"ShortTimeoutBoundsOnlyTheFirstByte", None, 5, {{1, "OK"}, {40, "+Set:1"}}, {},
-                  Acknowledged, "", "OK+Set:1", 90},
         ReplyCase{"OnlyTheEcho", None, 1000, {{1, "AT+X"}}, {}, NoAnswer, "AT+X", "", 51},
         ReplyCase{"Silence", None, 300, {}, {}, NoAnswer, "", "", 300},
-        ReplyCase{"AcknowledgedThenTheLineDrops", None, 1000, {{2, "OK+X"}}, 12, Acknowledged, "",
-                  "OK+X", 12},
         ReplyCase{"LineDropsMidReply", None, 1000, {{2, "ERR"}}, 12, ConnectionLost, "", "ERR", 12},
         ReplyCase{"EndlessTalkIsJudgedAtItsBound", None, 1000, EndlessTalk(), {}, Acknowledged, "",
                   [] {
@@ -92,88 +86,5 @@ INSTANTIATE_TEST_SUITE_P(
                   }(),
                   1 + kLongestReplyMs}),
     [](const auto& info) { return info.param.Name; });
-
-std::vector<TEventKind> Kinds(const TStep& step) {
-    std::vector<TEventKind> kinds;
-    for (const TEvent& event : step.Events)
-        kinds.push_back(event.Kind);
-    return kinds;
-}
-
-TEST(ListSender, AnAcknowledgementStandsWhenTheLineDropsAndNothingIsSentAfter) {
-    TListSender list({"AT+A", "AT+B", "AT+C"}, {9600, TLineEnd::None, 1000, 100});
-    EXPECT_EQ(list.Start(0).Write, "AT+A");
-    TStep step = list.BytesReceived("OK+A", 5);
-    EXPECT_EQ(Kinds(step), std::vector{ReplyBytes});
-    step = list.TimePassed(55);
-    EXPECT_EQ(Kinds(step), (std::vector{Acknowledged, Pause}));
-    EXPECT_EQ(list.WakeAt(), 155);
-    // Unasked bytes in the pause are shown, and answer nothing.
-    list.BytesReceived("noise", 60);
-    EXPECT_EQ(Kinds(list.TimePassed(110)), std::vector{Unasked});
-    step = list.TimePassed(155);
-    EXPECT_EQ(step.Write, "AT+B");
-    list.BytesReceived("OK+B", 160);
-    step = list.ConnectionLost(170);
-    EXPECT_EQ(Kinds(step), (std::vector{Acknowledged, ConnectionLost, Finished}));
-    EXPECT_EQ(step.Events[1].Command, "AT+C");
-    EXPECT_EQ(FailureText(step.Events[1]), "connection lost");
-    EXPECT_EQ(step.Events.back().Result, TResult::Failed);
-    EXPECT_TRUE(list.Finished());
-    EXPECT_FALSE(step.Write);
-
-    // A cancel in a pause ends at once; the rest is not sent.
-    TListSender cancelled({"AT+A", "AT+B"}, {9600, TLineEnd::None, 1000, 100});
-    cancelled.Start(0);
-    cancelled.BytesReceived("\r\nOK\r\n", 1);
-    step = cancelled.Cancel(2);
-    EXPECT_EQ(Kinds(step), (std::vector{NotSent, Finished}));
-    EXPECT_EQ(step.Events.back().Result, TResult::Cancelled);
-}
-
-TEST(SettingsFinder, TriesEachSettingUntilTheModuleAnswersAndGivesUpInTime) {
-    // A module at 57600 that takes commands at CR LF: answers only "AT\r\n" at its rate.
-    TSettingsFinder finder;
-    int rate = 0;
-    std::string written;
-    TStep step = finder.Start(0);
-    Ms now = 0;
-    std::optional<TEvent> found;
-    while (!finder.Finished() && now < 10000) {
-        if (step.SetBaudRate)
-            rate = *step.SetBaudRate;
-        if (step.Write) {
-            written += *step.Write;
-            if (rate == 57600 && written.ends_with("\r\nAT\r\n"))
-                step = finder.BytesReceived("\r\nOK\r\n", now + 2);
-            else
-                step = {};
-        } else {
-            now = *finder.WakeAt();
-            step = finder.TimePassed(now);
-        }
-        for (const TEvent& event : step.Events)
-            if (event.Kind == Found)
-                found = event;
-    }
-    ASSERT_TRUE(found);
-    EXPECT_EQ(found->BaudRate, 57600);
-    EXPECT_EQ(found->LineEnd, TLineEnd::CrLf);
-    EXPECT_FALSE(found->Echoes);
-    EXPECT_EQ(written.find_first_not_of("AT\r\n"), std::string::npos);
-
-    // A silent port: every setting is tried once, and the search ends well within 5 s.
-    TSettingsFinder silent;
-    std::size_t tries = 0;
-    step = silent.Start(0);
-    while (!silent.Finished()) {
-        tries += std::count_if(step.Events.begin(), step.Events.end(),
-                               [](const TEvent& e) { return e.Kind == Trying; });
-        step = silent.TimePassed(*silent.WakeAt());
-    }
-    EXPECT_EQ(tries, TSettingsFinder::TryCount());
-    EXPECT_EQ(step.Events.back().Result, TResult::NotFound);
-    EXPECT_LT(step.Events.back().At, 5000);
-}
 
 } // namespace

@@ -25,8 +25,6 @@
 #include <QtTest>
 
 #include <filesystem>
-#include <atomic>
-#include <thread>
 
 using kelvara::testing::TFakeModule;
 using kelvara::testing::TModuleBehaviour;
@@ -298,6 +296,12 @@ class ModuleWindowTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(!window.IsBusy(), 10000);
         QCOMPARE(Find<QProgressBar>(&window, "pbProgress")->value(), 9);
         window.close();
+        // The next window, in this run or the next, offers what was used.
+        TfrmModule next(DefaultList());
+        QCOMPARE(Find<QComboBox>(&next, "cbPort")->currentText(), QString::fromStdString(module.PortPath()));
+        QCOMPARE(Find<QComboBox>(&next, "cbBaud")->currentText(), QStringLiteral("115200"));
+        QCOMPARE(Find<QComboBox>(&next, "cbLineEnd")->currentText(), QStringLiteral("CR LF"));
+        QCOMPARE(Find<QSpinBox>(&next, "spnPause")->value(), 200);
     }
 
     void aListThenTypedCommandsAndTheScansLateAnswers() {
@@ -373,46 +377,10 @@ class ModuleWindowTest : public QObject {
         QVERIFY(module->WaitUntilOtherEndClosed(5s));
     }
 
-    void settingsAreRememberedForTheNextWindow() {
-        TFakeModule module;
-        {
-            TfrmModule first(DefaultList());
-            first.show();
-            Find<QComboBox>(&first, "cbBaud")->setCurrentText(QStringLiteral("19200"));
-            Find<QComboBox>(&first, "cbLineEnd")->setCurrentText(QStringLiteral("CR"));
-            SendTo(first, module.PortPath(), 700);
-            QTRY_VERIFY_WITH_TIMEOUT(!first.IsBusy(), 10000);
-            first.close();
-        }
-        TfrmModule second(DefaultList());
-        QCOMPARE(Find<QComboBox>(&second, "cbPort")->currentText(),
-                 QString::fromStdString(module.PortPath()));
-        QCOMPARE(Find<QComboBox>(&second, "cbBaud")->currentText(), QStringLiteral("19200"));
-        QCOMPARE(Find<QComboBox>(&second, "cbLineEnd")->currentText(), QStringLiteral("CR"));
-        QCOMPARE(Find<QSpinBox>(&second, "spnTimeout")->value(), 700);
-        QCOMPARE(Find<QSpinBox>(&second, "spnPause")->value(), 0);
-    }
-
     void aBatchOfModulesFromTheKeyboard() {
         TFakeModule module;
         module.Style({.AnswerOkLines = true, .CommandEnd = "\r"});
-        // Whoever swaps the modules takes each away once its list has ended, then puts in the next.
-        std::atomic<bool> swapping = true;
-        std::thread swapper([&] {
-            for (long lists = 1; swapping; ++lists) {
-                const auto lists_ended = [&] {
-                    const auto commands = module.Commands();
-                    return std::count_if(commands.begin(), commands.end(), [](const std::string& c) {
-                        return c.starts_with("AT+MINO0x");
-                    });
-                };
-                while (swapping && lists_ended() < lists)
-                    std::this_thread::sleep_for(5ms);
-                module.Present(false);
-                std::this_thread::sleep_for(1500ms);
-                module.Present(true);
-            }
-        });
+        module.SwapAfterEach("AT+MINO0x", 1500ms);
         QTemporaryDir dir;
         const QString record = dir.filePath("beacons.csv");
         const TListSource source{"ibeacon",
@@ -436,8 +404,6 @@ class ModuleWindowTest : public QObject {
         QTest::keyClick(Find<QLineEdit>(&window, "edtRecord"), Qt::Key_Y, Qt::AltModifier);
         QTRY_VERIFY_WITH_TIMEOUT(window.IsInBatch(), 2000);
         QTRY_VERIFY_WITH_TIMEOUT(!window.IsInBatch(), 30000);
-        swapping = false;
-        swapper.join();
         QCOMPARE(Find<QLabel>(&window, "lbStatus")->text(), QStringLiteral("All 2 modules set up."));
         auto* modules = Find<QTreeWidget>(&window, "lstModules");
         QVERIFY(modules->isVisible());
@@ -473,22 +439,12 @@ class ModuleWindowTest : public QObject {
             auto* button = Find<QPushButton>(&window, name);
             QVERIFY2(window.rect().contains(QRect(button->mapTo(&window, QPoint(0, 0)), button->size())), name);
         }
-        QVERIFY2(Find<QTreeWidget>(&window, "lstCommands")->height() >
-                     5 * Find<QTreeWidget>(&window, "lstCommands")->sizeHintForRow(0),
-                 qPrintable(QStringLiteral("%1 %2 %3 %4").arg(Find<QTreeWidget>(&window, "lstCommands")->height()).arg(Find<QTreeWidget>(&window, "lstCommands")->sizeHintForRow(0)).arg(window.height()).arg(window.minimumSizeHint().height())));
-        QVERIFY(Find<QTreeWidget>(&window, "lstCommands")->topLevelItem(0)->text(2).size() <= 123);
+        auto* table = Find<QTreeWidget>(&window, "lstCommands");
+        QVERIFY(table->height() > 5 * table->sizeHintForRow(0));
+        QVERIFY(table->topLevelItem(0)->text(2).size() <= 123);
         // A flood far beyond what the transcript keeps: the oldest entries go, and the window
         // says so.
-        std::atomic<bool> flooded = false;
-        std::thread flood([&] {
-            for (int i = 0; i < 2100; ++i)
-                module.SendUnasked(std::string(1024, 'x'));
-            flooded = true;
-        });
-        // The port is read as the flood comes, by the window's own event loop.
-        const bool done = QTest::qWaitFor([&] { return flooded.load(); }, 60000);
-        done ? flood.join() : flood.detach(); // a stuck flood fails the test, never hangs it
-        QVERIFY(done);
+        module.SendUnaskedInBackground(std::string(1024, 'x'), 2100);
         QTRY_VERIFY_WITH_TIMEOUT(window.Transcript().Dropped() > 0, 20000);
         QCOMPARE(window.Transcript().Entries().size(), kelvara::ui::TTranscript::kMaxEntries);
         QVERIFY(Find<QLabel>(&window, "lbDropped")->isVisible());

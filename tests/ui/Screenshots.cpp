@@ -28,9 +28,7 @@
 #include <QLabel>
 #include <QTimer>
 
-#include <atomic>
 #include <cstdio>
-#include <thread>
 #include <filesystem>
 #include <optional>
 
@@ -71,21 +69,7 @@ bool GrabBatch(const QDir& out) {
     using kelvara::testing::TFakeModule;
     TFakeModule module;
     module.Style({.AnswerOkLines = true, .CommandEnd = "\r"});
-    std::atomic<bool> swapping = true;
-    std::thread swapper([&] {
-        for (long lists = 1; swapping; ++lists) {
-            while (swapping && [&] {
-                const auto commands = module.Commands();
-                return std::count_if(commands.begin(), commands.end(), [](const std::string& c) {
-                           return c.starts_with("AT+MINO0x");
-                       }) < lists;
-            }())
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            module.Present(false);
-            std::this_thread::sleep_for(std::chrono::milliseconds(1300));
-            module.Present(true);
-        }
-    });
+    module.SwapAfterEach("AT+MINO0x", std::chrono::milliseconds(1300));
     QTemporaryDir dir;
     const TListSource source{"ibeacon",
                              {{"uuid", "0000FFF0-0000-1000-8000-00805F9B34FB"},
@@ -120,8 +104,6 @@ bool GrabBatch(const QDir& out) {
     ok &= Save(&window, picture);
     QDir::setCurrent(before);
     window.close();
-    swapping = false;
-    swapper.join();
     return ok;
 }
 
