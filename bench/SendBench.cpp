@@ -20,7 +20,7 @@
 //                                       time from pressing Send to the first byte on the wire
 #include "FakeModule.h"
 #include "ListSender.h"
-#include "ModuleLink.h"
+#include "Session.h"
 #include "SettingsFinder.h"
 #include "ModuleWindow.h"
 #include "CommandTypes.h"
@@ -79,9 +79,9 @@ int Floor() {
         std::vector<double> times;
         for (int run = 0; run < 5; ++run) {
             TFakeModule module;
-            TModuleLink link;
+            TModuleSession link;
             TResult result = TResult::Failed;
-            QObject::connect(&link, &TModuleLink::finished, [&](TResult r) {
+            QObject::connect(&link, &TModuleSession::finished, [&](TResult r) {
                 result = r;
                 QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
             });
@@ -107,9 +107,9 @@ int Floor() {
 // Runs a policy on the simulated module's port; the wall time in milliseconds, or a negative
 // number when it did not end as expected.
 double RunPolicy(const TFakeModule& module, std::unique_ptr<TPolicy> policy, TResult expected) {
-    TModuleLink link;
+    TModuleSession link;
     TResult result = TResult::Failed;
-    QObject::connect(&link, &TModuleLink::finished, [&](TResult r) {
+    QObject::connect(&link, &TModuleSession::finished, [&](TResult r) {
         result = r;
         QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
     });

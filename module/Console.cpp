@@ -6,86 +6,82 @@ TConsole::TConsole(TLineEnd lineEnd, int timeoutMs, int quietGapMs)
     : lineEnd_(lineEnd), timeoutMs_(timeoutMs), quietGapMs_(quietGapMs), unasked_(quietGapMs) {}
 
 TStep TConsole::Start(Ms) {
-    Expect(!started_, "a console is started once");
-    started_ = true;
+    if (Expect(state_ == TState::Idle, "a console is started once"))
+        state_ = TState::Open;
     return {};
 }
 
 TStep TConsole::Submit(std::string command, Ms now) {
     TStep step;
-    if (!Expect(started_ && !finished_ && !ending_, "commands go to a running console"))
+    if (!Expect(state_ == TState::Open, "commands go to a running console"))
         return step;
     queue_.push_back(std::move(command));
-    if (!exchange_)
+    if (!inFlight_.Busy())
         SendNext(now, step);
     return step;
 }
 
 TStep TConsole::End(Ms now) {
     TStep step;
-    if (!Expect(started_ && !finished_, "a running console is ended"))
+    if (!Expect(state_ != TState::Idle && !Finished(), "a running console is ended"))
         return step;
-    ending_ = true;
-    FinishIfDone(now, step);
+    if (state_ == TState::Open)
+        state_ = TState::Ending;
+    FinishIfDone(now, step, state_ == TState::Cancelling ? TResult::Cancelled : TResult::Completed);
     return step;
 }
 
 TStep TConsole::BytesReceived(std::string_view bytes, Ms now) {
     TStep step;
-    if (!Expect(started_ && !finished_, "a running console takes bytes"))
+    if (!Expect(state_ != TState::Idle && !Finished(), "a running console takes bytes"))
         return step;
-    if (exchange_) {
-        if (FeedExchange(*exchange_, bytes, now, sent_ - 1, step))
-            EndExchange(now, step);
-    } else {
+    if (!inFlight_.Busy()) {
         unasked_.Add(bytes, now, step);
+    } else if (inFlight_.BytesReceived(bytes, now, step)) {
+        SendNext(now, step);
+        FinishIfDone(now, step, state_ == TState::Cancelling ? TResult::Cancelled : TResult::Completed);
     }
     return step;
 }
 
 TStep TConsole::TimePassed(Ms now) {
     TStep step;
-    if (!started_ || finished_)
+    if (state_ == TState::Idle || Finished())
         return step;
     unasked_.Report(now, step);
-    if (exchange_) {
-        exchange_->TimePassed(now);
-        if (exchange_->Done())
-            EndExchange(now, step);
+    if (inFlight_.TimePassed(now, step)) {
+        SendNext(now, step);
+        FinishIfDone(now, step, state_ == TState::Cancelling ? TResult::Cancelled : TResult::Completed);
     }
     return step;
 }
 
 TStep TConsole::ConnectionLost(Ms now) {
     TStep step;
-    if (!Expect(started_ && !finished_, "a running console loses its port"))
+    if (!Expect(state_ != TState::Idle && !Finished(), "a running console loses its port"))
         return step;
     unasked_.Report(now, step, true);
-    if (exchange_) {
-        exchange_->ConnectionLost(now);
-        ReportOutcome(*exchange_, sent_ - 1, step);
-        exchange_.reset();
-    }
+    inFlight_.ConnectionLost(now, step);
     DropQueue(now, step);
-    FinishIfDone(now, step);
+    state_ = TState::Ending;
+    FinishIfDone(now, step, TResult::Failed);
     return step;
 }
 
 TStep TConsole::Cancel(Ms now) {
     TStep step;
-    if (!started_ || finished_)
+    if (state_ == TState::Idle || Finished())
         return step;
     DropQueue(now, step);
-    ending_ = true;
-    cancelled_ = true;
-    FinishIfDone(now, step);
+    state_ = TState::Cancelling;
+    FinishIfDone(now, step, TResult::Cancelled);
     return step;
 }
 
 std::optional<Ms> TConsole::WakeAt() const {
-    if (finished_)
+    if (Finished())
         return std::nullopt;
-    return Earliest(unasked_.WakeAt(), exchange_ ? exchange_->WakeAt() : std::nullopt);
+    return Earliest(unasked_.WakeAt(), inFlight_.WakeAt());
 }
 
 void TConsole::ChangeSettings(TLineEnd lineEnd, int timeoutMs) {
@@ -97,34 +93,24 @@ void TConsole::SendNext(Ms now, TStep& step) {
     if (queue_.empty())
         return;
     unasked_.Report(now, step, true);
-    exchange_.emplace(std::move(queue_.front()), lineEnd_, timeoutMs_, quietGapMs_);
+    inFlight_.Start(TExchange(std::move(queue_.front()), lineEnd_, timeoutMs_, quietGapMs_), sent_,
+                    now, step);
     queue_.pop_front();
-    step.Write = exchange_->Start(now);
-    step.Add({.Kind = TEventKind::Written, .At = now, .Index = sent_,
-              .Command = exchange_->Command(), .Bytes = *step.Write});
     ++sent_;
-}
-
-void TConsole::EndExchange(Ms now, TStep& step) {
-    ReportOutcome(*exchange_, sent_ - 1, step);
-    exchange_.reset();
-    SendNext(now, step);
-    FinishIfDone(now, step);
 }
 
 void TConsole::DropQueue(Ms now, TStep& step) {
     for (std::string& command : queue_)
-        step.Add({.Kind = TEventKind::NotSent, .At = now, .Command = std::move(command)});
+        step.Add(TNotSent{.At = now, .Index = sent_, .Command = std::move(command)});
     queue_.clear();
 }
 
-void TConsole::FinishIfDone(Ms now, TStep& step) {
-    if (!ending_ || exchange_ || !queue_.empty())
+void TConsole::FinishIfDone(Ms now, TStep& step, TResult result) {
+    if (state_ == TState::Open || inFlight_.Busy() || !queue_.empty())
         return;
     unasked_.Report(now, step, true);
-    finished_ = true;
-    step.Add({.Kind = TEventKind::Finished, .At = now, .Result = cancelled_ ? TResult::Cancelled : TResult::Completed});
-    step.Finished = true;
+    state_ = TState::Done;
+    step.Add(TFinished{.At = now, .Result = result});
 }
 
 } // namespace kelvara::link

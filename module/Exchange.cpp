@@ -75,6 +75,10 @@ void TExchange::BytesReceived(std::string_view bytes, Ms now) {
     if (phase_ == TPhase::Awaiting) {
         phase_ = TPhase::Receiving;
         firstByteAt_ = now;
+    } else if (now - firstByteAt_ >= kLongestReplyMs) {
+        // Bytes still coming at the bound, however late the clock is read.
+        Conclude(TVerdict::KeptTalking, now);
+        return;
     }
     lastByteAt_ = now;
     const std::size_t room = kMaxReplyBytes - received_.size();
@@ -82,20 +86,21 @@ void TExchange::BytesReceived(std::string_view bytes, Ms now) {
     const std::string_view whole = received_;
     const std::size_t echo = reply::EchoLength(whole, command_, lineEnd_);
     if (reply::CompleteAtOnce(reply::Judged(whole.substr(echo))))
-        Conclude(TEventKind::Refused, now);
+        Conclude(TVerdict::Refused, now);
 }
 
 void TExchange::TimePassed(Ms now) {
     if (phase_ == TPhase::Awaiting && now - sentAt_ >= timeoutMs_)
-        Conclude(TEventKind::NoAnswer, now);
-    else if (phase_ == TPhase::Receiving &&
-             (now - lastByteAt_ >= quietGapMs_ || now - firstByteAt_ >= kLongestReplyMs))
-        Conclude(TEventKind::Refused, now);
+        Conclude(TVerdict::NoAnswer, now);
+    else if (phase_ == TPhase::Receiving && now - lastByteAt_ >= quietGapMs_)
+        Conclude(TVerdict::Refused, now);
+    else if (phase_ == TPhase::Receiving && now - firstByteAt_ >= kLongestReplyMs)
+        Conclude(TVerdict::KeptTalking, now);
 }
 
 void TExchange::ConnectionLost(Ms now) {
     if (Expect(Started() && !Done(), "a running exchange loses its port"))
-        Conclude(TEventKind::ConnectionLost, now);
+        Conclude(TVerdict::ConnectionLost, now);
 }
 
 std::optional<Ms> TExchange::WakeAt() const {
@@ -111,48 +116,101 @@ std::optional<Ms> TExchange::WakeAt() const {
     return std::nullopt;
 }
 
-void TExchange::Conclude(TEventKind failure, Ms now) {
+// failure: how the exchange ended if the reply does not acknowledge it. A module that kept
+// talking fails whatever it said.
+void TExchange::Conclude(TVerdict failure, Ms now) {
     phase_ = TPhase::Done;
     doneAt_ = now;
     const std::string_view whole = received_;
     echoLength_ = reply::EchoLength(whole, command_, lineEnd_);
     const std::string_view judged = reply::Judged(whole.substr(echoLength_));
-    if (reply::Acknowledges(judged))
-        outcome_ = TEventKind::Acknowledged;
-    else if (failure == TEventKind::Refused && echoLength_ > 0 && judged.empty())
-        outcome_ = TEventKind::NoAnswer; // only the echo came, or only line breaks
+    if (failure != TVerdict::KeptTalking && reply::Acknowledges(judged))
+        verdict_ = TVerdict::Acknowledged;
+    else if (failure == TVerdict::Refused && echoLength_ > 0 && judged.empty())
+        verdict_ = TVerdict::NoAnswer; // only the echo came, or only line breaks
     else
-        outcome_ = failure;
+        verdict_ = failure;
 }
 
-TEvent TExchange::Outcome(std::size_t index) const {
-    TEvent event;
-    event.Kind = outcome_;
-    event.At = doneAt_;
-    event.Index = index;
-    event.Command = command_;
-    event.Echo = received_.substr(0, echoLength_);
-    event.Reply = received_.substr(echoLength_);
-    event.WaitedMs = timeoutMs_;
-    return event;
+TOutcome TExchange::Outcome(std::size_t index) const {
+    return {.At = doneAt_,
+            .Index = index,
+            .Verdict = verdict_,
+            .Command = command_,
+            .Echo = received_.substr(0, echoLength_),
+            .Reply = received_.substr(echoLength_),
+            .WaitedMs = timeoutMs_};
 }
 
-bool ReportOutcome(const TExchange& exchange, std::size_t index, TStep& step) {
-    TEvent outcome = exchange.Outcome(index);
+void TInFlight::Start(TExchange exchange, std::size_t index, Ms now, TStep& step) {
+    if (!Expect(!exchange_, "one command in flight at most"))
+        return;
+    exchange_.emplace(std::move(exchange));
+    index_ = index;
+    step.Write = exchange_->Start(now);
+    step.Add(TWritten{.At = now, .Index = index, .Command = exchange_->Command(),
+                      .Bytes = *step.Write});
+}
+
+std::optional<TOutcome> TInFlight::BytesReceived(std::string_view bytes, Ms now, TStep& step) {
+    if (!exchange_)
+        return std::nullopt;
+    exchange_->BytesReceived(bytes, now);
+    return EndIfDone(step);
+}
+
+std::optional<TOutcome> TInFlight::TimePassed(Ms now, TStep& step) {
+    if (!exchange_)
+        return std::nullopt;
+    exchange_->TimePassed(now);
+    return EndIfDone(step);
+}
+
+std::optional<TOutcome> TInFlight::ConnectionLost(Ms now, TStep& step) {
+    if (!exchange_)
+        return std::nullopt;
+    exchange_->ConnectionLost(now);
+    return EndIfDone(step);
+}
+
+std::optional<TOutcome> TInFlight::EndIfDone(TStep& step) {
+    if (!exchange_->Done())
+        return std::nullopt;
+    TOutcome outcome = exchange_->Outcome(index_);
+    exchange_.reset();
     if (!outcome.Echo.empty())
-        step.Add({.Kind = TEventKind::Echo, .At = outcome.At, .Index = index,
-                  .Command = outcome.Command, .Bytes = outcome.Echo});
-    const bool acknowledged = outcome.Kind == TEventKind::Acknowledged;
-    step.Add(std::move(outcome));
-    return acknowledged;
+        step.Add(TEcho{.At = outcome.At, .Index = outcome.Index, .Bytes = outcome.Echo});
+    step.Add(outcome);
+    return outcome;
 }
 
-bool FeedExchange(TExchange& exchange, std::string_view bytes, Ms now, std::size_t index,
-                  TStep& step) {
-    exchange.BytesReceived(bytes, now);
-    step.Add({.Kind = TEventKind::ReplyBytes, .At = now, .Index = index,
-              .Command = exchange.Command(), .Bytes = std::string(bytes)});
-    return exchange.Done();
+void TUnaskedBytes::Add(std::string_view bytes, Ms now, TStep& step) {
+    if (bytes.empty())
+        return;
+    if (bytes_.empty())
+        firstAt_ = now;
+    lastAt_ = now;
+    while (!bytes.empty()) {
+        const std::size_t room = kMaxReplyBytes - bytes_.size();
+        bytes_.append(bytes.substr(0, room));
+        bytes.remove_prefix(std::min(room, bytes.size()));
+        if (bytes_.size() == kMaxReplyBytes)
+            Report(now, step, true);
+    }
+}
+
+void TUnaskedBytes::Report(Ms now, TStep& step, bool flush) {
+    if (bytes_.empty() || (!flush && now - lastAt_ < quietGapMs_))
+        return;
+    step.Add(TUnasked{.At = firstAt_, .Bytes = std::move(bytes_)});
+    bytes_.clear();
+    firstAt_ = now;
+}
+
+std::optional<Ms> TUnaskedBytes::WakeAt() const {
+    if (bytes_.empty())
+        return std::nullopt;
+    return lastAt_ + quietGapMs_;
 }
 
 } // namespace kelvara::link

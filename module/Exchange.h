@@ -1,6 +1,8 @@
 #pragma once
 
-// One exchange with a module: one command written, its reply gathered and judged.
+// One exchange with a module: one command written, its reply gathered and judged. And the two
+// things every policy does around exchanges: keeping one command in flight, and gathering the
+// bytes that come while none is.
 
 #include "Link.h"
 
@@ -38,15 +40,13 @@ class TExchange {
     bool Done() const { return phase_ == TPhase::Done; }
     const std::string& Command() const { return command_; }
     std::optional<Ms> WakeAt() const;
-    // Once done: the outcome, as an event (Acknowledged, Refused, NoAnswer or ConnectionLost).
-    TEvent Outcome(std::size_t index) const;
-    // Once done: true when the module echoed the command.
-    bool Echoed() const { return echoLength_ > 0; }
+    // Once done: the outcome.
+    TOutcome Outcome(std::size_t index) const;
 
   private:
     enum class TPhase { NotStarted, Awaiting, Receiving, Done };
 
-    void Conclude(TEventKind failure, Ms now);
+    void Conclude(TVerdict failure, Ms now);
 
     std::string command_;
     TLineEnd lineEnd_;
@@ -54,7 +54,7 @@ class TExchange {
     int quietGapMs_;
 
     TPhase phase_ = TPhase::NotStarted;
-    TEventKind outcome_ = TEventKind::NoAnswer;
+    TVerdict verdict_ = TVerdict::NoAnswer;
     std::string received_; // at most kMaxReplyBytes
     std::size_t echoLength_ = 0;
     Ms sentAt_ = 0;
@@ -63,13 +63,45 @@ class TExchange {
     Ms doneAt_ = 0;
 };
 
-// Adds a finished exchange's echo, when there was one, and its outcome to the step; true when
-// it acknowledged.
-bool ReportOutcome(const TExchange& exchange, std::size_t index, TStep& step);
+// At most one command in flight: started with its Written event, fed, and ended with its echo
+// (when there was one) and its outcome reported. Each call that ends the exchange returns the
+// outcome.
+class TInFlight {
+  public:
+    void Start(TExchange exchange, std::size_t index, Ms now, TStep& step);
+    std::optional<TOutcome> BytesReceived(std::string_view bytes, Ms now, TStep& step);
+    std::optional<TOutcome> TimePassed(Ms now, TStep& step);
+    std::optional<TOutcome> ConnectionLost(Ms now, TStep& step);
+    // Forgets the exchange under way without an outcome (a search cancelled mid-try).
+    void Drop() { exchange_.reset(); }
 
-// Feeds bytes to a policy's exchange under way and reports them as reply bytes of its command;
-// true once the exchange is done.
-bool FeedExchange(TExchange& exchange, std::string_view bytes, Ms now, std::size_t index,
-                  TStep& step);
+    bool Busy() const { return exchange_.has_value(); }
+    std::optional<Ms> WakeAt() const { return exchange_ ? exchange_->WakeAt() : std::nullopt; }
+
+  private:
+    std::optional<TOutcome> EndIfDone(TStep& step);
+
+    std::optional<TExchange> exchange_;
+    std::size_t index_ = 0;
+};
+
+// Bytes that come while no command is under way, gathered until the module has been quiet for
+// the quiet gap (a scan's results come a piece at a time), then reported as one event; a module
+// that talks on and on is reported in pieces of at most kMaxReplyBytes.
+class TUnaskedBytes {
+  public:
+    explicit TUnaskedBytes(int quietGapMs = kQuietGapMs) : quietGapMs_(quietGapMs) {}
+    void Add(std::string_view bytes, Ms now, TStep& step);
+    // Reports what was gathered once the module has been quiet long enough (or always, when
+    // flushing).
+    void Report(Ms now, TStep& step, bool flush = false);
+    std::optional<Ms> WakeAt() const;
+
+  private:
+    int quietGapMs_;
+    std::string bytes_;
+    Ms firstAt_ = 0;
+    Ms lastAt_ = 0;
+};
 
 } // namespace kelvara::link

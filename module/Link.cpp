@@ -47,9 +47,12 @@ bool IsStandardBaudRate(int baudRate) {
            kStandardBaudRates.end();
 }
 
-bool TEvent::IsOutcome() const {
-    return Kind == TEventKind::Acknowledged || Kind == TEventKind::Refused ||
-           Kind == TEventKind::NoAnswer || Kind == TEventKind::ConnectionLost;
+std::optional<TResult> TStep::Finished() const {
+    for (const TEvent& event : Events) {
+        if (const auto* finished = std::get_if<TFinished>(&event))
+            return finished->Result;
+    }
+    return std::nullopt;
 }
 
 bool Expect(bool condition, const char* what) {
@@ -80,17 +83,25 @@ std::string ShownBytes(std::string_view bytes, bool escapeHighBytes) {
     return shown;
 }
 
-std::string FailureText(const TEvent& outcome) {
-    switch (outcome.Kind) {
-    case TEventKind::NoAnswer:
+std::string FailureText(const TOutcome& outcome) {
+    switch (outcome.Verdict) {
+    case TVerdict::NoAnswer:
         if (!outcome.Echo.empty())
             return "echoed, but gave no answer";
         return "no answer within " + std::to_string(outcome.WaitedMs) + " ms";
-    case TEventKind::Refused:
-        return "answered \"" + ShownReply(outcome.Reply) + '"';
-    case TEventKind::NotSent:
-        return "not sent";
-    default:
+    case TVerdict::Refused: {
+        // A module at the wrong rate answers kilobytes of noise: name its start and its length.
+        const std::string_view reply = outcome.Reply;
+        std::string text = "answered \"" + ShownReply(reply.substr(0, kMaxQuotedReplyBytes)) + '"';
+        if (reply.size() > kMaxQuotedReplyBytes)
+            text += "... (" + std::to_string(reply.size()) + " bytes)";
+        return text;
+    }
+    case TVerdict::KeptTalking:
+        return "kept talking for " + std::to_string(kLongestReplyMs / 1000) + " s";
+    case TVerdict::Acknowledged:
+        return "acknowledged";
+    case TVerdict::ConnectionLost:
         break;
     }
     return "connection lost";

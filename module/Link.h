@@ -1,9 +1,12 @@
 #pragma once
 
 // The link to a module as plain logic. Every use of the port (sending a list, finding the
-// settings, a console) is a policy: it is fed the bytes the port received, the passing of time
-// and the loss of the port, and says what to write and what happened, as events. It touches no
-// port and reads no clock, so it runs the same under a test as behind a real serial port.
+// settings, a console, a batch of modules) is a policy: it is fed the bytes the port received,
+// the passing of time and the loss of the port, and says what to write and what happened, as
+// events. It touches no port and reads no clock, so it runs the same under a test as behind a
+// real serial port.
+
+#include "ListSource.h"
 
 #include <array>
 #include <cstddef>
@@ -11,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 namespace kelvara::link {
@@ -36,10 +40,13 @@ bool IsStandardBaudRate(int baudRate);
 // 8 ms, so a module that is still talking never leaves a gap this long, while it is short enough
 // to cost little. A reply whose last line is "OK" or "ERROR" is complete at once.
 inline constexpr int kQuietGapMs = 50;
-// A module that never stops talking is judged on what it said in this long.
+// A module still talking this long after its first byte is not answering the command: whatever
+// it said, the command fails.
 inline constexpr int kLongestReplyMs = 2000;
 // Only this much of a reply is kept; a module that talks on is still heard to the end.
 inline constexpr std::size_t kMaxReplyBytes = 1024;
+// A failure names at most this much of the reply; the transcript keeps all that was kept.
+inline constexpr std::size_t kMaxQuotedReplyBytes = 100;
 
 inline constexpr int kMinTimeoutMs = 1;
 inline constexpr int kMaxTimeoutMs = 60000;
@@ -59,48 +66,111 @@ struct TSendSettings {
 // How a policy run ended.
 enum class TResult { Completed, Failed, Cancelled, NotFound };
 
-enum class TEventKind {
-    Written,        // Command and the Bytes that went on the wire
-    Echo,           // the module repeated the command: Bytes
-    ReplyBytes,     // Bytes of the reply to the command under way, as they came
-    Acknowledged,   // the command's end: Echo and Reply as judged
-    Refused,        //   likewise, for a reply that does not acknowledge
-    NoAnswer,       //   nothing came within WaitedMs (or only the echo)
-    ConnectionLost, //   the port went away before the command was acknowledged
-    NotSent,        // a command of a list that a failure or a cancel left out
-    Pause,          // waiting WaitedMs before the next command
-    Unasked,        // Bytes that came while no command was under way
-    Trying,         // the settings finder tries BaudRate and LineEnd
-    Found,          // ... and found them; Echoes tells whether the module echoes
-    Finished,       // the policy is done: Result
+// How a command ended.
+enum class TVerdict {
+    Acknowledged,
+    Refused,        // its reply does not acknowledge it
+    KeptTalking,    // the module was still talking at the longest a reply may take
+    NoAnswer,       // nothing came within the timeout (or only the echo)
+    ConnectionLost, // the port went away before the command was acknowledged
 };
 
-struct TEvent {
-    TEventKind Kind = TEventKind::Finished;
+// The events of a policy, each carrying what it means. Index counts the commands of a policy
+// from 0 (a list's command, a console's typed command, the settings finder's try).
+
+// Bytes went on the wire: a command and its line ending, or (Command empty) a lone line ending.
+struct TWritten {
     Ms At = 0;
-    std::size_t Index = 0; // which command of the policy, counted from 0
+    std::size_t Index = 0;
     std::string Command{};
-    std::string Bytes{};   // written, echoed, received or unasked bytes
-    std::string Echo{};    // with an outcome: the echo set aside
-    std::string Reply{};   // with an outcome: the reply after the echo, at most kMaxReplyBytes
-    int WaitedMs = 0;
+    std::string Bytes{};
+};
+// The module repeated the command: these bytes, set aside from its reply.
+struct TEcho {
+    Ms At = 0;
+    std::size_t Index = 0;
+    std::string Bytes{};
+};
+// A command's end.
+struct TOutcome {
+    Ms At = 0;
+    std::size_t Index = 0;
+    TVerdict Verdict = TVerdict::NoAnswer;
+    std::string Command{};
+    std::string Echo{};  // the echo set aside
+    std::string Reply{}; // what came after it, at most kMaxReplyBytes
+    int WaitedMs = 0;  // the timeout it had
+
+    bool Acknowledged() const { return Verdict == TVerdict::Acknowledged; }
+};
+// A command that a failure or a cancel left out.
+struct TNotSent {
+    Ms At = 0;
+    std::size_t Index = 0;
+    std::string Command{};
+};
+// Bytes that came while no command was under way, gathered until the module fell quiet.
+struct TUnasked {
+    Ms At = 0; // when the first of them came
+    std::string Bytes{};
+};
+// The settings finder tries a rate and a line ending...
+struct TTrying {
+    Ms At = 0;
+    std::size_t Index = 0;
+    int BaudRate = 0;
+    TLineEnd LineEnd = TLineEnd::None;
+};
+// ... and found the module answering at them.
+struct TFound {
+    Ms At = 0;
     int BaudRate = 0;
     TLineEnd LineEnd = TLineEnd::None;
     bool Echoes = false;
-    TResult Result = TResult::Completed;
-
-    // An outcome ends a command: acknowledged, refused, no answer or connection lost.
-    bool IsOutcome() const;
 };
+// A batch waits: for a module to answer, for the one set up to be removed, or for its port.
+enum class TAwaited { Module, Removal, Port };
+struct TModuleAwaited {
+    Ms At = 0;
+    TAwaited What = TAwaited::Module;
+    std::size_t Done = 0;    // modules set up so far
+    std::size_t Modules = 0; // in all
+};
+// A batch took the module that answered: its attempt (counted from 1), its fields and the
+// commands its list sends. The list's events follow, until the module's end.
+struct TModuleTaken {
+    Ms At = 0;
+    std::size_t Attempt = 0;
+    TFields Fields{};
+    std::vector<std::string> Commands{};
+};
+// The module's end: set up, or the command that failed.
+struct TModuleEnded {
+    Ms At = 0;
+    std::size_t Attempt = 0;
+    TFields Fields{};
+    std::optional<TOutcome> Failure{};
+
+    bool SetUp() const { return !Failure; }
+};
+// The policy is done.
+struct TFinished {
+    Ms At = 0;
+    TResult Result = TResult::Completed;
+};
+
+using TEvent = std::variant<TWritten, TEcho, TOutcome, TNotSent, TUnasked, TTrying, TFound,
+                            TModuleAwaited, TModuleTaken, TModuleEnded, TFinished>;
 
 // What the port must do after a call, and what happened.
 struct TStep {
     std::optional<int> SetBaudRate;   // first: change the port's rate
     std::optional<std::string> Write; // then: discard the bytes waiting on the port, write these
     std::vector<TEvent> Events;
-    bool Finished = false;
 
     void Add(TEvent event) { Events.push_back(std::move(event)); }
+    // The policy ended in this step: how.
+    std::optional<TResult> Finished() const;
 };
 
 // A use of the port. Start is called once, first; nothing is called after the step that
@@ -111,8 +181,11 @@ class TPolicy {
     virtual TStep Start(Ms now) = 0;
     virtual TStep BytesReceived(std::string_view bytes, Ms now) = 0;
     virtual TStep TimePassed(Ms now) = 0;
-    // The port is gone.
+    // The port is gone. Most policies end there; one that has not ended waits for PortBack and
+    // writes nothing until then.
     virtual TStep ConnectionLost(Ms now) = 0;
+    // The port is open again, after a loss that did not end the policy.
+    virtual TStep PortBack(Ms) { return {}; }
     // Stops after the command under way, never in the middle of one.
     virtual TStep Cancel(Ms now) = 0;
     virtual std::optional<Ms> WakeAt() const = 0;
@@ -139,7 +212,9 @@ std::string ShownBytes(std::string_view bytes, bool escapeHighBytes);
 inline std::string ShownReply(std::string_view reply) { return ShownBytes(reply, true); }
 
 // Why a command was not acknowledged, in words: "no answer within 1000 ms",
-// "answered "ERROR"", "connection lost", "not sent".
-std::string FailureText(const TEvent& outcome);
+// "answered "ERROR\x0d\x0a"" (the first kMaxQuotedReplyBytes of a longer reply, then its
+// length), "kept talking for 2 s", "connection lost".
+std::string FailureText(const TOutcome& outcome);
+inline constexpr std::string_view kNotSentText = "not sent";
 
 } // namespace kelvara::link

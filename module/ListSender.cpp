@@ -1,41 +1,6 @@
 #include "ListSender.h"
 
-#include <algorithm>
-
 namespace kelvara::link {
-
-void TUnaskedBytes::Add(std::string_view bytes, Ms now, TStep& step) {
-    if (bytes.empty())
-        return;
-    if (bytes_.empty())
-        firstAt_ = now;
-    lastAt_ = now;
-    // A module that talks on and on is reported in pieces of bounded size.
-    while (!bytes.empty()) {
-        const std::size_t room = kMaxReplyBytes - bytes_.size();
-        bytes_.append(bytes.substr(0, room));
-        bytes.remove_prefix(std::min(room, bytes.size()));
-        if (bytes_.size() == kMaxReplyBytes)
-            Report(now, step, true);
-    }
-}
-
-void TUnaskedBytes::Report(Ms now, TStep& step, bool flush) {
-    if (bytes_.empty() || (!flush && now - lastAt_ < quietGapMs_))
-        return;
-    TEvent event;
-    event.Kind = TEventKind::Unasked;
-    event.At = firstAt_;
-    event.Bytes = std::move(bytes_);
-    bytes_.clear();
-    step.Add(std::move(event));
-}
-
-std::optional<Ms> TUnaskedBytes::WakeAt() const {
-    if (bytes_.empty())
-        return std::nullopt;
-    return lastAt_ + quietGapMs_;
-}
 
 TListSender::TListSender(std::vector<std::string> commands, const TSendSettings& settings,
                          int quietGapMs)
@@ -44,18 +9,18 @@ TListSender::TListSender(std::vector<std::string> commands, const TSendSettings&
 
 TStep TListSender::Start(Ms now) {
     TStep step;
-    if (Expect(phase_ == TPhase::Idle, "a list is started once"))
+    if (Expect(state_ == TState::Idle, "a list is started once"))
         SendNext(now, step);
     return step;
 }
 
 TStep TListSender::BytesReceived(std::string_view bytes, Ms now) {
     TStep step;
-    if (!Expect(!Finished(), "a finished list takes no bytes"))
+    if (!Expect(state_ != TState::Idle && !Finished(), "a running list takes bytes"))
         return step;
-    if (phase_ == TPhase::Exchanging) {
-        if (FeedExchange(*exchange_, bytes, now, next_, step))
-            EndExchange(now, step);
+    if (inFlight_.Busy()) {
+        if (const auto outcome = inFlight_.BytesReceived(bytes, now, step))
+            Ended(*outcome, now, step);
     } else {
         unasked_.Add(bytes, now, step);
     }
@@ -64,30 +29,24 @@ TStep TListSender::BytesReceived(std::string_view bytes, Ms now) {
 
 TStep TListSender::TimePassed(Ms now) {
     TStep step;
-    if (Finished())
+    if (state_ == TState::Idle || Finished())
         return step;
     unasked_.Report(now, step);
-    if (phase_ == TPhase::Exchanging) {
-        exchange_->TimePassed(now);
-        if (exchange_->Done())
-            EndExchange(now, step);
-    } else if (phase_ == TPhase::Pausing && now >= pauseEndsAt_) {
+    if (const auto outcome = inFlight_.TimePassed(now, step))
+        Ended(*outcome, now, step);
+    else if (state_ == TState::Pausing && now >= pauseEndsAt_)
         SendNext(now, step);
-    }
     return step;
 }
 
 TStep TListSender::ConnectionLost(Ms now) {
     TStep step;
-    if (!Expect(phase_ != TPhase::Idle && !Finished(), "a running list loses its port"))
+    if (!Expect(state_ != TState::Idle && !Finished(), "a running list loses its port"))
         return step;
     unasked_.Report(now, step, true);
-    if (phase_ == TPhase::Exchanging) {
-        exchange_->ConnectionLost(now);
-        const bool acknowledged = ReportOutcome(*exchange_, next_, step);
-        exchange_.reset();
+    if (const auto outcome = inFlight_.ConnectionLost(now, step)) {
         ++next_;
-        if (!acknowledged) {
+        if (!outcome->Acknowledged()) {
             Finish(TResult::Failed, now, step);
             return step;
         }
@@ -96,11 +55,11 @@ TStep TListSender::ConnectionLost(Ms now) {
     // was acknowledged is complete.
     if (next_ == commands_.size()) {
         Finish(TResult::Completed, now, step);
-    } else if (cancelRequested_) {
+    } else if (state_ == TState::Stopping) {
         Finish(TResult::Cancelled, now, step);
     } else {
-        step.Add({.Kind = TEventKind::ConnectionLost, .At = now, .Index = next_,
-                  .Command = commands_[next_]});
+        step.Add(TOutcome{.At = now, .Index = next_, .Verdict = TVerdict::ConnectionLost,
+                          .Command = commands_[next_], .WaitedMs = settings_.TimeoutMs});
         ++next_;
         Finish(TResult::Failed, now, step);
     }
@@ -109,27 +68,19 @@ TStep TListSender::ConnectionLost(Ms now) {
 
 TStep TListSender::Cancel(Ms now) {
     TStep step;
-    if (Finished())
-        return step;
-    cancelRequested_ = true;
-    if (phase_ != TPhase::Exchanging)
+    if (state_ == TState::Sending)
+        state_ = TState::Stopping;
+    else if (state_ == TState::Idle || state_ == TState::Pausing)
         Finish(TResult::Cancelled, now, step);
     return step;
 }
 
 std::optional<Ms> TListSender::WakeAt() const {
-    std::optional<Ms> wake = unasked_.WakeAt();
-    if (phase_ == TPhase::Exchanging)
-        wake = Earliest(wake, exchange_->WakeAt());
-    else if (phase_ == TPhase::Pausing)
-        wake = Earliest(wake, pauseEndsAt_);
-    return Finished() ? std::nullopt : wake;
-}
-
-std::optional<std::size_t> TListSender::Current() const {
-    if (phase_ == TPhase::Exchanging)
-        return next_;
-    return std::nullopt;
+    if (Finished())
+        return std::nullopt;
+    const std::optional<Ms> pause =
+        state_ == TState::Pausing ? std::optional<Ms>(pauseEndsAt_) : std::nullopt;
+    return Earliest(unasked_.WakeAt(), Earliest(inFlight_.WakeAt(), pause));
 }
 
 void TListSender::SendNext(Ms now, TStep& step) {
@@ -137,32 +88,22 @@ void TListSender::SendNext(Ms now, TStep& step) {
         Finish(TResult::Completed, now, step);
         return;
     }
-    if (cancelRequested_) {
-        Finish(TResult::Cancelled, now, step);
-        return;
-    }
     // Whatever the module said before this command is no answer to it.
     unasked_.Report(now, step, true);
-    phase_ = TPhase::Exchanging;
-    exchange_.emplace(commands_[next_], settings_.LineEnd, settings_.TimeoutMs, quietGapMs_);
-    step.Write = exchange_->Start(now);
-    step.Add({.Kind = TEventKind::Written, .At = now, .Index = next_,
-              .Command = commands_[next_], .Bytes = *step.Write});
+    state_ = TState::Sending;
+    inFlight_.Start(TExchange(commands_[next_], settings_.LineEnd, settings_.TimeoutMs, quietGapMs_),
+                    next_, now, step);
 }
 
-void TListSender::EndExchange(Ms now, TStep& step) {
-    const bool acknowledged = ReportOutcome(*exchange_, next_, step);
-    exchange_.reset();
+void TListSender::Ended(const TOutcome& outcome, Ms now, TStep& step) {
     ++next_;
-    if (!acknowledged) {
+    if (!outcome.Acknowledged())
         Finish(TResult::Failed, now, step);
-        return;
-    }
-    if (next_ < commands_.size() && !cancelRequested_ && settings_.PauseMs > 0) {
-        phase_ = TPhase::Pausing;
+    else if (state_ == TState::Stopping)
+        Finish(next_ == commands_.size() ? TResult::Completed : TResult::Cancelled, now, step);
+    else if (next_ < commands_.size() && settings_.PauseMs > 0) {
+        state_ = TState::Pausing;
         pauseEndsAt_ = now + settings_.PauseMs;
-        step.Add({.Kind = TEventKind::Pause, .At = now, .Index = next_,
-                  .Command = commands_[next_], .WaitedMs = settings_.PauseMs});
     } else {
         SendNext(now, step);
     }
@@ -170,13 +111,12 @@ void TListSender::EndExchange(Ms now, TStep& step) {
 
 void TListSender::Finish(TResult result, Ms now, TStep& step) {
     unasked_.Report(now, step, true);
-    phase_ = TPhase::Done;
+    state_ = TState::Done;
     // next_ is past every command that has an outcome: the rest were never sent.
     for (std::size_t i = next_; i < commands_.size(); ++i)
-        step.Add({.Kind = TEventKind::NotSent, .At = now, .Index = i, .Command = commands_[i]});
-    exchange_.reset();
-    step.Add({.Kind = TEventKind::Finished, .At = now, .Result = result});
-    step.Finished = true;
+        step.Add(TNotSent{.At = now, .Index = i, .Command = commands_[i]});
+    inFlight_.Drop();
+    step.Add(TFinished{.At = now, .Result = result});
 }
 
 } // namespace kelvara::link

@@ -10,67 +10,59 @@ TPresenceWatch::TPresenceWatch(TAwait await, int baudRate, TLineEnd lineEnd, int
 
 TStep TPresenceWatch::Start(Ms now) {
     TStep step;
-    if (Expect(probes_ == 0 && !finished_, "a watch is started once"))
+    if (Expect(state_ == TState::Idle, "a watch is started once"))
         Probe(now, step);
     return step;
 }
 
 TStep TPresenceWatch::BytesReceived(std::string_view bytes, Ms now) {
     TStep step;
-    if (!Expect(!finished_, "a finished watch takes no bytes") || !probe_)
+    if (!Expect(state_ != TState::Idle && !Finished(), "a running watch takes bytes"))
         return step;
-    probe_->BytesReceived(bytes, now);
-    EndProbeIfDone(now, step);
+    // Between probes, whatever a module says is no answer: the next probe asks again.
+    if (const auto outcome = probe_.BytesReceived(bytes, now, step))
+        ProbeEnded(*outcome, now, step);
     return step;
 }
 
 TStep TPresenceWatch::TimePassed(Ms now) {
     TStep step;
-    if (finished_)
-        return step;
-    if (probe_) {
-        probe_->TimePassed(now);
-        EndProbeIfDone(now, step);
-    } else if (now >= nextProbeAt_) {
+    if (state_ == TState::Resting && now >= nextProbeAt_)
         Probe(now, step);
-    }
+    else if (const auto outcome = probe_.TimePassed(now, step))
+        ProbeEnded(*outcome, now, step);
     return step;
 }
 
 TStep TPresenceWatch::ConnectionLost(Ms now) {
     TStep step;
-    if (Expect(!finished_, "a running watch loses its port"))
+    if (Expect(state_ != TState::Idle && !Finished(), "a running watch loses its port"))
         Finish(await_ == TAwait::Departure ? TResult::Completed : TResult::Failed, now, step);
     return step;
 }
 
 TStep TPresenceWatch::Cancel(Ms now) {
     TStep step;
-    if (!finished_)
+    if (!Finished())
         Finish(TResult::Cancelled, now, step);
     return step;
 }
 
 std::optional<Ms> TPresenceWatch::WakeAt() const {
-    if (finished_)
-        return std::nullopt;
-    return probe_ ? probe_->WakeAt() : std::optional<Ms>(nextProbeAt_);
+    if (state_ == TState::Resting)
+        return nextProbeAt_;
+    return probe_.WakeAt();
 }
 
 void TPresenceWatch::Probe(Ms now, TStep& step) {
-    probe_.emplace(std::string(kFindCommand), lineEnd_, timeoutMs_, quietGapMs_);
+    state_ = TState::Probing;
     probeSentAt_ = now;
-    step.Write = probe_->Start(now);
-    step.Add({.Kind = TEventKind::Written, .At = now, .Index = probes_++,
-              .Command = std::string(kFindCommand), .Bytes = *step.Write});
+    probe_.Start(TExchange(std::string(kFindCommand), lineEnd_, timeoutMs_, quietGapMs_), probes_++,
+                 now, step);
 }
 
-void TPresenceWatch::EndProbeIfDone(Ms now, TStep& step) {
-    if (!probe_->Done())
-        return;
-    const bool answered = ReportOutcome(*probe_, probes_ - 1, step);
-    probe_.reset();
-    if (answered) {
+void TPresenceWatch::ProbeEnded(const TOutcome& outcome, Ms now, TStep& step) {
+    if (outcome.Acknowledged()) {
         silentSince_.reset();
         if (await_ == TAwait::Arrival) {
             Finish(TResult::Completed, now, step);
@@ -85,14 +77,14 @@ void TPresenceWatch::EndProbeIfDone(Ms now, TStep& step) {
             return;
         }
     }
+    state_ = TState::Resting;
     nextProbeAt_ = now + kPresenceIntervalMs;
 }
 
 void TPresenceWatch::Finish(TResult result, Ms now, TStep& step) {
-    finished_ = true;
-    probe_.reset();
-    step.Add({.Kind = TEventKind::Finished, .At = now, .Result = result});
-    step.Finished = true;
+    state_ = TState::Done;
+    probe_.Drop();
+    step.Add(TFinished{.At = now, .Result = result});
 }
 
 } // namespace kelvara::link

@@ -29,23 +29,26 @@ class TPresenceWatch : public TPolicy {
     // Stops at once: the probe under way only asked "AT".
     TStep Cancel(Ms now) override;
     std::optional<Ms> WakeAt() const override;
-    bool Finished() const override { return finished_; }
+    bool Finished() const override { return state_ == TState::Done; }
 
   private:
+    // Idle -> Probing <-> Resting (until the next probe) -> Done.
+    enum class TState { Idle, Probing, Resting, Done };
+
     void Probe(Ms now, TStep& step);
-    void EndProbeIfDone(Ms now, TStep& step);
+    void ProbeEnded(const TOutcome& outcome, Ms now, TStep& step);
     void Finish(TResult result, Ms now, TStep& step);
 
     TAwait await_;
     TLineEnd lineEnd_;
     int timeoutMs_;
     int quietGapMs_;
-    std::optional<TExchange> probe_;
+    TState state_ = TState::Idle;
+    TInFlight probe_;
     std::size_t probes_ = 0;
     Ms probeSentAt_ = 0;
     Ms nextProbeAt_ = 0;
     std::optional<Ms> silentSince_;
-    bool finished_ = false;
 };
 
 } // namespace kelvara::link

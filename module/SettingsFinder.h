@@ -34,27 +34,28 @@ class TSettingsFinder : public TPolicy {
     // Stops at once: the try under way only asked "AT".
     TStep Cancel(Ms now) override;
     std::optional<Ms> WakeAt() const override;
-    bool Finished() const override { return phase_ == TPhase::Done; }
+    bool Finished() const override { return state_ == TState::Done; }
 
     // How many tries there are in all, and the one under way (counted from 0).
     static constexpr std::size_t TryCount() { return kFindOrder.size() * kFindLineEnds.size(); }
     std::size_t CurrentTry() const { return try_; }
 
   private:
-    enum class TPhase { Idle, Settling, Exchanging, Done };
+    // Idle -> (Settling ->) Asking -> the next try, or Done once found or out of tries.
+    enum class TState { Idle, Settling, Asking, Done };
 
     int BaudRate() const { return kFindOrder[try_ / kFindLineEnds.size()]; }
     TLineEnd LineEnd() const { return kFindLineEnds[try_ % kFindLineEnds.size()]; }
     void BeginTry(Ms now, TStep& step);
     void Ask(Ms now, TStep& step);
-    void EndTryIfDone(Ms now, TStep& step);
+    void EndTry(const TOutcome& outcome, Ms now, TStep& step);
     void Finish(TResult result, Ms now, TStep& step);
 
     int quietGapMs_;
-    TPhase phase_ = TPhase::Idle;
+    TState state_ = TState::Idle;
     std::size_t try_ = 0;
     Ms settleEndsAt_ = 0;
-    std::optional<TExchange> exchange_;
+    TInFlight inFlight_;
 };
 
 } // namespace kelvara::link

@@ -86,9 +86,11 @@ void ShowCommandList(const std::vector<std::string>& lines) {
     window.exec();
 }
 
-void ShowCommandList(const kelvara::TCommandList& list, const TListSource& source) {
+void ShowCommandList(const kelvara::TCommandList& list,
+                     const std::optional<kelvara::TListSource>& source) {
     TfrmResult window;
     window.AddList(list);
-    window.SetSource(source);
+    if (source)
+        window.SetSource(*source);
     window.exec();
 }

@@ -1,11 +1,11 @@
 #pragma once
 
 #include "CommandTypes.h"
+#include "ListSource.h"
 
 #include <QDialog>
 
-#include <functional>
-#include <map>
+#include <optional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,13 +13,6 @@
 namespace Ui {
 class TfrmResult;
 }
-
-// What a list was made from: the list ("study" or "ibeacon") and its fields as typed, so that
-// the module window can make the list again for each next value of a batch.
-struct TListSource {
-    std::string List;
-    std::map<std::string, std::string, std::less<>> Fields;
-};
 
 // The "AT Commands List" window: one generated list, read-only, to select and copy.
 class TfrmResult : public QDialog {
@@ -33,7 +26,9 @@ class TfrmResult : public QDialog {
     void AddLines(const std::vector<std::string>& lines);
     // Appends a generated list's lines; its set-up commands are what the window sends.
     void AddList(const kelvara::TCommandList& list);
-    void SetSource(TListSource source) { source_ = std::move(source); }
+    // What the list was made from, so that the module window can make it again for each next
+    // value of a batch.
+    void SetSource(kelvara::TListSource source) { source_ = std::move(source); }
 
   public slots:
     void btnOKClick();
@@ -48,11 +43,12 @@ class TfrmResult : public QDialog {
 
     std::unique_ptr<Ui::TfrmResult> ui;
     kelvara::TCommandList list_;
-    TListSource source_;
+    std::optional<kelvara::TListSource> source_;
 };
 
 // Shows the lines in a new command list window, modally, and destroys the window when it
 // closes, however it is closed.
 void ShowCommandList(const std::vector<std::string>& lines);
 // The same for a generated list, whose set-up commands the window can send.
-void ShowCommandList(const kelvara::TCommandList& list, const TListSource& source = {});
+void ShowCommandList(const kelvara::TCommandList& list,
+                     const std::optional<kelvara::TListSource>& source = {});

@@ -1,45 +1,50 @@
 #pragma once
 
-#include "ATCommandList.h"
-#include "BatchPlan.h"
 #include "CommandTypes.h"
-#include "ModuleLink.h"
-#include "PresenceWatch.h"
+#include "ListSource.h"
+#include "Session.h"
 #include "Transcript.h"
 
 #include <QDialog>
-#include <QElapsedTimer>
-#include <QStringList>
-#include <QTimer>
 
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace Ui {
 class TfrmModule;
 }
+namespace kelvara::link {
+class TBatchPlan;
+class TBatchRun;
+class TConsole;
+}
+class TBatchPanel;
+class TConsolePanel;
+class TListPanel;
+class TPortPanel;
 
 // The module window: the port and its settings (with Find, which searches for them), the shown
-// list's set-up commands to send with the state of each, and a console: a transcript of all that
-// is exchanged and a line where any command is typed. The port opens when the user first sends,
-// finds or types a command, stays open while the window is (so that late answers are seen), and
-// is opened again when an unplugged adapter comes back.
+// list's set-up commands to send with the state of each, a console (a transcript of all that is
+// exchanged and a line where any command is typed), and a batch of modules. The port opens when
+// the user first sends, finds or types a command, stays open while the window is (so that late
+// answers are seen), and is opened again when an unplugged adapter comes back. Each part is a
+// panel of its own; the window runs one thing at a time on the module session and wires them.
 class TfrmModule : public QDialog {
     Q_OBJECT
 
   public:
     // The source, when known, lets the window make the list again for each module of a batch.
-    TfrmModule(kelvara::TCommandList list, TListSource source = {}, QWidget* parent = nullptr);
+    TfrmModule(kelvara::TCommandList list, std::optional<kelvara::TListSource> source = {},
+               QWidget* parent = nullptr);
     ~TfrmModule() override;
 
-    // A list or a search under way, or a typed command waiting for its answer.
+    // A list, a search or a batch under way, or a typed command waiting for its answer.
     bool IsBusy() const;
-    bool IsSending() const { return running_ == TRunning::List; }
-    bool IsInBatch() const { return batch_ != TBatch::Off; }
-    bool IsPortOpen() const { return link_.IsOpen(); }
-    const kelvara::ui::TTranscript& Transcript() const { return transcript_; }
+    bool IsSending() const { return activity_ == TActivity::List; }
+    bool IsInBatch() const { return activity_ == TActivity::Batch; }
+    bool IsPortOpen() const { return session_.IsOpen(); }
+    const kelvara::ui::TTranscript& Transcript() const;
     // Writes the transcript, as Save Transcript does once a file is chosen.
     bool SaveTranscriptTo(const QString& path);
 
@@ -49,13 +54,9 @@ class TfrmModule : public QDialog {
     void btnDisconnectClick();
     // Cancels what is under way, otherwise closes the window.
     void btnCloseClick();
-    void btnRefreshClick();
-    void btnCopyClick();
-    void btnSaveTranscriptClick();
     void edtCommandReturnPressed();
     // Many modules, one after another, each with its list and its own counted value.
     void btnBatchClick();
-    void btnRecordBrowseClick();
 
   protected:
     // Escape: cancels what is under way, otherwise closes the window.
@@ -63,69 +64,38 @@ class TfrmModule : public QDialog {
     void done(int result) override;
     // Closing while busy stops after the command under way, then closes.
     void closeEvent(QCloseEvent* event) override;
-    // Up and Down in the command line walk through the commands sent.
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    enum class TRunning { Nothing, List, Find, Console, Watch };
-    enum class TBatch { Off, WaitingForPort, Pausing, Arrival, Sending, Departure };
+    // What runs on the module: one thing at a time. A console runs whenever a command has been
+    // typed and nothing else was started since.
+    enum class TActivity { Idle, List, Find, Console, Batch };
 
     bool EnsureOpen();
-    void Run(TRunning what, std::unique_ptr<kelvara::link::TPolicy> policy);
-    void ShowEvent(const kelvara::link::TEvent& event);
-    void ShowListEvent(const kelvara::link::TEvent& event);
+    void Run(TActivity what, std::unique_ptr<kelvara::link::TPolicy> policy);
+    void Seen(const kelvara::link::TEvent& event);
     void Finished(kelvara::link::TResult result);
-    void PortLost();
-    void LookForPort();
-    void Note(const QString& text);
-    void Add(kelvara::link::Ms at, kelvara::ui::TEntryKind kind, const std::string& text);
-    void FlushUnasked();
-    void RenderTranscript();
-    void UpdateControls();
+    void ListFinished(kelvara::link::TResult result);
     void BatchFinished(kelvara::link::TResult result);
-    void BatchNext();
-    void Watch(kelvara::link::TPresenceWatchAwait await);
-    void EndBatch(const QString& status);
-    QString BatchPosition() const;
+    void PortLost();
+    void PortBack();
+    void Note(const QString& text);
+    void UpdateControls();
     void Cancel();
+    // A list, a search or a batch runs: Close cancels it, and typed commands wait.
+    bool Stoppable() const;
     void SetStatus(const QString& text);
-    void ResetRows();
-    kelvara::link::TSendSettings Settings() const;
-    QString ChosenPort() const;
-    void LoadSettings();
-    void SaveSettings() const;
 
     std::unique_ptr<Ui::TfrmModule> ui;
-    kelvara::TCommandList list_;
-    TListSource source_;
-    std::vector<std::string> commands_;
-    kelvara::link::TModuleLink link_;
-    TRunning running_ = TRunning::Nothing;
+    kelvara::link::TModuleSession session_;
+    TPortPanel* port_;
+    TListPanel* list_;
+    TConsolePanel* console_;
+    TBatchPanel* batch_;
+    TActivity activity_ = TActivity::Idle;
     bool closeWhenStopped_ = false;
-    // The port as the user named it, and whether it went away and is being looked for.
-    std::string portName_;
-    bool waitingForPort_ = false;
-    QTimer replug_;
-    // The list under way.
-    int acknowledged_ = 0;
-    std::optional<kelvara::link::TEvent> failure_;
-    std::string lastAcknowledged_;
-    // The console.
-    kelvara::ui::TTranscript transcript_;
-    std::string unasked_;
-    kelvara::link::Ms unaskedAt_ = 0;
-    QTimer unaskedFlush_;
-    QStringList history_;
-    int historyIndex_ = 0;
-    // The batch.
-    TBatch batch_ = TBatch::Off;
-    std::optional<kelvara::link::TBatchJob> job_;
-    std::optional<kelvara::link::TBatchPlan> plan_;
-    std::unique_ptr<kelvara::link::TRecordFile> record_;
-    kelvara::link::TFields moduleFields_;
-    std::size_t done_ = 0;
-    std::size_t attempt_ = 0;
+    // The policy running, where the window calls on it; valid until it finishes.
+    kelvara::link::TConsole* consolePolicy_ = nullptr;
+    kelvara::link::TBatchRun* batchRun_ = nullptr;
+    std::unique_ptr<kelvara::link::TBatchPlan> plan_;
     bool stopAfterModule_ = false;
-    QElapsedTimer goneFor_; // since the last module's port went away
-    QTimer batchPause_;
 };

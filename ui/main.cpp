@@ -1,8 +1,7 @@
 #include "main.h"
 
 #include "ATCommandList.h"
-#include "BeaconCommandList.h"
-#include "StudyCommandList.h"
+#include "ListSource.h"
 #include "WindowLook.h"
 #include "ui_main.h"
 
@@ -55,26 +54,21 @@ TfrmMain::~TfrmMain() = default;
 void TfrmMain::btnShowClick() {
     const auto format = ui->cbUUIDType->currentIndex() == 0 ? kelvara::TUuidFormat::uf16Bit
                                                             : kelvara::TUuidFormat::uf128Bit;
-    ShowOutcome(kelvara::BuildStudyCommandList(format, FieldText(ui->edtCharNotify),
-                                               FieldText(ui->edtCharWrite)),
-                {"study",
-                 {{"format", format == kelvara::TUuidFormat::uf16Bit ? "16" : "128"},
+    ShowOutcome({kelvara::TListKind::Study,
+                 {{"format", std::string(kelvara::UuidFormatName(format))},
                   {"notify", FieldText(ui->edtCharNotify)},
                   {"write", FieldText(ui->edtCharWrite)}}});
 }
 
 void TfrmMain::btniBeaconClick() {
-    ShowOutcome(kelvara::BuildBeaconCommandList(FieldText(ui->edtiBeaconUUID),
-                                                FieldText(ui->edtiBeaconMajor),
-                                                FieldText(ui->edtiBeaconMinor)),
-                {"ibeacon",
+    ShowOutcome({kelvara::TListKind::Beacon,
                  {{"uuid", FieldText(ui->edtiBeaconUUID)},
                   {"major", FieldText(ui->edtiBeaconMajor)},
                   {"minor", FieldText(ui->edtiBeaconMinor)}}});
 }
 
-void TfrmMain::ShowOutcome(const kelvara::TCommandListOutcome& outcome,
-                           const TListSource& source) {
+void TfrmMain::ShowOutcome(const kelvara::TListSource& source) {
+    const kelvara::TCommandListOutcome outcome = kelvara::BuildList(source);
     if (outcome.IsRejection())
         ShowRejection(outcome.Message(), outcome.FocusField());
     else

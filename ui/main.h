@@ -1,10 +1,9 @@
 #pragma once
 
 #include "CommandTypes.h"
+#include "ListSource.h"
 
 #include <QMainWindow>
-
-struct TListSource;
 
 #include <memory>
 #include <string>
@@ -36,7 +35,8 @@ class TfrmMain : public QMainWindow {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    void ShowOutcome(const kelvara::TCommandListOutcome& outcome, const TListSource& source);
+    // Makes the list from the page's fields, and shows it or the rejection.
+    void ShowOutcome(const kelvara::TListSource& source);
     // Shows the message in a modal message box, then moves focus to the named edit.
     void ShowRejection(const std::string& message, kelvara::TInputField focusField);
     // The edit text as the bytes the generators check.

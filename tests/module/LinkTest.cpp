@@ -18,7 +18,7 @@ struct ReplyCase {
     int TimeoutMs;
     std::vector<TChunk> Chunks;
     std::optional<Ms> LostAt; // the port goes away then
-    TEventKind Kind;
+    TVerdict Verdict;
     std::string Echo;
     std::string Reply;
     Ms DoneAt;
@@ -43,8 +43,8 @@ TEST_P(Reply, IsJudgedByItsRules) {
             exchange.TimePassed(now);
     }
     ASSERT_TRUE(exchange.Done());
-    const TEvent outcome = exchange.Outcome(0);
-    EXPECT_EQ(outcome.Kind, c.Kind);
+    const TOutcome outcome = exchange.Outcome(0);
+    EXPECT_EQ(outcome.Verdict, c.Verdict);
     EXPECT_EQ(outcome.Echo, c.Echo);
     EXPECT_EQ(outcome.Reply, c.Reply);
     EXPECT_EQ(outcome.At, c.DoneAt);
@@ -57,7 +57,7 @@ std::vector<TChunk> EndlessTalk() {
     return chunks;
 }
 
-using enum TEventKind;
+using enum TVerdict;
 using enum TLineEnd;
 
 INSTANTIATE_TEST_SUITE_P(
@@ -77,7 +77,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"OnlyTheEcho", None, 1000, {{1, "AT+X"}}, {}, NoAnswer, "AT+X", "", 51},
         ReplyCase{"Silence", None, 300, {}, {}, NoAnswer, "", "", 300},
         ReplyCase{"LineDropsMidReply", None, 1000, {{2, "ERR"}}, 12, ConnectionLost, "", "ERR", 12},
-        ReplyCase{"EndlessTalkIsJudgedAtItsBound", None, 1000, EndlessTalk(), {}, Acknowledged, "",
+        ReplyCase{"EndlessTalkFailsAtItsBound", None, 1000, EndlessTalk(), {}, KeptTalking, "",
                   [] {
                       std::string kept;
                       while (kept.size() < kMaxReplyBytes)

@@ -383,7 +383,7 @@ class ModuleWindowTest : public QObject {
         module.SwapAfterEach("AT+MINO0x", 1500ms);
         QTemporaryDir dir;
         const QString record = dir.filePath("beacons.csv");
-        const TListSource source{"ibeacon",
+        const kelvara::TListSource source{kelvara::TListKind::Beacon,
                                  {{"uuid", "0000FFF0-0000-1000-8000-00805F9B34FB"},
                                   {"major", "10123"},
                                   {"minor", "10125"}}};

@@ -71,7 +71,7 @@ bool GrabBatch(const QDir& out) {
     module.Style({.AnswerOkLines = true, .CommandEnd = "\r"});
     module.SwapAfterEach("AT+MINO0x", std::chrono::milliseconds(1300));
     QTemporaryDir dir;
-    const TListSource source{"ibeacon",
+    const kelvara::TListSource source{kelvara::TListKind::Beacon,
                              {{"uuid", "0000FFF0-0000-1000-8000-00805F9B34FB"},
                               {"major", "10123"},
                               {"minor", "00001"}}};

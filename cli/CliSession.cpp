@@ -1,0 +1,211 @@
+#include "CliSession.h"
+
+#include "Printable.h"
+#include "SettingsFinder.h"
+
+#include <signal.h>
+
+namespace kelvara::cli {
+
+using namespace kelvara::link;
+
+namespace {
+
+std::string Shown(const QString& text) { return Printable(text.toStdString(), 256); }
+
+// A command's own line, not the settings finder's.
+bool Counts(const std::string& command) { return !command.empty() && command != kFindCommand; }
+
+} // namespace
+
+TCliSession::TCliSession(std::string port, std::ostream& out, std::ostream& err)
+    : port_(std::move(port)), out_(out), err_(err),
+      application_(QCoreApplication::instance() ? std::nullopt
+                                                : std::make_optional<QCoreApplication>(argc_, argv_)),
+      interrupts_([this](int count) { Interrupted(count); }) {
+    // A closed pipe must not kill a send part-way: writing fails, and is reported at the end.
+    signal(SIGPIPE, SIG_IGN);
+    QObject::connect(&session_, &TModuleSession::linkEvent,
+                     [this](const TEvent& event) { Seen(event); });
+    QObject::connect(&session_, &TModuleSession::finished, [this](TResult result) {
+        result_ = result;
+        loop_.quit();
+    });
+    QObject::connect(&session_, &TModuleSession::portLost, [this] {
+        lost_ = true;
+        if (!session_.IsRunning())
+            loop_.quit();
+    });
+    // A port that comes back but cannot be opened is reported, and ends the work.
+    QObject::connect(&session_, &TModuleSession::reopenRefused, [this] {
+        if (session_.OpenFailure().Kind == TOpenFailure::TKind::NoSuchPort)
+            return;
+        ReportOpenFailure();
+        StopAtOnce(kExitPort);
+    });
+    QObject::connect(&session_, &TModuleSession::portBack, [this] { lost_ = false; });
+}
+
+TCliSession::~TCliSession() { session_.Close(); }
+
+void TCliSession::ReportOpenFailure() {
+    err_ << kProgram << ": " << Printable(port_) << ": " << Shown(session_.OpenFailure().Reason)
+         << '\n';
+    if (session_.OpenFailure().PermissionDenied())
+        err_ << kProgram << ": " << Shown(PermissionHint(port_)) << '\n';
+}
+
+bool TCliSession::Open(int baudRate) {
+    if (session_.Open(port_, baudRate))
+        return true;
+    ReportOpenFailure();
+    return false;
+}
+
+int TCliSession::OpenWhenThere(int baudRate) {
+    if (session_.Open(port_, baudRate))
+        return kExitOk;
+    if (session_.OpenFailure().Kind != TOpenFailure::TKind::NoSuchPort) {
+        ReportOpenFailure();
+        return kExitPort;
+    }
+    progress_.Show(0, 1, "waiting for " + Printable(port_));
+    QObject::connect(&session_, &TModuleSession::portBack, &loop_, &QEventLoop::quit);
+    session_.WaitFor(port_, baudRate);
+    while (!session_.IsOpen() && !stoppedAtOnce_ && !stoppedWith_)
+        loop_.exec();
+    QObject::disconnect(&session_, &TModuleSession::portBack, &loop_, &QEventLoop::quit);
+    progress_.Clear();
+    if (stoppedWith_)
+        return *stoppedWith_;
+    return session_.IsOpen() ? kExitOk : ReportInterrupted();
+}
+
+std::optional<TResult> TCliSession::Run(std::unique_ptr<TPolicy> policy,
+                                        std::function<void(const TEvent&)> onEvent) {
+    onEvent_ = std::move(onEvent);
+    result_.reset();
+    session_.Run(std::move(policy));
+    while (!result_ && !stoppedAtOnce_ && !stoppedWith_ && session_.IsRunning())
+        loop_.exec();
+    progress_.Clear();
+    onEvent_ = nullptr;
+    return stoppedAtOnce_ || stoppedWith_ ? std::nullopt : result_;
+}
+
+void TCliSession::StopAtOnce(int status) {
+    stoppedWith_ = status;
+    session_.Abandon();
+    loop_.quit();
+}
+
+int TCliSession::Connect(const TTalkRequest& request, TSendSettings& settings) {
+    if (!Open(settings.BaudRate))
+        return kExitPort;
+    if (!request.FindBaudRate)
+        return kExitOk;
+    const int status = Find(settings, request.LineEndGiven);
+    return status == kExitOk ? status : Finish(status);
+}
+
+int TCliSession::Find(TSendSettings& settings, bool keepLineEnd, bool* echoes) {
+    std::optional<TFound> found;
+    const auto result = Run(std::make_unique<TSettingsFinder>(), [&](const TEvent& event) {
+        if (const auto* trying = std::get_if<TTrying>(&event))
+            progress_.Show(trying->Index, TSettingsFinder::TryCount(),
+                           std::to_string(trying->BaudRate) + " baud, line ending " +
+                               std::string(LineEndName(trying->LineEnd)));
+        else if (const auto* seen = std::get_if<TFound>(&event))
+            found = *seen;
+    });
+    if (!result || *result == TResult::Cancelled)
+        return ReportInterrupted();
+    if (*result == TResult::Failed)
+        return ReportPortLost();
+    if (*result == TResult::NotFound || !found) {
+        err_ << kProgram << ": " << Printable(port_) << ": no module answered at any setting\n";
+        return kExitNotAcknowledged;
+    }
+    settings.BaudRate = found->BaudRate;
+    if (!keepLineEnd)
+        settings.LineEnd = found->LineEnd;
+    if (echoes)
+        *echoes = found->Echoes;
+    return kExitOk;
+}
+
+void TCliSession::Print(const std::string& line) {
+    if (outFailed_)
+        return;
+    out_ << line << '\n';
+    out_.flush();
+    outFailed_ = !out_;
+}
+
+int TCliSession::Finish(int status) {
+    progress_.Clear();
+    if (!outFailed_)
+        return status;
+    err_ << kProgram << ": could not write to standard output\n";
+    return kExitRejected;
+}
+
+int TCliSession::ReportInterrupted() {
+    if (!lastAcknowledged_.empty())
+        err_ << kProgram << ": interrupted; the last command acknowledged was "
+             << Printable(lastAcknowledged_) << '\n';
+    else
+        err_ << kProgram << ": interrupted before any command was acknowledged\n";
+    return kExitInterrupted;
+}
+
+int TCliSession::ReportPortLost() {
+    err_ << kProgram << ": " << Printable(port_) << ": connection lost\n";
+    return kExitPort;
+}
+
+void TCliSession::Seen(const TEvent& event) {
+    if (const auto* written = std::get_if<TWritten>(&event); written && !written->Command.empty())
+        underWay_ = written->Command;
+    if (const auto* outcome = std::get_if<TOutcome>(&event)) {
+        underWay_.clear();
+        if (outcome->Acknowledged() && Counts(outcome->Command))
+            lastAcknowledged_ = outcome->Command;
+    }
+    if (onEvent_)
+        onEvent_(event);
+}
+
+// The first interrupt stops after the command under way; the next stops at once.
+void TCliSession::Interrupted(int count) {
+    progress_.Clear();
+    if (count == 1 && firstInterrupt_ && firstInterrupt_())
+        return;
+    if (count == 1 && session_.IsRunning()) {
+        if (!underWay_.empty())
+            err_ << kProgram << ": stopping after " << Printable(underWay_)
+                 << ", the command under way (interrupt again to stop at once)\n";
+        err_.flush();
+        session_.Stop();
+        return;
+    }
+    if (!underWay_.empty())
+        err_ << kProgram << ": stopped at once, during " << Printable(underWay_) << '\n';
+    stoppedAtOnce_ = true;
+    session_.Close();
+    loop_.quit();
+}
+
+std::string AcknowledgedLine(const TOutcome& outcome) {
+    return Printable(outcome.Command, 256) + '\t' + ShownReply(outcome.Reply);
+}
+
+std::string FailureLine(const std::string& command, const std::string& why) {
+    return std::string(kProgram) + ": " + Printable(command, 256) + ": " + why + '\n';
+}
+
+std::string FailureLine(const TOutcome& outcome) {
+    return FailureLine(outcome.Command, FailureText(outcome));
+}
+
+} // namespace kelvara::cli

@@ -1,0 +1,99 @@
+#pragma once
+
+// What every talk of kelvara-cli with a module needs: the module session, an event loop to run
+// it in, the interrupts, the progress line, standard output and the exit statuses.
+
+#include "Interrupts.h"
+#include "Options.h"
+#include "Session.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+
+namespace kelvara::cli {
+
+class TCliSession {
+  public:
+    TCliSession(std::string port, std::ostream& out, std::ostream& err);
+    ~TCliSession();
+
+    // Opens the port; a failure is reported.
+    bool Open(int baudRate);
+    // Opens the port, waiting for it while it is not there (a batch started before its adapter
+    // is plugged in): 0 once open, or the exit status.
+    int OpenWhenThere(int baudRate);
+    // Opens the port, and with --baud auto finds the settings; a failure is reported and its
+    // exit status given, or 0 once the port is ready.
+    int Connect(const TTalkRequest& request, link::TSendSettings& settings);
+    // Finds the settings; reports a failure and gives the exit status, or 0 once found.
+    int Find(link::TSendSettings& settings, bool keepLineEnd, bool* echoes = nullptr);
+
+    // Runs the policy until it finishes, handing each event to onEvent; nothing when it was
+    // stopped at once (a second interrupt, or StopAtOnce).
+    std::optional<link::TResult> Run(std::unique_ptr<link::TPolicy> policy,
+                                     std::function<void(const link::TEvent&)> onEvent);
+    // Ends the run under way at once, with this exit status.
+    void StopAtOnce(int status);
+    // The status StopAtOnce gave, if any.
+    std::optional<int> StoppedWith() const { return stoppedWith_; }
+
+    // Writes a line on standard output; a failure is remembered and the work goes on.
+    void Print(const std::string& line);
+    // The exit status once the work is done: a failure to write standard output makes it 1.
+    int Finish(int status);
+    // Says what an interrupt left done; the exit status of an interrupt.
+    int ReportInterrupted();
+    int ReportPortLost();
+    void ReportOpenFailure();
+
+    // Replaces what the first interrupt does while `takes` says so: a batch finishes the module
+    // under way instead of stopping after its command.
+    void OnFirstInterrupt(std::function<bool()> takes) { firstInterrupt_ = std::move(takes); }
+    bool StoppedAtOnce() const { return stoppedAtOnce_; }
+    bool Lost() const { return lost_; }
+
+    link::TModuleSession& Session() { return session_; }
+    TProgress& Progress() { return progress_; }
+    std::ostream& Err() { return err_; }
+    const std::string& Port() const { return port_; }
+
+  private:
+    void Seen(const link::TEvent& event);
+    void Interrupted(int count);
+
+    std::string port_;
+    std::ostream& out_;
+    std::ostream& err_;
+    // kelvara-cli's event loop, unless the caller has one.
+    int argc_ = 1;
+    char name_[12] = "kelvara-cli";
+    char* argv_[2] = {name_, nullptr};
+    std::optional<QCoreApplication> application_;
+    link::TModuleSession session_;
+    QEventLoop loop_;
+    TProgress progress_;
+    TInterrupts interrupts_;
+    std::function<void(const link::TEvent&)> onEvent_;
+    std::function<bool()> firstInterrupt_;
+    std::optional<link::TResult> result_;
+    std::optional<int> stoppedWith_;
+    std::string underWay_;
+    std::string lastAcknowledged_;
+    bool stoppedAtOnce_ = false;
+    bool lost_ = false;
+    bool outFailed_ = false;
+};
+
+// "COMMAND<TAB>REPLY": an acknowledged command as printed.
+std::string AcknowledgedLine(const link::TOutcome& outcome);
+// "kelvara-cli: COMMAND: WHY\n": a failed command as reported.
+std::string FailureLine(const std::string& command, const std::string& why);
+std::string FailureLine(const link::TOutcome& outcome);
+
+} // namespace kelvara::cli

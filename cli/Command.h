@@ -1,0 +1,37 @@
+#pragma once
+
+// A subcommand of kelvara-cli: its name, and how it runs on the arguments after the name.
+
+#include "BatchPlan.h"
+#include "Options.h"
+
+#include <memory>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace kelvara::cli {
+
+class TCommand {
+  public:
+    virtual ~TCommand() = default;
+    virtual std::string_view Name() const = 0;
+    // Output goes to out; rejections, usage errors and failures to err. Returns the exit status.
+    virtual int Run(std::span<const std::string_view> args, std::ostream& out,
+                    std::ostream& err) const = 0;
+};
+
+std::unique_ptr<TCommand> MakeListCommand(TListKind list); // study, ibeacon
+std::unique_ptr<TCommand> MakeSendCommand();
+std::unique_ptr<TCommand> MakeFindCommand();
+std::unique_ptr<TCommand> MakePortsCommand();
+
+// Sends the commands as a list, printing each acknowledged one on out and a failure on err.
+int SendCommands(const TTalkRequest& request, const std::vector<std::string>& commands,
+                 std::ostream& out, std::ostream& err);
+// Sets up the job's modules one after another on the port, printing a line for each and
+// recording it in the record (when given).
+int RunBatch(const link::TBatchJob& job, const TTalkRequest& request, const std::string& record,
+             std::ostream& out, std::ostream& err);
+
+} // namespace kelvara::cli

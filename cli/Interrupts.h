@@ -1,0 +1,49 @@
+#pragma once
+
+// SIGINT, SIGTERM and SIGHUP turned into a call on the event loop, through a pipe: a signal
+// handler may do little more than write a byte. The call is told how many have come.
+
+#include <QSocketNotifier>
+
+#include <signal.h>
+
+#include <array>
+#include <functional>
+#include <optional>
+
+namespace kelvara::cli {
+
+class TInterrupts {
+  public:
+    explicit TInterrupts(std::function<void(int)> onInterrupt);
+    ~TInterrupts();
+    TInterrupts(const TInterrupts&) = delete;
+    TInterrupts& operator=(const TInterrupts&) = delete;
+
+  private:
+    static constexpr std::array<int, 3> kSignals = {SIGINT, SIGTERM, SIGHUP};
+    static void Handle(int);
+
+    std::function<void(int)> onInterrupt_;
+    int pipe_[2] = {-1, -1};
+    std::optional<QSocketNotifier> notifier_;
+    std::array<struct sigaction, 3> old_ = {};
+    int count_ = 0;
+};
+
+// The one-line progress display on a terminal's standard error.
+class TProgress {
+  public:
+    TProgress();
+    ~TProgress() { Clear(); }
+
+    // "[3/9] AT+COMP1 ...": which step of how many, and what it is.
+    void Show(std::size_t index, std::size_t total, const std::string& what);
+    void Clear();
+
+  private:
+    bool shown_;
+    bool drawn_ = false;
+};
+
+} // namespace kelvara::cli

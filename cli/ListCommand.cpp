@@ -1,0 +1,136 @@
+// kelvara-cli study and ibeacon: a list printed, its commands only, sent to a module, or set up
+// on many modules one after another.
+#include "Command.h"
+
+#include "Printable.h"
+
+#include <ostream>
+
+namespace kelvara::cli {
+
+namespace {
+
+std::string_view OptionOf(TInputField field) {
+    switch (field) {
+    case TInputField::edtCharNotify:
+        return "--notify";
+    case TInputField::edtCharWrite:
+        return "--write";
+    case TInputField::edtiBeaconUUID:
+        return "--uuid";
+    case TInputField::edtiBeaconMajor:
+        return "--major";
+    case TInputField::edtiBeaconMinor:
+        return "--minor";
+    case TInputField::ifNone:
+        break;
+    }
+    return {};
+}
+
+// Reports a rejection on err; returns its exit status.
+int ReportRejection(const TCommandListOutcome& outcome, std::ostream& err) {
+    // A rejection that moves focus nowhere names no option.
+    const std::string_view option = OptionOf(outcome.FocusField());
+    err << kProgram << ": ";
+    if (!option.empty())
+        err << option << ": ";
+    err << outcome.Message() << '\n';
+    return kExitRejected;
+}
+
+int PrintLines(const std::vector<std::string>& lines, std::ostream& out, std::ostream& err) {
+    for (const std::string& line : lines)
+        out << line << '\n';
+    out.flush();
+    if (!out) {
+        err << kProgram << ": could not write the list to standard output\n";
+        return kExitRejected;
+    }
+    return kExitOk;
+}
+
+TOptions Defaults(TListKind list) {
+    TOptions defaults;
+    for (const TFieldDescription& field : ListFields(list))
+        defaults.emplace(field.Name, field.Default);
+    return defaults;
+}
+
+class TListCommand : public TCommand {
+  public:
+    explicit TListCommand(TListKind list)
+        : list_(list), syntax_{ListName(list), Defaults(list), TSyntax::TTakes::ListOptions} {}
+
+    std::string_view Name() const override { return syntax_.Name; }
+
+    int Run(std::span<const std::string_view> args, std::ostream& out,
+            std::ostream& err) const override {
+        const auto parsed = ParseOptions(syntax_, args, err);
+        if (!parsed)
+            return kExitUsage;
+        if (parsed->Help)
+            return PrintHelp(out);
+        // The whole command line is checked before any field.
+        auto request = TalkRequest(*parsed, false, err);
+        if (!request)
+            return kExitUsage;
+        const TListSource source{list_, parsed->Values};
+        if (list_ == TListKind::Study && !UuidFormatFromName(source.Fields.at("format")))
+            return UsageError(err, "--format takes 16 or 128, not '" +
+                                       Printable(source.Fields.at("format")) + "'");
+        const TCommandListOutcome outcome = BuildList(source);
+        if (outcome.IsRejection())
+            return ReportRejection(outcome, err);
+        if (parsed->CommandsOnly)
+            return PrintLines(SetUpCommands(outcome.List()), out, err);
+        if (request->Port.empty())
+            return PrintLines(outcome.Lines(), out, err);
+        if (parsed->SendOptions.contains("modules"))
+            return Batch(source, *parsed, *request, out, err);
+        for (std::string_view batch : {"count", "record"}) {
+            if (parsed->SendOptions.contains(batch))
+                return UsageError(err, "option '--" + std::string(batch) + "' needs --modules");
+        }
+        return SendCommands(*request, SetUpCommands(outcome.List()), out, err);
+    }
+
+  private:
+    // The batch options, checked; the batch then runs.
+    int Batch(const TListSource& source, const TParsed& parsed, const TTalkRequest& request,
+              std::ostream& out, std::ostream& err) const {
+        const TOptions& options = parsed.SendOptions;
+        const auto modules = ParseNumber(options.at("modules"), 1, 100000);
+        if (!modules)
+            return UsageError(err, "--modules takes 1 to 100000, not '" +
+                                       Printable(options.at("modules")) + "'");
+        link::TBatchJob job{source, {}, static_cast<std::size_t>(*modules)};
+        if (const auto count = options.find("count"); count != options.end()) {
+            if (list_ != TListKind::Beacon || (count->second != "major" && count->second != "minor"))
+                return UsageError(err, "--count takes major or minor, with ibeacon, not '" +
+                                           Printable(count->second) + "'");
+            job.Count = count->second;
+        }
+        if (request.FindBaudRate)
+            return UsageError(err, "option '--baud auto' does not go with --modules: a batch "
+                                   "talks to every module at the same settings");
+        std::string record;
+        if (const auto given = options.find("record"); given != options.end()) {
+            if (given->second.empty())
+                return UsageError(err, "option '--record' needs a file");
+            record = given->second;
+        }
+        return RunBatch(job, request, record, out, err);
+    }
+
+    TListKind list_;
+    TSyntax syntax_;
+};
+
+} // namespace
+
+std::unique_ptr<TCommand> MakeListCommand(TListKind list) {
+    return std::make_unique<TListCommand>(list);
+}
+
+} // namespace kelvara::cli

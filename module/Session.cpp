@@ -1,0 +1,209 @@
+#include "Session.h"
+
+#include <algorithm>
+
+namespace kelvara::link {
+
+namespace {
+
+// How often a port that went away is looked for.
+constexpr int kLookForPortMs = 100;
+
+} // namespace
+
+TModuleSession::TModuleSession(QObject* parent) : QObject(parent) {
+    timer_.setSingleShot(true);
+    timer_.setTimerType(Qt::PreciseTimer);
+    connect(&timer_, &QTimer::timeout, this, &TModuleSession::TimerFired);
+    replug_.setInterval(kLookForPortMs);
+    connect(&replug_, &QTimer::timeout, this, &TModuleSession::LookForPort);
+    connect(&port_, &TSerialPort::readyRead, this, &TModuleSession::ReadPort);
+    connect(&port_, &TSerialPort::lost, this, &TModuleSession::LosePort);
+}
+
+TModuleSession::~TModuleSession() {
+    timer_.stop();
+    replug_.stop();
+    policy_.reset();
+    port_.disconnect(this);
+    port_.Close();
+}
+
+bool TModuleSession::Open(const std::string& name, int baudRate) {
+    Close();
+    if (!port_.Open(name, baudRate))
+        return false;
+    name_ = name;
+    baudRate_ = baudRate;
+    if (!clock_.isValid())
+        clock_.start();
+    return true;
+}
+
+bool TModuleSession::SetBaudRate(int baudRate) {
+    if (!port_.SetBaudRate(baudRate))
+        return false;
+    baudRate_ = baudRate;
+    return true;
+}
+
+void TModuleSession::SetReopen(bool reopen) {
+    reopen_ = reopen;
+    if (!reopen_ && !policy_)
+        replug_.stop();
+}
+
+void TModuleSession::WaitFor(const std::string& name, int baudRate) {
+    Close();
+    name_ = name;
+    baudRate_ = baudRate;
+    awaited_ = true;
+    replug_.start();
+}
+
+void TModuleSession::Run(std::unique_ptr<TPolicy> policy) {
+    if (!Expect(IsOpen() && !policy_, "a policy runs alone on an open port"))
+        return;
+    // What the module said before is reported before the policy's first event.
+    TStep before;
+    idle_.Report(Now(), before, true);
+    for (TEvent& event : before.Events)
+        emit linkEvent(event);
+    policy_ = std::move(policy);
+    Apply(policy_->Start(Now()));
+}
+
+void TModuleSession::Drive(const std::function<TStep(Ms)>& call) {
+    if (Expect(policy_ != nullptr, "a call goes to a running policy"))
+        Apply(call(Now()));
+}
+
+void TModuleSession::Stop() {
+    if (policy_)
+        Apply(policy_->Cancel(Now()));
+}
+
+void TModuleSession::Abandon() {
+    timer_.stop();
+    policy_.reset();
+}
+
+void TModuleSession::Close() {
+    Abandon();
+    replug_.stop();
+    awaited_ = false;
+    port_.Close();
+    idle_ = TUnaskedBytes();
+}
+
+void TModuleSession::Apply(TStep step) {
+    TPolicy* const policy = policy_.get();
+    bool failed = false;
+    if (step.SetBaudRate && IsOpen())
+        port_.SetBaudRate(*step.SetBaudRate);
+    if (step.Write && IsOpen()) {
+        // What the module said before this command is no answer to it; it is still shown.
+        TStep before;
+        idle_.Add(port_.ReadAll(), Now(), before);
+        idle_.Report(Now(), before, true);
+        port_.DiscardInput();
+        for (TEvent& event : before.Events)
+            emit linkEvent(event);
+        failed = !port_.Write(*step.Write);
+    }
+    const std::optional<TResult> result = step.Finished();
+    for (TEvent& event : step.Events)
+        emit linkEvent(event);
+    // A handler may have abandoned the policy, or started another.
+    if (policy_.get() != policy || !policy)
+        return;
+    if (result) {
+        policy_.reset();
+        Arm();
+        emit finished(*result);
+        return;
+    }
+    if (failed) {
+        LosePort();
+        return;
+    }
+    Arm();
+}
+
+void TModuleSession::Arm() {
+    const std::optional<Ms> wake = Earliest(policy_ ? policy_->WakeAt() : std::nullopt, idle_.WakeAt());
+    if (wake)
+        timer_.start(static_cast<int>(std::max<Ms>(0, *wake - Now())));
+    else
+        timer_.stop();
+}
+
+void TModuleSession::ReadPort() {
+    const std::string bytes = port_.ReadAll();
+    if (bytes.empty())
+        return;
+    if (policy_) {
+        Apply(policy_->BytesReceived(bytes, Now()));
+        return;
+    }
+    TStep step;
+    idle_.Add(bytes, Now(), step);
+    for (TEvent& event : step.Events)
+        emit linkEvent(event);
+    Arm();
+}
+
+void TModuleSession::TimerFired() {
+    if (policy_) {
+        Apply(policy_->TimePassed(Now()));
+        return;
+    }
+    TStep step;
+    idle_.Report(Now(), step);
+    for (TEvent& event : step.Events)
+        emit linkEvent(event);
+    Arm();
+}
+
+void TModuleSession::LosePort() {
+    // An unplugged adapter, a hung-up line or a failed read or write: the module is out of
+    // reach. What it said before it went still counts.
+    if (!IsOpen())
+        return;
+    ReadPort();
+    if (!IsOpen())
+        return;
+    port_.Close();
+    TStep flushed;
+    idle_.Report(Now(), flushed, true);
+    for (TEvent& event : flushed.Events)
+        emit linkEvent(event);
+    if (policy_)
+        Apply(policy_->ConnectionLost(Now()));
+    if (policy_ || reopen_)
+        replug_.start();
+    emit portLost();
+}
+
+void TModuleSession::LookForPort() {
+    if (IsOpen() || (!reopen_ && !policy_ && !awaited_)) {
+        replug_.stop();
+        return;
+    }
+    if (!TSerialPort::Exists(name_))
+        return;
+    // It may still be being set up (its permissions): a refusal here is tried again.
+    if (!port_.Open(name_, baudRate_)) {
+        emit reopenRefused();
+        return;
+    }
+    replug_.stop();
+    awaited_ = false;
+    if (!clock_.isValid())
+        clock_.start();
+    if (policy_)
+        Apply(policy_->PortBack(Now()));
+    emit portBack();
+}
+
+} // namespace kelvara::link

@@ -1,0 +1,97 @@
+#pragma once
+
+// A session with a module: one port, and at most one policy running on it. The session moves
+// bytes between the port and the policy, wakes the policy with one timer, gathers what the
+// module says while nothing runs, and opens the port again, by the name the user gave, when an
+// unplugged adapter comes back. Everything runs on the calling thread's event loop, driven by
+// the port's signals; nothing waits or sleeps, so a window using it stays responsive however
+// slow the module is. kelvara-cli and the module window both run their policies here.
+
+#include "Exchange.h"
+#include "SerialPort.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace kelvara::link {
+
+class TModuleSession : public QObject {
+    Q_OBJECT
+
+  public:
+    explicit TModuleSession(QObject* parent = nullptr);
+    // Drops the policy, without another event, and closes the port.
+    ~TModuleSession() override;
+
+    // Opens the port by the name the user gave, at the rate; OpenFailure() says why not.
+    bool Open(const std::string& name, int baudRate);
+    const TOpenFailure& OpenFailure() const { return port_.OpenFailure(); }
+    bool IsOpen() const { return port_.IsOpen(); }
+    // The port's name as the user gave it.
+    const std::string& PortName() const { return name_; }
+    bool SetBaudRate(int baudRate);
+    // While on, a port that went away is looked for and opened again at the rate it had. It is
+    // always looked for while a policy waits for it.
+    void SetReopen(bool reopen);
+    // Looks for the port by that name until it can be opened (portBack() then): a port that is
+    // not there yet.
+    void WaitFor(const std::string& name, int baudRate);
+    // The port went away and is being looked for.
+    bool WaitingForPort() const { return replug_.isActive(); }
+
+    // Runs the policy on the open port until it finishes; the port stays open afterwards.
+    void Run(std::unique_ptr<TPolicy> policy);
+    bool IsRunning() const { return policy_ != nullptr; }
+    // Makes a call on the policy running (a command typed into a console, say) and applies the
+    // step it returns. The caller keeps its own pointer to the policy it started, until
+    // finished().
+    void Drive(const std::function<TStep(Ms now)>& call);
+    // Stops the policy after the command (or module) under way.
+    void Stop();
+    // Drops the policy at once, without another event; the port stays open.
+    void Abandon();
+    // Abandons the policy, closes the port and stops looking for it.
+    void Close();
+
+    // Milliseconds since the port was first opened.
+    Ms Now() const { return clock_.isValid() ? clock_.elapsed() : 0; }
+
+  signals:
+    void linkEvent(const kelvara::link::TEvent& event);
+    // The policy has ended with this result.
+    void finished(kelvara::link::TResult result);
+    // The port went away; it is closed, and a policy that could not go on without it has
+    // finished (after finished()).
+    void portLost();
+    // The port came back and is open again.
+    void portBack();
+    // The port is there again but cannot be opened: OpenFailure() says why. It is tried again.
+    void reopenRefused();
+
+  private:
+    void Apply(TStep step);
+    void ReadPort();
+    void LosePort();
+    void LookForPort();
+    void TimerFired();
+    void Arm();
+
+    TSerialPort port_;
+    std::string name_;
+    int baudRate_ = 0;
+    bool reopen_ = false;
+    bool awaited_ = false;
+    QTimer timer_;
+    QTimer replug_;
+    QElapsedTimer clock_;
+    std::unique_ptr<TPolicy> policy_;
+    // What the module says while no policy runs.
+    TUnaskedBytes idle_;
+};
+
+} // namespace kelvara::link

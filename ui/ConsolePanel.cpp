@@ -1,0 +1,195 @@
+#include "ConsolePanel.h"
+
+#include "ListPanel.h"
+#include "ui_ModuleWindow.h"
+
+#include <QAbstractItemView>
+#include <QClipboard>
+#include <QCompleter>
+#include <QDateTime>
+#include <QFileDialog>
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QSaveFile>
+#include <QTimer>
+
+using namespace kelvara::link;
+using kelvara::ui::TEntryKind;
+using kelvara::ui::TTranscript;
+
+namespace {
+
+// The colour of each kind of entry; each also has its own marker, so colour is never needed.
+const char* EntryColour(TEntryKind kind) {
+    switch (kind) {
+    case TEntryKind::Written:
+        return "#1a4c8c";
+    case TEntryKind::Echo:
+        return "#707070";
+    case TEntryKind::Reply:
+        return "#1d6b2a";
+    case TEntryKind::Unasked:
+        return "#7a4a00";
+    case TEntryKind::Acknowledged:
+        return "#1d6b2a";
+    case TEntryKind::Failure:
+        return "#b00020";
+    case TEntryKind::Note:
+        break;
+    }
+    return "#505050";
+}
+
+bool IsEnter(QEvent* event) {
+    if (event->type() != QEvent::KeyPress)
+        return false;
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    return key == Qt::Key_Return || key == Qt::Key_Enter;
+}
+
+} // namespace
+
+TConsolePanel::TConsolePanel(Ui::TfrmModule& form, const std::vector<std::string>& guide,
+                             QWidget* window)
+    : QObject(window), ui(form), window_(window) {
+    ui.memTranscript->setMaximumBlockCount(static_cast<int>(TTranscript::kMaxEntries));
+    ui.memTranscript->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    ui.edtCommand->installEventFilter(this);
+    QStringList completions;
+    for (const std::string& command : guide)
+        completions << FromBytes(command);
+    auto* completer = new QCompleter(completions, window);
+    completer->setCaseSensitivity(Qt::CaseInsensitive);
+    ui.edtCommand->setCompleter(completer);
+    // While the completions are offered, the keys go to their list first; this filter, installed
+    // after the completer's own, sees Enter before it does.
+    completer->popup()->installEventFilter(this);
+    // A guide command with placeholders: the first one is selected, so typing fills it in.
+    connect(completer, qOverload<const QString&>(&QCompleter::activated), this,
+            [this](const QString& text) {
+                const qsizetype placeholder = text.indexOf(QStringLiteral("<P"));
+                if (placeholder >= 0)
+                    QTimer::singleShot(0, ui.edtCommand, [this, placeholder] {
+                        ui.edtCommand->setSelection(static_cast<int>(placeholder), 4);
+                    });
+            });
+    connect(ui.chkHex, &QCheckBox::toggled, this, &TConsolePanel::Render);
+    connect(ui.btnCopy, &QPushButton::clicked, this, &TConsolePanel::Copy);
+    connect(ui.btnSaveTranscript, &QPushButton::clicked, this, &TConsolePanel::Save);
+}
+
+std::variant<std::string, kelvara::TCommandFileError> TConsolePanel::Typed() const {
+    const QByteArray typed = ui.edtCommand->text().toLocal8Bit();
+    return kelvara::ReadCommandLine(
+        std::string_view(typed.constData(), static_cast<std::size_t>(typed.size())), 1);
+}
+
+void TConsolePanel::Sent() {
+    history_.removeAll(ui.edtCommand->text());
+    history_ << ui.edtCommand->text();
+    historyIndex_ = static_cast<int>(history_.size());
+    ui.edtCommand->clear();
+}
+
+bool TConsolePanel::eventFilter(QObject* watched, QEvent* event) {
+    QCompleter* completer = ui.edtCommand->completer();
+    QAbstractItemView* popup = completer ? completer->popup() : nullptr;
+    if (watched == popup && IsEnter(event) && !popup->currentIndex().isValid()) {
+        popup->hide();
+        emit commandEntered();
+        return true;
+    }
+    if (watched != ui.edtCommand || event->type() != QEvent::KeyPress)
+        return QObject::eventFilter(watched, event);
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    const bool offered = popup && popup->isVisible();
+    // Enter sends the typed command (unless a completion is chosen in the list offered), and
+    // never presses a button of the window.
+    if (IsEnter(event) && (!offered || !popup->currentIndex().isValid())) {
+        if (offered)
+            popup->hide();
+        emit commandEntered();
+        return true;
+    }
+    if ((key == Qt::Key_Up || key == Qt::Key_Down) && !offered && !history_.isEmpty()) {
+        historyIndex_ = std::clamp(historyIndex_ + (key == Qt::Key_Up ? -1 : 1), 0,
+                                   static_cast<int>(history_.size()));
+        ui.edtCommand->setText(historyIndex_ < history_.size() ? history_[historyIndex_]
+                                                                : QString());
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void TConsolePanel::See(const TEvent& event) {
+    if (const auto* written = std::get_if<TWritten>(&event)) {
+        Add(written->At, TEntryKind::Written, written->Bytes);
+    } else if (const auto* echo = std::get_if<TEcho>(&event)) {
+        Add(echo->At, TEntryKind::Echo, echo->Bytes);
+    } else if (const auto* outcome = std::get_if<TOutcome>(&event)) {
+        if (!outcome->Reply.empty())
+            Add(outcome->At, TEntryKind::Reply, outcome->Reply);
+        if (outcome->Acknowledged())
+            Add(outcome->At, TEntryKind::Acknowledged, outcome->Command + " acknowledged");
+        else
+            Add(outcome->At, TEntryKind::Failure, outcome->Command + ": " + FailureText(*outcome));
+    } else if (const auto* unasked = std::get_if<TUnasked>(&event)) {
+        Add(unasked->At, TEntryKind::Unasked, unasked->Bytes);
+    }
+}
+
+void TConsolePanel::Note(Ms at, const QString& text) { Add(at, TEntryKind::Note, text.toStdString()); }
+
+void TConsolePanel::Add(Ms at, TEntryKind kind, const std::string& text) {
+    const std::size_t added = transcript_.Add(at, kind, text);
+    const auto& entries = transcript_.Entries();
+    const bool hex = ui.chkHex->isChecked();
+    for (std::size_t i = entries.size() - std::min(added, entries.size()); i < entries.size(); ++i) {
+        const QString line =
+            FromBytes(TTranscript::Line(entries[i], hex, "\xe2\x80\xa8")).toHtmlEscaped();
+        ui.memTranscript->appendHtml(
+            QStringLiteral("<span style=\"white-space:pre-wrap; color:%1\">%2</span>")
+                .arg(QLatin1String(EntryColour(entries[i].Kind)), line));
+    }
+    if (transcript_.Dropped() > 0) {
+        ui.lbDropped->setText(FromBytes(transcript_.DroppedText()));
+        ui.lbDropped->show();
+    }
+}
+
+void TConsolePanel::Render() {
+    ui.memTranscript->clear();
+    const TTranscript kept = transcript_;
+    transcript_ = TTranscript();
+    for (const auto& entry : kept.Entries())
+        Add(entry.At, entry.Kind, entry.Text);
+}
+
+void TConsolePanel::Copy() {
+    QGuiApplication::clipboard()->setText(FromBytes(transcript_.PlainText(ui.chkHex->isChecked())));
+    emit status(tr("The transcript is on the clipboard."));
+}
+
+void TConsolePanel::Save() {
+    const QString suggested =
+        QStringLiteral("kelvara-transcript-%1.txt")
+            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
+    const QString path = QFileDialog::getSaveFileName(window_, tr("Save Transcript"), suggested,
+                                                      tr("Text files (*.txt);;All files (*)"));
+    if (!path.isEmpty())
+        SaveTo(path);
+}
+
+bool TConsolePanel::SaveTo(const QString& path) {
+    QSaveFile file(path);
+    const std::string text = transcript_.PlainText(ui.chkHex->isChecked());
+    if (file.open(QIODevice::WriteOnly) &&
+        file.write(text.data(), static_cast<qint64>(text.size())) == static_cast<qint64>(text.size()) &&
+        file.commit()) {
+        emit status(tr("Transcript saved to %1.").arg(path));
+        return true;
+    }
+    emit status(tr("Cannot save the transcript to %1: %2.").arg(path, file.errorString()));
+    return false;
+}

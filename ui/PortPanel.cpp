@@ -1,0 +1,115 @@
+#include "PortPanel.h"
+
+#include "SerialPorts.h"
+#include "ui_ModuleWindow.h"
+
+#include <QSettings>
+
+using namespace kelvara::link;
+
+namespace {
+
+QSettings StoredSettings() {
+    return QSettings(QStringLiteral("Kelvara"), QStringLiteral("kelvara"));
+}
+
+} // namespace
+
+QString LineEndText(TLineEnd lineEnd) {
+    switch (lineEnd) {
+    case TLineEnd::Cr:
+        return QStringLiteral("CR");
+    case TLineEnd::Lf:
+        return QStringLiteral("LF");
+    case TLineEnd::CrLf:
+        return QStringLiteral("CR LF");
+    case TLineEnd::None:
+        break;
+    }
+    return QStringLiteral("None");
+}
+
+TPortPanel::TPortPanel(Ui::TfrmModule& form, QObject* parent) : QObject(parent), ui(form) {
+    for (int rate : kStandardBaudRates)
+        ui.cbBaud->addItem(QString::number(rate), rate);
+    for (TLineEnd lineEnd : {TLineEnd::None, TLineEnd::Cr, TLineEnd::Lf, TLineEnd::CrLf})
+        ui.cbLineEnd->addItem(LineEndText(lineEnd), static_cast<int>(lineEnd));
+    ui.spnTimeout->setRange(kMinTimeoutMs, kMaxTimeoutMs);
+    ui.spnPause->setRange(kMinPauseMs, kMaxPauseMs);
+    connect(ui.btnRefresh, &QPushButton::clicked, this, &TPortPanel::Refresh);
+    connect(ui.cbBaud, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            [this] { emit baudRateChosen(Settings().BaudRate); });
+    Refresh();
+}
+
+void TPortPanel::Refresh() {
+    const QString typed = ui.cbPort->currentText();
+    ui.cbPort->clear();
+    for (const TPortDescription& port : AvailablePorts()) {
+        const QString text = port.Description.isEmpty()
+                                 ? port.Name
+                                 : port.Name + QStringLiteral(" (") + port.Description + ')';
+        ui.cbPort->addItem(text, port.Name);
+    }
+    if (!typed.isEmpty() && ui.cbPort->findText(typed) < 0)
+        ui.cbPort->setEditText(typed);
+}
+
+QString TPortPanel::ChosenPort() const {
+    const int index = ui.cbPort->currentIndex();
+    if (index >= 0 && ui.cbPort->currentText() == ui.cbPort->itemText(index))
+        return ui.cbPort->itemData(index).toString();
+    return ui.cbPort->currentText().trimmed();
+}
+
+TSendSettings TPortPanel::Settings() const {
+    TSendSettings settings;
+    settings.BaudRate = ui.cbBaud->currentData().toInt();
+    settings.LineEnd = static_cast<TLineEnd>(ui.cbLineEnd->currentData().toInt());
+    settings.TimeoutMs = ui.spnTimeout->value();
+    settings.PauseMs = ui.spnPause->value();
+    return settings;
+}
+
+void TPortPanel::ShowFound(int baudRate, TLineEnd lineEnd) {
+    // The port is at that rate already.
+    ui.cbBaud->blockSignals(true);
+    ui.cbBaud->setCurrentIndex(ui.cbBaud->findData(baudRate));
+    ui.cbBaud->blockSignals(false);
+    ui.cbLineEnd->setCurrentIndex(ui.cbLineEnd->findData(static_cast<int>(lineEnd)));
+}
+
+void TPortPanel::Enable(bool settings, bool port) {
+    for (QWidget* setting : {static_cast<QWidget*>(ui.cbBaud), static_cast<QWidget*>(ui.cbLineEnd),
+                             static_cast<QWidget*>(ui.spnTimeout), static_cast<QWidget*>(ui.spnPause)})
+        setting->setEnabled(settings);
+    ui.cbPort->setEnabled(port);
+    ui.btnRefresh->setEnabled(port);
+}
+
+void TPortPanel::Load() {
+    const TSendSettings defaults;
+    QSettings stored = StoredSettings();
+    stored.beginGroup(QStringLiteral("module"));
+    const QString port = stored.value(QStringLiteral("port")).toString();
+    if (!port.isEmpty())
+        ui.cbPort->setEditText(port);
+    const int baud = ui.cbBaud->findData(stored.value(QStringLiteral("baud"), defaults.BaudRate).toInt());
+    ui.cbBaud->setCurrentIndex(baud >= 0 ? baud : ui.cbBaud->findData(defaults.BaudRate));
+    const int lineEnd = ui.cbLineEnd->findData(
+        stored.value(QStringLiteral("lineEnd"), static_cast<int>(defaults.LineEnd)).toInt());
+    ui.cbLineEnd->setCurrentIndex(std::max(lineEnd, 0));
+    ui.spnTimeout->setValue(stored.value(QStringLiteral("timeout"), defaults.TimeoutMs).toInt());
+    ui.spnPause->setValue(stored.value(QStringLiteral("pause"), defaults.PauseMs).toInt());
+}
+
+void TPortPanel::Save() const {
+    const TSendSettings settings = Settings();
+    QSettings stored = StoredSettings();
+    stored.beginGroup(QStringLiteral("module"));
+    stored.setValue(QStringLiteral("port"), ChosenPort());
+    stored.setValue(QStringLiteral("baud"), settings.BaudRate);
+    stored.setValue(QStringLiteral("lineEnd"), static_cast<int>(settings.LineEnd));
+    stored.setValue(QStringLiteral("timeout"), settings.TimeoutMs);
+    stored.setValue(QStringLiteral("pause"), settings.PauseMs);
+}
