@@ -1,9 +1,12 @@
-// The link's policies fed random bytes, time steps, cancels, typed commands and lost ports.
-// After every step: no two commands are in flight, nothing is written after a failure or after
-// the end, every command ends in exactly one outcome, what is kept of a reply stays bounded, and
-// a search writes nothing but "AT" and line endings. Calls out of order abort (checked build).
+// The link's policies fed random bytes, time steps, cancels, typed commands, lost and returning
+// ports. After every step: no two commands are in flight, nothing is written after a failure,
+// after the end or while the port is gone, every command ends in exactly one outcome, what is
+// kept of a reply stays bounded, a search and a watch write nothing but "AT" and line endings,
+// and a batch never gives a value twice. Calls out of order abort (checked build).
+#include "BatchRun.h"
 #include "Console.h"
 #include "ListSender.h"
+#include "PresenceWatch.h"
 #include "SettingsFinder.h"
 
 #include <cstdint>
@@ -11,6 +14,7 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 
 using namespace kelvara::link;
@@ -42,48 +46,75 @@ class TInput {
     std::size_t at_ = 0;
 };
 
-enum class TKind { List, Console, Finder };
+enum class TKind { List, Console, Finder, Watch, Batch, Count };
+
+bool OnlyAsks(const std::string& bytes) {
+    return bytes.find_first_not_of("AT\r\n") == std::string::npos &&
+           (bytes == "\r\n" || bytes.starts_with("AT"));
+}
 
 // Follows the events of one policy and checks them.
 struct TWatch {
     TKind Kind = TKind::List;
     bool InFlight = false;
-    bool Failed = false; // a list's command was not acknowledged
+    bool Failed = false;   // a list's command was not acknowledged
     bool Finished = false;
+    bool PortGone = false;
+    std::optional<std::size_t> Module; // a batch's module under way
+    std::set<std::string> Given;       // a batch's values set up
     std::size_t Written = 0;
     std::size_t Outcomes = 0;            // of the commands written
     std::map<std::size_t, int> PerIndex; // a list's outcomes (and not sent) per command
 
     void See(const TStep& step) {
         Check(!Finished, "nothing happens after the end");
+        Check(!step.Write || !PortGone, "nothing is written while the port is gone");
         Check(!step.Write || !Failed, "nothing is written after a failure");
-        Check(Kind != TKind::Finder || !step.Write ||
-                  (step.Write->find_first_not_of("AT\r\n") == std::string::npos &&
-                   (*step.Write == "\r\n" || step.Write->starts_with("AT"))),
-              "a search writes only AT and line endings");
-        for (const TEvent& event : step.Events) {
-            Check(event.Reply.size() <= kMaxReplyBytes && event.Echo.size() <= kMaxReplyBytes &&
-                      event.Bytes.size() <= kMaxReplyBytes + 64,
+        Check((Kind != TKind::Finder && Kind != TKind::Watch) || !step.Write || OnlyAsks(*step.Write),
+              "a search and a watch write only AT and line endings");
+        for (const TEvent& event : step.Events)
+            See(event);
+        Check(Kind != TKind::Batch || !step.Write || Module || OnlyAsks(*step.Write),
+              "a batch between modules only asks AT");
+        Check(Finished == step.Finished().has_value(), "the end is said once, with the last step");
+    }
+
+    void See(const TEvent& event) {
+        if (const auto* written = std::get_if<TWritten>(&event); written && !written->Command.empty()) {
+            Check(!InFlight, "one command in flight at most");
+            InFlight = true;
+            ++Written;
+        } else if (const auto* outcome = std::get_if<TOutcome>(&event)) {
+            Check(outcome->Reply.size() <= kMaxReplyBytes && outcome->Echo.size() <= kMaxReplyBytes,
                   "what is kept of a reply is bounded");
             // A list fails its next command when the port goes in a pause, a search its try
             // when the port goes while it settles: no command was in flight.
-            const bool failsNext = Kind != TKind::Console && event.IsOutcome() && !InFlight;
-            if (event.Kind == TEventKind::Written && !event.Command.empty()) {
-                Check(!InFlight, "one command in flight at most");
-                InFlight = true;
-                ++Written;
-            } else if (event.IsOutcome() && !failsNext) {
+            const bool failsNext = Kind != TKind::Console && !InFlight;
+            if (!failsNext) {
                 Check(InFlight, "an outcome ends a command in flight");
                 InFlight = false;
                 ++Outcomes;
             }
-            if (event.IsOutcome() || event.Kind == TEventKind::NotSent)
-                ++PerIndex[event.Index];
-            Failed |= Kind == TKind::List && event.IsOutcome() &&
-                      event.Kind != TEventKind::Acknowledged;
-            Finished |= event.Kind == TEventKind::Finished;
+            ++PerIndex[outcome->Index];
+            Failed |= Kind == TKind::List && !outcome->Acknowledged();
+        } else if (const auto* notSent = std::get_if<TNotSent>(&event)) {
+            ++PerIndex[notSent->Index];
+        } else if (const auto* unasked = std::get_if<TUnasked>(&event)) {
+            Check(unasked->Bytes.size() <= kMaxReplyBytes, "unasked bytes come in bounded pieces");
+        } else if (const auto* taken = std::get_if<TModuleTaken>(&event)) {
+            Check(!Module, "one module under way at a time");
+            Check(!Given.contains(taken->Fields.at("minor")), "a value set up is never given again");
+            Module = taken->Attempt;
+        } else if (const auto* ended = std::get_if<TModuleEnded>(&event)) {
+            Check(Module == ended->Attempt, "a module ends once, after it was taken");
+            Module.reset();
+            if (ended->SetUp())
+                Given.insert(ended->Fields.at("minor"));
+            InFlight = false; // the next list starts afresh
+        } else if (std::holds_alternative<TFinished>(event)) {
+            Finished = true;
+            Check(!Module, "a batch never ends with a module half set up");
         }
-        Check(Finished == step.Finished, "the end is said once, with the last step");
     }
 };
 
@@ -91,12 +122,13 @@ struct TWatch {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     TInput input(data, size);
-    const auto kind = static_cast<TKind>(input.Byte() % 3);
+    const auto kind = static_cast<TKind>(input.Byte() % static_cast<int>(TKind::Count));
     const std::size_t count = 1 + input.Byte() % 6;
     const TSendSettings settings{9600, static_cast<TLineEnd>(input.Byte() % 4),
                                  1 + input.Byte() * 4, input.Byte() % 3 * 50};
     std::unique_ptr<TPolicy> policy;
     TConsole* console = nullptr;
+    std::optional<TBatchPlan> plan;
     if (kind == TKind::List) {
         std::vector<std::string> commands;
         for (std::size_t i = 0; i < count; ++i)
@@ -106,8 +138,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         auto owned = std::make_unique<TConsole>(settings.LineEnd, settings.TimeoutMs);
         console = owned.get();
         policy = std::move(owned);
-    } else {
+    } else if (kind == TKind::Finder) {
         policy = std::make_unique<TSettingsFinder>();
+    } else if (kind == TKind::Watch) {
+        policy = std::make_unique<TPresenceWatch>(
+            count % 2 ? TPresenceWatchAwait::Arrival : TPresenceWatchAwait::Departure,
+            settings.BaudRate, settings.LineEnd);
+    } else {
+        auto made = TBatchPlan::Make({kelvara::DefaultSource(kelvara::TListKind::Beacon), "minor", count},
+                                     {});
+        plan.emplace(std::get<TBatchPlan>(std::move(made)));
+        policy = std::make_unique<TBatchRun>(*plan, settings);
     }
 
     TWatch watch;
@@ -117,13 +158,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bool ending = false;
     while (!input.Empty() && !policy->Finished()) {
         const std::uint8_t op = input.Byte();
-        switch (op % 7) {
+        switch (op % 8) {
         case 0:
         case 1:
-            watch.See(policy->BytesReceived(input.Bytes(op / 7 % 24), now));
+            if (!watch.PortGone)
+                watch.See(policy->BytesReceived(input.Bytes(op / 8 % 24), now));
             break;
         case 2:
-            now += input.Byte();
+            now += input.Byte() * (kind == TKind::Batch ? 8 : 1);
             watch.See(policy->TimePassed(now));
             break;
         case 3:
@@ -138,31 +180,57 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             ending = true;
             break;
         case 5:
-            watch.See(policy->ConnectionLost(now));
+            if (!watch.PortGone) {
+                watch.PortGone = true;
+                watch.See(policy->ConnectionLost(now));
+            }
             break;
         case 6:
-            if (console && !ending)
+            if (watch.PortGone && !policy->Finished()) {
+                watch.PortGone = false;
+                watch.See(policy->PortBack(now));
+            }
+            break;
+        case 7:
+            if (console && !ending && !watch.PortGone)
                 watch.See(console->Submit("AT+T" + std::to_string(op), now));
             else if (console && !console->Finished())
                 watch.See(console->End(now));
             break;
         }
     }
-    // Whatever was fed, the policy ends by itself once time goes on.
+    // Whatever was fed, the policy ends by itself once time goes on (and a batch, once its port
+    // is back and its modules answer).
     if (console && !ending && !console->Finished())
         watch.See(console->End(now));
+    // A watch for an arrival waits until someone stops it.
+    if (kind == TKind::Watch && !policy->Finished())
+        watch.See(policy->Cancel(now));
+    if (kind == TKind::Batch && !policy->Finished()) {
+        watch.See(policy->Cancel(now));
+        if (watch.PortGone && !policy->Finished()) {
+            watch.PortGone = false;
+            watch.See(policy->PortBack(now));
+        }
+    }
     for (int i = 0; i < 10000 && !policy->Finished(); ++i) {
         const auto wake = policy->WakeAt();
         Check(wake.has_value(), "a policy that has not ended will wake");
         now = std::max(now, *wake);
         watch.See(policy->TimePassed(now));
+        // A module being set up answers every command, so that a batch stopping after it ends.
+        if (kind == TKind::Batch && watch.InFlight && !policy->Finished())
+            watch.See(policy->BytesReceived("OK\r\n", now));
     }
     Check(policy->Finished(), "every policy ends");
-    // A search stops at once when cancelled, with its "AT" unanswered; nothing else does.
-    Check(!watch.InFlight || kind == TKind::Finder, "no command is left in flight");
+    // A search and a watch stop at once when cancelled, with their "AT" unanswered.
+    Check(!watch.InFlight || kind == TKind::Finder || kind == TKind::Watch || kind == TKind::Batch,
+          "no command is left in flight");
     for (std::size_t i = 0; kind == TKind::List && i < count; ++i)
         Check(watch.PerIndex[i] == 1, "every command of a list ends in exactly one outcome");
     Check(kind != TKind::Console || watch.Outcomes == watch.Written,
           "every typed command sent has one outcome");
+    if (plan)
+        Check(plan->Done() == watch.Given.size(), "every module set up was counted once");
     return 0;
 }

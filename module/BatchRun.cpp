@@ -55,7 +55,12 @@ TStep TBatchRun::ConnectionLost(Ms now) {
         return {};
     portLost_ = true;
     goneAt_ = now;
-    return Drive([&](TPolicy& p) { return p.ConnectionLost(now); }, now);
+    if (inner_)
+        return Drive([&](TPolicy& p) { return p.ConnectionLost(now); }, now);
+    // Lost again in the gap after it came back.
+    TStep step;
+    AfterLoss(now, step);
+    return step;
 }
 
 TStep TBatchRun::PortBack(Ms now) {

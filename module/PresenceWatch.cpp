@@ -36,8 +36,10 @@ TStep TPresenceWatch::TimePassed(Ms now) {
 
 TStep TPresenceWatch::ConnectionLost(Ms now) {
     TStep step;
-    if (Expect(state_ != TState::Idle && !Finished(), "a running watch loses its port"))
-        Finish(await_ == TAwait::Departure ? TResult::Completed : TResult::Failed, now, step);
+    if (!Expect(state_ != TState::Idle && !Finished(), "a running watch loses its port"))
+        return step;
+    probe_.ConnectionLost(now, step);
+    Finish(await_ == TAwait::Departure ? TResult::Completed : TResult::Failed, now, step);
     return step;
 }
 

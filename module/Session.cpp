@@ -89,6 +89,7 @@ void TModuleSession::Abandon() {
 }
 
 void TModuleSession::Close() {
+    ++closes_;
     Abandon();
     replug_.stop();
     awaited_ = false;
@@ -178,8 +179,12 @@ void TModuleSession::LosePort() {
     idle_.Report(Now(), flushed, true);
     for (TEvent& event : flushed.Events)
         emit linkEvent(event);
+    const unsigned closes = closes_;
     if (policy_)
         Apply(policy_->ConnectionLost(Now()));
+    // A handler of the policy's end may have closed the session: then it looks for nothing.
+    if (closes_ != closes)
+        return;
     if (policy_ || reopen_)
         replug_.start();
     emit portLost();

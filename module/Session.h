@@ -86,6 +86,7 @@ class TModuleSession : public QObject {
     int baudRate_ = 0;
     bool reopen_ = false;
     bool awaited_ = false;
+    unsigned closes_ = 0; // how often the session was closed, so that a handler's close is seen
     QTimer timer_;
     QTimer replug_;
     QElapsedTimer clock_;

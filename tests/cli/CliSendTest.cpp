@@ -132,7 +132,12 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"Silent", TModuleBehaviour::Silent(), "no answer within 300 ms"},
         FailureCase{"Refusing", TModuleBehaviour::Answering("ERROR\r\n"), "answered \"ERROR\\x0d\\x0a\""},
         FailureCase{"RefusingWithHighBytes", TModuleBehaviour::Answering("\xff" "OK"), "answered \"\\xffOK\""},
-        FailureCase{"HangingUp", TModuleBehaviour::HangUp(), "connection lost"}),
+        FailureCase{"HangingUp", TModuleBehaviour::HangUp(), "connection lost"},
+        // A module that never stops talking is not listening, whatever it says.
+        FailureCase{"TalkingOn", TModuleBehaviour::TalkingOn("OK"), "kept talking for 2 s"},
+        // Noise is named by its start and its length, not printed whole.
+        FailureCase{"RefusingAtLength", TModuleBehaviour::Answering(std::string(300, '~')),
+                    "answered \"" + std::string(100, '~') + "\"... (300 bytes)"}),
     [](const auto& info) { return info.param.Name; });
 
 TEST(Send, ReplyInTwoPiecesIsOneReplyAndStrayBytesAreNoReply) {

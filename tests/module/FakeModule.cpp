@@ -249,6 +249,12 @@ void TFakeModule::Answer(const std::string& command) {
     case TModuleBehaviour::TKind::HangUp:
         close(master_.exchange(-1));
         return;
+    case TModuleBehaviour::TKind::TalkOn:
+        for (int i = 0; i < 1000 && !stop_ && (i < 10 || OtherEndOpen()); ++i) {
+            Write(behaviour.Reply);
+            sleep(10);
+        }
+        return;
     case TModuleBehaviour::TKind::Answer:
     case TModuleBehaviour::TKind::AnswerThenHangUp:
         break;

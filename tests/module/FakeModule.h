@@ -19,7 +19,7 @@
 namespace kelvara::testing {
 
 struct TModuleBehaviour {
-    enum class TKind { Answer, Silent, HangUp, AnswerThenHangUp };
+    enum class TKind { Answer, Silent, HangUp, AnswerThenHangUp, TalkOn };
     TKind Kind = TKind::Answer;
     std::string Reply;        // the answer; empty means the usual "OK+..."
     int DelayMs = 0;          // before answering
@@ -32,6 +32,10 @@ struct TModuleBehaviour {
     static TModuleBehaviour HangUp() { return With([](auto& b) { b.Kind = TKind::HangUp; }); }
     static TModuleBehaviour AnswerThenHangUp() {
         return With([](auto& b) { b.Kind = TKind::AnswerThenHangUp; });
+    }
+    // Answers, then says it again and again, every 10 ms, until the port is closed.
+    static TModuleBehaviour TalkingOn(std::string reply) {
+        return With([&](auto& b) { b.Kind = TKind::TalkOn; b.Reply = std::move(reply); });
     }
     static TModuleBehaviour Answering(std::string reply) {
         return With([&](auto& b) { b.Reply = std::move(reply); });

@@ -12,6 +12,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QAbstractItemView>
 #include <QCompleter>
 #include <QLabel>
 #include <QLineEdit>
@@ -75,12 +76,14 @@ QStringList Untimed(const TfrmModule& window) {
     return lines;
 }
 
-// Types a command into the console's line and sends it with Enter.
+// Types a command into the console's line and sends it with Enter. While the completions are
+// offered, the keyboard's keys go to their list first, as they do for a person typing.
 void Type(TfrmModule& window, const QString& command) {
     auto* line = Find<QLineEdit>(&window, "edtCommand");
     line->setFocus();
     QTest::keyClicks(line, command);
-    QTest::keyClick(line, Qt::Key_Return);
+    QWidget* popup = line->completer() ? line->completer()->popup() : nullptr;
+    QTest::keyClick(popup && popup->isVisible() ? popup : static_cast<QWidget*>(line), Qt::Key_Return);
 }
 
 std::string Joined(std::size_t count) {
@@ -291,7 +294,9 @@ class ModuleWindowTest : public QObject {
                                 "each command. The settings are filled in."));
         QCOMPARE(Untimed(window).last(),
                  QStringLiteral("-- found the module at 115200 baud, line ending CR LF; it echoes each command"));
-        // The list then goes out at what was found.
+        // The list then goes out at what was found, with a pause and a timeout of the user's.
+        Find<QSpinBox>(&window, "spnPause")->setValue(150);
+        Find<QSpinBox>(&window, "spnTimeout")->setValue(700);
         QTest::mouseClick(Find<QPushButton>(&window, "btnSend"), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!window.IsBusy(), 10000);
         QCOMPARE(Find<QProgressBar>(&window, "pbProgress")->value(), 9);
@@ -301,7 +306,8 @@ class ModuleWindowTest : public QObject {
         QCOMPARE(Find<QComboBox>(&next, "cbPort")->currentText(), QString::fromStdString(module.PortPath()));
         QCOMPARE(Find<QComboBox>(&next, "cbBaud")->currentText(), QStringLiteral("115200"));
         QCOMPARE(Find<QComboBox>(&next, "cbLineEnd")->currentText(), QStringLiteral("CR LF"));
-        QCOMPARE(Find<QSpinBox>(&next, "spnPause")->value(), 200);
+        QCOMPARE(Find<QSpinBox>(&next, "spnPause")->value(), 150);
+        QCOMPARE(Find<QSpinBox>(&next, "spnTimeout")->value(), 700);
     }
 
     void aListThenTypedCommandsAndTheScansLateAnswers() {
@@ -318,7 +324,9 @@ class ModuleWindowTest : public QObject {
         auto* completer = Find<QLineEdit>(&window, "edtCommand")->completer();
         QVERIFY(completer);
         QCOMPARE(completer->model()->rowCount(), 2);
+        // One Enter sends a command that matches a completion, offered but not chosen.
         Type(window, QStringLiteral("AT+DISC?"));
+        QVERIFY(!completer->popup()->isVisible());
         QTRY_VERIFY2_WITH_TIMEOUT(Untimed(window).last().startsWith(QStringLiteral("<~")), qPrintable(Untimed(window).join("\n")), 10000);
         Type(window, QStringLiteral("AT+BAD"));
         QTRY_VERIFY_WITH_TIMEOUT(!window.IsBusy() && Untimed(window).last().startsWith("!!"), 10000);
