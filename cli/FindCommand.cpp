@@ -12,20 +12,16 @@ class TFindCommand : public TCommand {
 
     int Run(std::span<const std::string_view> args, std::ostream& out,
             std::ostream& err) const override {
-        const auto parsed = ParseOptions(syntax_, args, err);
-        if (!parsed)
-            return kExitUsage;
-        if (parsed->Help)
-            return PrintHelp(out);
-        const auto request = TalkRequest(*parsed, true, err);
-        if (!request)
-            return kExitUsage;
-        TCliSession session(request->Port, out, err);
+        int status = kExitOk;
+        const auto line = ParseCommandLine(syntax_, args, true, out, err, status);
+        if (!line)
+            return status;
+        TCliSession session(line->Request.Port, out, err);
         link::TSendSettings settings;
         if (!session.Open(settings.BaudRate))
             return kExitPort;
         bool echoes = false;
-        if (const int status = session.Find(settings, false, &echoes); status != kExitOk)
+        if (status = session.Find(settings, false, &echoes); status != kExitOk)
             return session.Finish(status);
         session.Print(std::to_string(settings.BaudRate) + ' ' +
                       std::string(link::LineEndName(settings.LineEnd)) + (echoes ? " echo" : ""));

@@ -66,15 +66,12 @@ class TListCommand : public TCommand {
 
     int Run(std::span<const std::string_view> args, std::ostream& out,
             std::ostream& err) const override {
-        const auto parsed = ParseOptions(syntax_, args, err);
-        if (!parsed)
-            return kExitUsage;
-        if (parsed->Help)
-            return PrintHelp(out);
-        // The whole command line is checked before any field.
-        auto request = TalkRequest(*parsed, false, err);
-        if (!request)
-            return kExitUsage;
+        int status = kExitOk;
+        const auto line = ParseCommandLine(syntax_, args, false, out, err, status);
+        if (!line)
+            return status;
+        const TParsed* parsed = &line->Parsed;
+        const TTalkRequest* request = &line->Request;
         const TListSource source{list_, parsed->Values};
         if (list_ == TListKind::Study && !UuidFormatFromName(source.Fields.at("format")))
             return UsageError(err, "--format takes 16 or 128, not '" +

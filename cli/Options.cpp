@@ -169,6 +169,25 @@ std::optional<TTalkRequest> TalkRequest(const TParsed& parsed, bool portRequired
     return request;
 }
 
+std::optional<TCommandLine> ParseCommandLine(const TSyntax& syntax,
+                                             std::span<const std::string_view> args,
+                                             bool portRequired, std::ostream& out,
+                                             std::ostream& err, int& status) {
+    status = kExitUsage;
+    auto parsed = ParseOptions(syntax, args, err);
+    if (!parsed)
+        return std::nullopt;
+    if (parsed->Help) {
+        status = PrintHelp(out);
+        return std::nullopt;
+    }
+    // The whole command line is checked before any field.
+    auto request = TalkRequest(*parsed, portRequired, err);
+    if (!request)
+        return std::nullopt;
+    return TCommandLine{std::move(*parsed), std::move(*request)};
+}
+
 std::string ReadAll(std::istream& in) {
     std::string text;
     char buffer[65536];

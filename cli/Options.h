@@ -52,6 +52,17 @@ std::optional<TParsed> ParseOptions(const TSyntax& syntax, std::span<const std::
 // Checks --port and the settings; a usage error is reported on err.
 std::optional<TTalkRequest> TalkRequest(const TParsed& parsed, bool portRequired,
                                         std::ostream& err);
+struct TCommandLine {
+    TParsed Parsed;
+    TTalkRequest Request;
+};
+// Reads a subcommand's whole command line, the port and settings included. Nothing when there
+// is nothing more to do, with the exit status in `status`: a usage error reported, or the help
+// printed.
+std::optional<TCommandLine> ParseCommandLine(const TSyntax& syntax,
+                                             std::span<const std::string_view> args,
+                                             bool portRequired, std::ostream& out,
+                                             std::ostream& err, int& status);
 // A whole number of decimal digits from min to max, or nothing.
 std::optional<int> ParseNumber(std::string_view text, int min, int max);
 // Reads all of a stream, up to the largest command file and one byte more.

@@ -95,14 +95,12 @@ class TSendCommand : public TCommand {
 
     int Run(std::span<const std::string_view> args, std::ostream& out,
             std::ostream& err) const override {
-        const auto parsed = ParseOptions(syntax_, args, err);
-        if (!parsed)
-            return kExitUsage;
-        if (parsed->Help)
-            return PrintHelp(out);
-        auto request = TalkRequest(*parsed, true, err);
-        if (!request)
-            return kExitUsage;
+        int status = kExitOk;
+        const auto line = ParseCommandLine(syntax_, args, true, out, err, status);
+        if (!line)
+            return status;
+        const TParsed* parsed = &line->Parsed;
+        const TTalkRequest* request = &line->Request;
         const std::string file =
             parsed->Operands.empty() ? std::string("-") : std::string(parsed->Operands.front());
         if (file == "-" && isatty(STDIN_FILENO) == 1)

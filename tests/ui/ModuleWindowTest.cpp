@@ -406,13 +406,13 @@ class ModuleWindowTest : public QObject {
         auto* count = Find<QSpinBox>(&window, "spnModules");
         count->setFocus();
         count->selectAll();
-        QTest::keyClicks(count, QStringLiteral("2"));
+        QTest::keyClicks(count, QStringLiteral("3"));
         QTest::keyClick(Find<QComboBox>(&window, "cbCount"), Qt::Key_Down);
         QTest::keyClicks(Find<QLineEdit>(&window, "edtRecord"), record);
         QTest::keyClick(Find<QLineEdit>(&window, "edtRecord"), Qt::Key_Y, Qt::AltModifier);
         QTRY_VERIFY_WITH_TIMEOUT(window.IsInBatch(), 2000);
         QTRY_VERIFY_WITH_TIMEOUT(!window.IsInBatch(), 30000);
-        QCOMPARE(Find<QLabel>(&window, "lbStatus")->text(), QStringLiteral("All 2 modules set up."));
+        QCOMPARE(Find<QLabel>(&window, "lbStatus")->text(), QStringLiteral("All 3 modules set up."));
         auto* modules = Find<QTreeWidget>(&window, "lstModules");
         QVERIFY(modules->isVisible());
         QStringList rows;
@@ -420,13 +420,19 @@ class ModuleWindowTest : public QObject {
             rows << modules->topLevelItem(i)->text(0) + '|' + modules->topLevelItem(i)->text(1) + '|' +
                         modules->topLevelItem(i)->text(2);
         const QString values = "uuid=0000FFF0-0000-1000-8000-00805F9B34FB major=10123 minor=";
-        QCOMPARE(rows, (QStringList{"1|" + values + "10125|set up", "2|" + values + "10126|set up"}));
+        QCOMPARE(rows, (QStringList{"1|" + values + "10125|set up", "2|" + values + "10126|set up",
+                                    "3|" + values + "10127|set up"}));
+        // The record, as kelvara-cli writes it for the same batch: each row's time and port aside.
         QFile file(record);
         QVERIFY(file.open(QIODevice::ReadOnly));
-        const QStringList lines = QString::fromLatin1(file.readAll()).split("\r\n", Qt::SkipEmptyParts);
-        QCOMPARE(lines.size(), 3);
-        QVERIFY(lines[1].endsWith(",10123,10125,set up,,"));
-        QVERIFY(lines[2].endsWith(",10123,10126,set up,,"));
+        QStringList lines = QString::fromLatin1(file.readAll()).split("\r\n");
+        for (qsizetype i = 1; i + 1 < lines.size(); ++i)
+            lines[i] = "TIME,PORT," + lines[i].section(',', 2);
+        const QString row = "TIME,PORT,ibeacon,,,,0000FFF0-0000-1000-8000-00805F9B34FB,10123,";
+        QCOMPARE(lines, (QStringList{"time,port,list,format,notify,write,uuid,major,minor,outcome,"
+                                     "command,reply",
+                                     row + "10125,set up,,", row + "10126,set up,,",
+                                     row + "10127,set up,,", ""}));
         window.close();
     }
 
