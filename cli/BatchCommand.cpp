@@ -1,12 +1,13 @@
-// kelvara-cli setting up many modules in a row: module after module on one port, a value of its
-// own for each when a field is counted, and a record of each module attempted that a batch
-// started again continues from.
+// kelvara-cli setting up many modules: module after module on each port, all ports at once, a
+// value of its own for each module when a field is counted, and a record of each module
+// attempted that a batch started again continues from.
 #include "CliSession.h"
 #include "Command.h"
 
-#include "BatchRun.h"
+#include "BatchPorts.h"
 #include "Printable.h"
-#include "RecordFile.h"
+
+#include <map>
 
 namespace kelvara::cli {
 
@@ -34,9 +35,79 @@ std::string AwaitedText(TAwaited what, const std::string& port) {
     return "waiting for " + Printable(port);
 }
 
+// A batch as kelvara-cli shows it: a line a module on standard output, the progress of each
+// port on a terminal, and what stopped it on standard error.
+class TBatchFront {
+  public:
+    TBatchFront(const TBatchJob& job, TBatchPlan& plan, TRecordFile* record,
+                const std::vector<std::string>& ports, TCliSession& cli)
+        : job_(job), plan_(plan), record_(record), cli_(cli), several_(ports.size() > 1),
+          states_(ports.size()) {}
+
+    // A line on standard output: the module, its port when there are several, its values and
+    // what became of it.
+    void Print(std::size_t port, std::size_t module, const TFields& fields,
+               const std::optional<TOutcome>& failure) {
+        cli_.Progress().Clear();
+        cli_.Print(std::to_string(module) + '\t' + (several_ ? Printable(Name(port)) + '\t' : "") +
+                   BatchValues(job_.Source.Kind, fields) + '\t' + OutcomeText(failure));
+    }
+
+    void Seen(std::size_t port, std::size_t module, const TEvent& event) {
+        if (const auto* awaited = std::get_if<TModuleAwaited>(&event)) {
+            Show(port, AwaitedText(awaited->What, Name(port)));
+        } else if (const auto* taken = std::get_if<TModuleTaken>(&event)) {
+            underWay_[port] = {module, taken->Fields};
+            Show(port, "sending " + BatchValues(job_.Source.Kind, taken->Fields));
+        } else if (const auto* ended = std::get_if<TModuleEnded>(&event)) {
+            underWay_.erase(port);
+            Print(port, module, ended->Fields, ended->Failure);
+        }
+    }
+
+    // After a stop at once: each module cut short part-way through its list, recorded as such.
+    void RecordCutShort() {
+        for (const auto& [port, module] : underWay_) {
+            const TOutcome failure{.Verdict = TVerdict::ConnectionLost, .Command = "(stopped at once)"};
+            std::string why;
+            if (record_)
+                record_->Append(plan_.Row(Name(port), module.second, failure), why);
+            Print(port, module.first, module.second, failure);
+        }
+        underWay_.clear();
+    }
+
+    TBatchPorts* Batch = nullptr;
+
+  private:
+    const std::string& Name(std::size_t port) const { return Batch->Name(port); }
+
+    void Show(std::size_t port, const std::string& state) {
+        if (!several_) {
+            cli_.Progress().Show(plan_.Done(), job_.Modules, state);
+            return;
+        }
+        states_[port] = state;
+        std::vector<std::string> lines;
+        for (std::size_t i = 0; i < Batch->Ports(); ++i)
+            lines.push_back('[' + std::to_string(plan_.Done()) + '/' + std::to_string(job_.Modules) +
+                            "] " + Printable(Name(i)) + ": " + states_[i]);
+        cli_.Progress().ShowLines(lines);
+    }
+
+    const TBatchJob& job_;
+    TBatchPlan& plan_;
+    TRecordFile* record_;
+    TCliSession& cli_;
+    bool several_;
+    std::vector<std::string> states_;
+    std::map<std::size_t, std::pair<std::size_t, TFields>> underWay_;
+};
+
 } // namespace
 
-int RunBatch(const TBatchJob& job, const TTalkRequest& request, const std::string& recordPath,
+int RunBatch(const TBatchJob& job, const TTalkRequest& request,
+             const std::vector<std::string>& ports, const std::string& recordPath,
              std::ostream& out, std::ostream& err) {
     // The record, read and checked, and every value to give, before anything is sent.
     TRecordFile record;
@@ -55,64 +126,83 @@ int RunBatch(const TBatchJob& job, const TTalkRequest& request, const std::strin
         return refused->Record ? kExitUsage : kExitRejected;
     }
     TBatchPlan& plan = std::get<TBatchPlan>(made);
+    TRecordFile* const kept = recordPath.empty() ? nullptr : &record;
 
-    TCliSession session(request.Port, out, err);
-    if (const int status = session.OpenWhenThere(request.Settings.BaudRate); status != kExitOk)
-        return session.Finish(status);
-    auto owned = std::make_unique<TBatchRun>(plan, request.Settings);
-    TBatchRun* run = owned.get();
-    std::optional<TModuleTaken> underWay;
-    session.OnFirstInterrupt([&] {
-        if (!run || !run->SettingUp())
+    TCliSession cli(ports.front(), out, err);
+    TBatchPorts batch(plan, request.Settings, kept);
+    TBatchFront front(job, plan, kept, ports, cli);
+    front.Batch = &batch;
+    if (ports.size() == 1) {
+        // One port is waited for until it is there.
+        if (const int status = cli.OpenWhenThere(request.Settings.BaudRate); status != kExitOk)
+            return cli.Finish(status);
+        batch.Add(ports.front(), cli.Session());
+    } else {
+        // Of several, a port that cannot be used is told, and the others go on.
+        for (const std::string& name : ports) {
+            auto session = std::make_unique<TModuleSession>();
+            if (!session->Open(name, request.Settings.BaudRate)) {
+                ReportOpenFailure(err, name, session->OpenFailure());
+                continue;
+            }
+            TModuleSession* port = session.get();
+            const std::size_t index = batch.Ports();
+            QObject::connect(port, &TModuleSession::reopenRefused, [&, port, index, name] {
+                if (port->OpenFailure().Kind == TOpenFailure::TKind::NoSuchPort)
+                    return;
+                ReportOpenFailure(err, name, port->OpenFailure());
+                batch.Drop(index);
+            });
+            batch.Own(name, std::move(session));
+        }
+        if (batch.Ports() == 0)
+            return kExitPort;
+    }
+    QObject::connect(&batch, &TBatchPorts::batchEvent,
+                     [&](std::size_t port, std::size_t module, const TEvent& event) {
+                         front.Seen(port, module, event);
+                     });
+    QObject::connect(&batch, &TBatchPorts::recordFailed, [&](std::size_t, const QString& why) {
+        err << kProgram << ": " << Printable(recordPath) << ": cannot be written: "
+            << Printable(why.toStdString(), 256) << '\n';
+        cli.StopAtOnce(kExitRejected);
+    });
+    QObject::connect(&batch, &TBatchPorts::finished, [&] { cli.Wake(); });
+    // The first interrupt lets each port finish the module it is setting up; the second stops
+    // every port at once.
+    cli.OnFirstInterrupt([&] {
+        if (ports.size() == 1 && !batch.SettingUp())
             return false;
-        err << kProgram << ": stopping once module " << run->Attempts()
-            << " is set up (interrupt again to stop at once)\n";
-        session.Session().Stop();
+        if (batch.SettingUp()) {
+            if (ports.size() == 1)
+                err << kProgram << ": stopping once module " << batch.UnderWay(0).value_or(0)
+                    << " is set up (interrupt again to stop at once)\n";
+            else
+                err << kProgram << ": stopping once the modules under way are set up (interrupt "
+                                   "again to stop at once)\n";
+        }
+        batch.Stop();
         return true;
     });
+    cli.OnStopAtOnce([&] { batch.StopAtOnce(); });
 
-    // Each module's row is on disk before the next module is taken.
-    const auto end = [&](std::size_t attempt, const TFields& fields,
-                         const std::optional<TOutcome>& failure) {
-        std::string why;
-        if (!recordPath.empty() && !record.Append(plan.Row(request.Port, fields, failure), why)) {
-            err << kProgram << ": " << Printable(recordPath) << ": cannot be written: " << why
-                << '\n';
-            session.StopAtOnce(kExitRejected);
-            return;
-        }
-        session.Progress().Clear();
-        session.Print(std::to_string(attempt) + '\t' + BatchValues(job.Source.Kind, fields) + '\t' +
-                      OutcomeText(failure));
-    };
-    const auto result = session.Run(std::move(owned), [&](const TEvent& event) {
-        if (const auto* awaited = std::get_if<TModuleAwaited>(&event)) {
-            session.Progress().Show(awaited->Done, awaited->Modules,
-                                    AwaitedText(awaited->What, request.Port));
-        } else if (const auto* taken = std::get_if<TModuleTaken>(&event)) {
-            underWay = *taken;
-            session.Progress().Show(plan.Done(), job.Modules,
-                                    "sending " + BatchValues(job.Source.Kind, taken->Fields));
-        } else if (const auto* ended = std::get_if<TModuleEnded>(&event)) {
-            underWay.reset();
-            end(ended->Attempt, ended->Fields, ended->Failure);
-        } else if (std::holds_alternative<TFinished>(event)) {
-            run = nullptr;
-        }
-    });
-    run = nullptr;
-    // A module stopped at once, part-way through its list, is recorded as such.
-    if (underWay && !result && !session.StoppedWith())
-        end(underWay->Attempt, underWay->Fields,
-            TOutcome{.Verdict = TVerdict::ConnectionLost, .Command = "(stopped at once)"});
-    session.Progress().Clear();
-    if (const auto status = session.StoppedWith())
-        return session.Finish(*status);
+    batch.Start();
+    cli.Loop([&] { return !batch.Running(); });
+    if (cli.StoppedAtOnce())
+        front.RecordCutShort();
+    cli.Progress().Clear();
+    if (const auto status = cli.StoppedWith())
+        return cli.Finish(*status);
+    for (std::size_t port = 0; ports.size() > 1 && port < batch.Ports(); ++port) {
+        if (batch.Lost(port))
+            err << kProgram << ": " << Printable(batch.Name(port))
+                << ": connection lost; it did not come back\n";
+    }
     if (plan.Complete())
-        return session.Finish(kExitOk);
+        return cli.Finish(kExitOk);
     err << kProgram << ": interrupted; " << plan.Done() << " of " << job.Modules
         << " modules set up\n";
-    return session.Finish(kExitInterrupted);
+    return cli.Finish(kExitInterrupted);
 }
 
 } // namespace kelvara::cli

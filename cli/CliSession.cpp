@@ -48,12 +48,13 @@ TCliSession::TCliSession(std::string port, std::ostream& out, std::ostream& err)
 
 TCliSession::~TCliSession() { session_.Close(); }
 
-void TCliSession::ReportOpenFailure() {
-    err_ << kProgram << ": " << Printable(port_) << ": " << Shown(session_.OpenFailure().Reason)
-         << '\n';
-    if (session_.OpenFailure().PermissionDenied())
-        err_ << kProgram << ": " << Shown(PermissionHint(port_)) << '\n';
+void ReportOpenFailure(std::ostream& err, const std::string& port, const TOpenFailure& failure) {
+    err << kProgram << ": " << Printable(port) << ": " << Shown(failure.Reason) << '\n';
+    if (failure.PermissionDenied())
+        err << kProgram << ": " << Shown(PermissionHint(port)) << '\n';
 }
+
+void TCliSession::ReportOpenFailure() { cli::ReportOpenFailure(err_, port_, session_.OpenFailure()); }
 
 bool TCliSession::Open(int baudRate) {
     if (session_.Open(port_, baudRate))
@@ -91,6 +92,12 @@ std::optional<TResult> TCliSession::Run(std::unique_ptr<TPolicy> policy,
     progress_.Clear();
     onEvent_ = nullptr;
     return stoppedAtOnce_ || stoppedWith_ ? std::nullopt : result_;
+}
+
+void TCliSession::Loop(const std::function<bool()>& done) {
+    while (!done() && !stoppedAtOnce_ && !stoppedWith_)
+        loop_.exec();
+    progress_.Clear();
 }
 
 void TCliSession::StopAtOnce(int status) {
@@ -192,6 +199,8 @@ void TCliSession::Interrupted(int count) {
     if (!underWay_.empty())
         err_ << kProgram << ": stopped at once, during " << Printable(underWay_) << '\n';
     stoppedAtOnce_ = true;
+    if (stopAtOnce_)
+        stopAtOnce_();
     session_.Close();
     loop_.quit();
 }

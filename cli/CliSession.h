@@ -38,8 +38,14 @@ class TCliSession {
     // stopped at once (a second interrupt, or StopAtOnce).
     std::optional<link::TResult> Run(std::unique_ptr<link::TPolicy> policy,
                                      std::function<void(const link::TEvent&)> onEvent);
+    // Runs the event loop until done() holds, or the work is stopped at once.
+    void Loop(const std::function<bool()>& done);
+    // Wakes Loop to look at done() again.
+    void Wake() { loop_.quit(); }
     // Ends the run under way at once, with this exit status.
     void StopAtOnce(int status);
+    // What a second interrupt also stops at once, beside the session's own policy.
+    void OnStopAtOnce(std::function<void()> stop) { stopAtOnce_ = std::move(stop); }
     // The status StopAtOnce gave, if any.
     std::optional<int> StoppedWith() const { return stoppedWith_; }
 
@@ -81,6 +87,7 @@ class TCliSession {
     TInterrupts interrupts_;
     std::function<void(const link::TEvent&)> onEvent_;
     std::function<bool()> firstInterrupt_;
+    std::function<void()> stopAtOnce_;
     std::optional<link::TResult> result_;
     std::optional<int> stoppedWith_;
     std::string underWay_;
@@ -90,6 +97,8 @@ class TCliSession {
     bool outFailed_ = false;
 };
 
+// "kelvara-cli: PORT: WHY", and what to do about a permission denied.
+void ReportOpenFailure(std::ostream& err, const std::string& port, const link::TOpenFailure& failure);
 // "COMMAND<TAB>REPLY": an acknowledged command as printed.
 std::string AcknowledgedLine(const link::TOutcome& outcome);
 // "kelvara-cli: COMMAND: WHY\n": a failed command as reported.

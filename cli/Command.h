@@ -29,9 +29,10 @@ std::unique_ptr<TCommand> MakePortsCommand();
 // Sends the commands as a list, printing each acknowledged one on out and a failure on err.
 int SendCommands(const TTalkRequest& request, const std::vector<std::string>& commands,
                  std::ostream& out, std::ostream& err);
-// Sets up the job's modules one after another on the port, printing a line for each and
-// recording it in the record (when given).
-int RunBatch(const link::TBatchJob& job, const TTalkRequest& request, const std::string& record,
-             std::ostream& out, std::ostream& err);
+// Sets up the job's modules one after another on each port, all ports at once, printing a line
+// for each and recording it in the record (when given).
+int RunBatch(const link::TBatchJob& job, const TTalkRequest& request,
+             const std::vector<std::string>& ports, const std::string& record, std::ostream& out,
+             std::ostream& err);
 
 } // namespace kelvara::cli

@@ -10,8 +10,8 @@ namespace {
 constexpr std::string_view kUsage =
     R"(Usage: kelvara-cli study [--format 16|128] [--notify TEXT] [--write TEXT] [OUT]
        kelvara-cli ibeacon [--uuid TEXT] [--major TEXT] [--minor TEXT] [OUT]
-       kelvara-cli study|ibeacon [fields] --port PORT [SETTINGS] --modules N
-                   [--count major|minor] [--record FILE]
+       kelvara-cli study|ibeacon [fields] --port PORT [--port PORT]... [SETTINGS]
+                   --modules N [--count major|minor] [--record FILE]
        kelvara-cli send --port PORT [SETTINGS] [FILE | -]
        kelvara-cli find --port PORT
        kelvara-cli ports
@@ -53,6 +53,11 @@ Many modules (study, ibeacon, with --port):
   --record FILE       record each module attempted in a CSV file, on disk
                       before the next is taken; started again with the same
                       record, a batch goes on where it stopped
+  With --port given more than once, every port does the same at once: the
+  first module to answer on any port takes the next value, a module that
+  fails gives its value back, and no value is given twice. Lines are then
+  N<TAB>PORT<TAB>VALUES<TAB>OUTCOME; a port that cannot be used is told and
+  the others go on.
 
 Sending (study, ibeacon, send):
   --commands          print only the commands that would be sent, one a line

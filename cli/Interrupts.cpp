@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -61,18 +62,37 @@ void TInterrupts::Handle(int) {
 TProgress::TProgress() : shown_(isatty(STDERR_FILENO) == 1) {}
 
 void TProgress::Show(std::size_t index, std::size_t total, const std::string& what) {
-    if (!shown_)
+    ShowLines({'[' + std::to_string(index + 1) + '/' + std::to_string(total) + "] " + what + " ..."});
+}
+
+void TProgress::ShowLines(const std::vector<std::string>& lines) {
+    if (!shown_ || lines.empty())
         return;
-    std::fprintf(stderr, "\r\033[K[%zu/%zu] %s ...", index + 1, total, what.c_str());
+    // Back to the first line drawn, then each line over the old one.
+    std::string text = "\r";
+    for (std::size_t i = 1; i < drawn_; ++i)
+        text += "\033[A";
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        text += (i > 0 ? "\n" : "") + std::string("\033[K") + lines[i];
+    for (std::size_t i = lines.size(); i < drawn_; ++i)
+        text += "\n\033[K";
+    for (std::size_t i = lines.size(); i < drawn_; ++i)
+        text += "\033[A";
+    std::fputs(text.c_str(), stderr);
     std::fflush(stderr);
-    drawn_ = true;
+    drawn_ = lines.size();
 }
 
 void TProgress::Clear() {
-    if (drawn_)
-        std::fputs("\r\033[K", stderr);
+    if (drawn_ > 0) {
+        std::string text = "\r";
+        for (std::size_t i = 1; i < drawn_; ++i)
+            text += "\033[A";
+        text += "\033[J";
+        std::fputs(text.c_str(), stderr);
+    }
     std::fflush(stderr);
-    drawn_ = false;
+    drawn_ = 0;
 }
 
 } // namespace kelvara::cli

@@ -10,6 +10,8 @@
 #include <array>
 #include <functional>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace kelvara::cli {
 
@@ -31,7 +33,7 @@ class TInterrupts {
     int count_ = 0;
 };
 
-// The one-line progress display on a terminal's standard error.
+// The progress display on a terminal's standard error: one line, or one a port.
 class TProgress {
   public:
     TProgress();
@@ -39,11 +41,13 @@ class TProgress {
 
     // "[3/9] AT+COMP1 ...": which step of how many, and what it is.
     void Show(std::size_t index, std::size_t total, const std::string& what);
+    // Several lines at once, drawn over the ones before.
+    void ShowLines(const std::vector<std::string>& lines);
     void Clear();
 
   private:
     bool shown_;
-    bool drawn_ = false;
+    std::size_t drawn_ = 0; // lines on the screen
 };
 
 } // namespace kelvara::cli

@@ -117,7 +117,11 @@ class TListCommand : public TCommand {
                 return UsageError(err, "option '--record' needs a file");
             record = given->second;
         }
-        return RunBatch(job, request, record, out, err);
+        for (const std::string& port : parsed.Ports) {
+            if (port.empty())
+                return UsageError(err, "option '--port' needs a port");
+        }
+        return RunBatch(job, request, parsed.Ports, record, out, err);
     }
 
     TListKind list_;

@@ -135,6 +135,8 @@ std::optional<TParsed> ParseOptions(const TSyntax& syntax, std::span<const std::
             value = args[++i];
         }
         option->second = std::string(*value);
+        if (sendOption && name == "port")
+            parsed.Ports.push_back(option->second);
     }
     return parsed;
 }

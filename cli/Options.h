@@ -33,6 +33,7 @@ struct TSyntax {
 struct TParsed {
     TOptions Values;      // the command's own options, with their defaults
     TOptions SendOptions; // --port, the settings and a batch's options
+    std::vector<std::string> Ports; // every --port given, in order
     std::vector<std::string_view> Operands;
     bool CommandsOnly = false;
     bool Help = false;

@@ -42,8 +42,14 @@ TStep TBatchRun::BytesReceived(std::string_view bytes, Ms now) {
 }
 
 TStep TBatchRun::TimePassed(Ms now) {
-    if (state_ == TState::Gap && now >= goneAt_ + kGoneAfterMs) {
-        TStep step;
+    TStep step;
+    if (state_ != TState::Sending && state_ != TState::Done && plan_.Complete()) {
+        // Every module is set up, on this port or another.
+        Finish(TResult::Completed, now, step);
+        return step;
+    }
+    if ((state_ == TState::Gap && now >= goneAt_ + kGoneAfterMs) ||
+        (state_ == TState::Queued && now >= queuedUntil_)) {
         Watch(TPresenceWatchAwait::Arrival, now, step);
         return step;
     }
@@ -93,6 +99,8 @@ TStep TBatchRun::Cancel(Ms now) {
 std::optional<Ms> TBatchRun::WakeAt() const {
     if (state_ == TState::Gap)
         return goneAt_ + kGoneAfterMs;
+    if (state_ == TState::Queued)
+        return queuedUntil_;
     return inner_ ? inner_->WakeAt() : std::nullopt;
 }
 
@@ -130,9 +138,14 @@ void TBatchRun::Watch(TPresenceWatchAwait await, Ms now, TStep& step) {
 
 void TBatchRun::TakeModule(Ms now, TStep& step) {
     const auto place = plan_.Take();
+    if (!place && plan_.Complete()) {
+        Finish(TResult::Completed, now, step);
+        return;
+    }
     if (!place) {
-        // Every module is set up, or under way on another port.
-        Finish(plan_.Complete() ? TResult::Completed : TResult::Cancelled, now, step);
+        // Every value is under way on another port: one may come back if its module fails.
+        state_ = TState::Queued;
+        queuedUntil_ = now + kPresenceIntervalMs;
         return;
     }
     place_ = *place;

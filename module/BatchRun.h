@@ -36,8 +36,10 @@ class TBatchRun : public TPolicy {
 
   private:
     // Arriving -> Sending -> Removing -> Arriving ..., each running its own policy; a lost port
-    // leads to WaitingForPort, then (until the module has been gone kGoneAfterMs) to Gap.
-    enum class TState { Idle, Arriving, Sending, Removing, WaitingForPort, Gap, Done };
+    // leads to WaitingForPort, then (until the module has been gone kGoneAfterMs) to Gap. A
+    // module that answers while every value is under way on other ports waits (Queued) for one
+    // of them to fail and give its value back.
+    enum class TState { Idle, Arriving, Sending, Removing, WaitingForPort, Gap, Queued, Done };
 
     // Feeds a call to the policy of the state, and moves on when it has finished.
     template <class Call> TStep Drive(Call call, Ms now);
@@ -61,6 +63,7 @@ class TBatchRun : public TPolicy {
     TFields fields_;
     std::optional<TOutcome> failure_;
     Ms goneAt_ = 0;              // when the last module went with its port
+    Ms queuedUntil_ = 0;
 };
 
 } // namespace kelvara::link

@@ -1,6 +1,7 @@
 #include "BatchPanel.h"
 
 #include "ListPanel.h"
+#include "SerialPorts.h"
 #include "ui_ModuleWindow.h"
 
 #include <QFile>
@@ -8,6 +9,15 @@
 #include <QHeaderView>
 
 using namespace kelvara::link;
+
+namespace {
+
+enum TModuleColumn { kModuleColumn, kValuesColumn, kOutcomeColumn, kPortColumn };
+enum TPortColumn { kPortNameColumn, kPortStateColumn, kPortModuleColumn };
+
+std::string Encoded(const QString& port) { return QFile::encodeName(port).toStdString(); }
+
+} // namespace
 
 TBatchPanel::TBatchPanel(Ui::TfrmModule& form, std::optional<kelvara::TListSource> source,
                          QWidget* window)
@@ -20,38 +30,54 @@ TBatchPanel::TBatchPanel(Ui::TfrmModule& form, std::optional<kelvara::TListSourc
     }
     ui.gbBatch->setEnabled(Available());
     const QFontMetrics metrics = window->fontMetrics();
-    ui.lstModules->header()->setStretchLastSection(true);
-    ui.lstModules->setColumnWidth(0, metrics.horizontalAdvance(QStringLiteral("ModuleWW")));
+    ui.lstModules->setColumnWidth(kModuleColumn, metrics.horizontalAdvance(QStringLiteral("ModuleWW")));
     ui.lstModules->setColumnWidth(
-        1, metrics.horizontalAdvance(
+        kValuesColumn, metrics.horizontalAdvance(
                QStringLiteral("uuid=0000FFF0-0000-1000-8000-00805F9B34FB major=10123 minor=10125W")));
+    ui.lstModules->setColumnWidth(kOutcomeColumn, metrics.horizontalAdvance(QStringLiteral("failed: AT+MINO0x278E: answered")));
+    ui.lstBatchPorts->setColumnWidth(kPortNameColumn, metrics.horizontalAdvance(QStringLiteral("/dev/ttyUSB0WWWW")));
+    ui.lstBatchPorts->setColumnWidth(kPortStateColumn, metrics.horizontalAdvance(QStringLiteral("waiting for it to come backWWW")));
     connect(ui.btnRecordBrowse, &QPushButton::clicked, this, &TBatchPanel::Browse);
+    connect(ui.btnAddBatchPort, &QPushButton::clicked, this, &TBatchPanel::AddPort);
+    Refresh();
 }
 
-std::size_t TBatchPanel::Modules() const { return static_cast<std::size_t>(ui.spnModules->value()); }
+TBatchPanel::~TBatchPanel() = default;
 
-std::size_t TBatchPanel::Attempts() const {
-    return static_cast<std::size_t>(ui.lstModules->topLevelItemCount());
+void TBatchPanel::Refresh() {
+    ui.cbBatchPort->clear();
+    for (const TPortDescription& port : AvailablePorts())
+        ui.cbBatchPort->addItem(port.Name);
+    ui.btnAddBatchPort->setEnabled(ui.cbBatchPort->count() > 0);
 }
 
-QString TBatchPanel::Position(std::size_t done) const {
-    return tr("Module %1 of %2").arg(done + 1).arg(plan_ ? plan_->Job().Modules : Modules());
+void TBatchPanel::AddPort() {
+    const QString port = ui.cbBatchPort->currentText();
+    QStringList ports = ui.edtBatchPorts->text().split(' ', Qt::SkipEmptyParts);
+    if (!port.isEmpty() && !ports.contains(port))
+        ports << port;
+    ui.edtBatchPorts->setText(ports.join(' '));
 }
 
-std::unique_ptr<TBatchPlan> TBatchPanel::Prepare() {
+QString TBatchPanel::Position() const {
+    return tr("Module %1 of %2").arg(plan_->Done() + 1).arg(plan_->Job().Modules);
+}
+
+bool TBatchPanel::Prepare() {
     if (!source_)
-        return nullptr;
-    const TBatchJob job{*source_, ui.cbCount->currentData().toString().toStdString(), Modules()};
+        return false;
+    const TBatchJob job{*source_, ui.cbCount->currentData().toString().toStdString(),
+                        static_cast<std::size_t>(ui.spnModules->value())};
     // The record and every value are checked before anything is sent.
     auto record = std::make_unique<TRecordFile>();
     std::vector<kelvara::TRecordRow> rows;
     const QString path = ui.edtRecord->text().trimmed();
     if (!path.isEmpty()) {
         std::string why;
-        if (!record->Open(QFile::encodeName(path).toStdString(), rows, why)) {
+        if (!record->Open(Encoded(path), rows, why)) {
             emit status(tr("Cannot use the record %1: %2.").arg(path, FromBytes(why)));
             ui.edtRecord->setFocus(Qt::OtherFocusReason);
-            return nullptr;
+            return false;
         }
     } else {
         record.reset();
@@ -63,57 +89,142 @@ std::unique_ptr<TBatchPlan> TBatchPanel::Prepare() {
                         : tr("Cannot set up %1 modules: %2").arg(job.Modules).arg(FromBytes(refused->Text)));
         (refused->Record ? static_cast<QWidget*>(ui.edtRecord) : ui.spnModules)
             ->setFocus(Qt::OtherFocusReason);
-        return nullptr;
+        return false;
     }
-    auto plan = std::make_unique<TBatchPlan>(std::get<TBatchPlan>(std::move(made)));
-    plan_ = plan.get();
+    ports_.reset();
+    plan_ = std::make_unique<TBatchPlan>(std::get<TBatchPlan>(std::move(made)));
     record_ = std::move(record);
-    ui.lstModules->clear();
-    ui.lstModules->show();
-    return plan;
-}
-
-bool TBatchPanel::See(const TEvent& event, const std::string& port) {
-    if (const auto* taken = std::get_if<TModuleTaken>(&event)) {
-        auto* row = new QTreeWidgetItem(ui.lstModules);
-        row->setText(0, QString::number(taken->Attempt));
-        row->setText(1, FromBytes(BatchValues(source_->Kind, taken->Fields)));
-        row->setText(2, tr("being set up"));
-        ui.lstModules->scrollToItem(row);
-        emit status(tr("%1: sending %2...")
-                        .arg(Position(plan_->Done()), FromBytes(BatchValues(source_->Kind, taken->Fields))));
-    } else if (const auto* ended = std::get_if<TModuleEnded>(&event)) {
-        std::string why;
-        if (record_ && !record_->Append(plan_->Row(port, ended->Fields, ended->Failure), why)) {
-            emit status(tr("Cannot write the record: %1. Stopped after module %2.")
-                            .arg(FromBytes(why))
-                            .arg(ended->Attempt));
-            return false;
-        }
-        QTreeWidgetItem* row = ui.lstModules->topLevelItem(ui.lstModules->topLevelItemCount() - 1);
-        row->setText(2, ended->SetUp() ? tr("set up")
-                                       : tr("failed: %1: %2").arg(FromBytes(ended->Failure->Command),
-                                                                  FromBytes(FailureText(*ended->Failure))));
-    } else if (const auto* awaited = std::get_if<TModuleAwaited>(&event)) {
-        switch (awaited->What) {
-        case TAwaited::Module:
-            emit status(tr("%1: waiting for a module on %2...").arg(Position(awaited->Done), FromBytes(port)));
-            break;
-        case TAwaited::Removal:
-            emit status(tr("%1 set up; remove it, then put in the next.")
-                            .arg(tr("Module %1").arg(ui.lstModules->topLevelItemCount())));
-            break;
-        case TAwaited::Port:
-            emit status(tr("%1: waiting for %2 to come back...").arg(Position(awaited->Done), FromBytes(port)));
-            break;
-        }
-    }
     return true;
 }
 
-void TBatchPanel::End() {
+bool TBatchPanel::Start(TModuleSession& session, const TSendSettings& settings) {
+    auto ports = std::make_unique<TBatchPorts>(*plan_, settings, record_.get());
+    ports->Add(session.PortName(), session);
+    // The other ports are opened before anything is sent; one that cannot be is told.
+    for (const QString& name : ui.edtBatchPorts->text().split(' ', Qt::SkipEmptyParts)) {
+        if (Encoded(name) == session.PortName())
+            continue;
+        auto other = std::make_unique<TModuleSession>();
+        if (!other->Open(Encoded(name), settings.BaudRate)) {
+            emit status(tr("Cannot open %1: %2.").arg(name, other->OpenFailure().Reason));
+            ui.edtBatchPorts->setFocus(Qt::OtherFocusReason);
+            return false;
+        }
+        other->SetReopen(true);
+        ports->Own(Encoded(name), std::move(other));
+    }
+    ports_ = std::move(ports);
+    connect(ports_.get(), &TBatchPorts::batchEvent, this, &TBatchPanel::Seen);
+    connect(ports_.get(), &TBatchPorts::finished, this, &TBatchPanel::Ended);
+    connect(ports_.get(), &TBatchPorts::recordFailed, this, [this](std::size_t module, const QString& why) {
+        recordFailure_ = tr("Cannot write the record: %1. Stopped after module %2.").arg(why).arg(module);
+        emit status(*recordFailure_);
+    });
+    stopAfterModules_ = false;
+    recordFailure_.reset();
+    ui.lstModules->clear();
+    ui.lstModules->show();
+    ui.lstBatchPorts->clear();
+    for (std::size_t port = 0; port < ports_->Ports(); ++port)
+        new QTreeWidgetItem(ui.lstBatchPorts, {FromBytes(ports_->Name(port))});
+    ui.lstBatchPorts->setVisible(Several());
+    ports_->Start();
+    return true;
+}
+
+void TBatchPanel::Stop() {
+    if (!ports_ || !ports_->Running())
+        return;
+    stopAfterModules_ = ports_->SettingUp();
+    if (stopAfterModules_)
+        emit status(Several() ? tr("Stopping once the modules under way are set up...")
+                              : tr("Stopping once this module is set up..."));
+    ports_->Stop();
+}
+
+void TBatchPanel::StopAtOnce() {
+    if (ports_)
+        ports_->StopAtOnce();
+}
+
+void TBatchPanel::ShowPort(std::size_t port, const QString& state, const QString& module) {
+    if (QTreeWidgetItem* row = ui.lstBatchPorts->topLevelItem(static_cast<int>(port))) {
+        row->setText(kPortStateColumn, state);
+        row->setText(kPortModuleColumn, module);
+    }
+}
+
+void TBatchPanel::Seen(std::size_t port, std::size_t module, const TEvent& event) {
+    const QString name = FromBytes(ports_->Name(port));
+    if (const auto* taken = std::get_if<TModuleTaken>(&event)) {
+        const QString values = FromBytes(BatchValues(source_->Kind, taken->Fields));
+        auto* row = new QTreeWidgetItem(ui.lstModules);
+        row->setText(kModuleColumn, QString::number(module));
+        row->setText(kValuesColumn, values);
+        row->setText(kOutcomeColumn, tr("being set up"));
+        row->setText(kPortColumn, name);
+        ui.lstModules->scrollToItem(row);
+        ShowPort(port, tr("setting up"), tr("%1: %2").arg(module).arg(values));
+        if (!Several())
+            emit status(tr("%1: sending %2...").arg(Position(), values));
+    } else if (const auto* ended = std::get_if<TModuleEnded>(&event)) {
+        const QString outcome = ended->SetUp()
+                                    ? tr("set up")
+                                    : tr("failed: %1: %2").arg(FromBytes(ended->Failure->Command),
+                                                               FromBytes(FailureText(*ended->Failure)));
+        const auto rows = ui.lstModules->findItems(QString::number(module), Qt::MatchExactly, kModuleColumn);
+        if (!rows.isEmpty())
+            rows.front()->setText(kOutcomeColumn, outcome);
+        ShowPort(port, tr("module %1 %2").arg(module).arg(ended->SetUp() ? tr("set up") : tr("failed")));
+    } else if (const auto* awaited = std::get_if<TModuleAwaited>(&event)) {
+        switch (awaited->What) {
+        case TAwaited::Module:
+            ShowPort(port, tr("waiting for a module"));
+            if (!Several())
+                emit status(tr("%1: waiting for a module on %2...").arg(Position(), name));
+            break;
+        case TAwaited::Removal:
+            ShowPort(port, tr("waiting for it to be removed"));
+            if (!Several())
+                emit status(tr("%1 set up; remove it, then put in the next.")
+                                .arg(tr("Module %1").arg(ui.lstModules->topLevelItemCount())));
+            break;
+        case TAwaited::Port:
+            ShowPort(port, tr("waiting for it to come back"));
+            if (!Several())
+                emit status(tr("%1: waiting for %2 to come back...").arg(Position(), name));
+            break;
+        }
+    }
+    if (Several() && !stopAfterModules_)
+        emit status(tr("%1 of %2 modules set up, on %3 ports.")
+                        .arg(plan_->Done())
+                        .arg(plan_->Job().Modules)
+                        .arg(ports_->Ports()));
+    if (port == 0)
+        emit ownEvent(event, ports_->UnderWay(0).has_value() || std::holds_alternative<TModuleEnded>(event));
+}
+
+void TBatchPanel::Ended(TResult result) {
+    const std::size_t done = plan_->Done();
+    const std::size_t modules = plan_->Job().Modules;
+    if (recordFailure_)
+        emit status(*recordFailure_);
+    else if (result == TResult::Completed)
+        emit status(tr("All %1 modules set up.").arg(modules));
+    else if (stopAfterModules_)
+        emit status(tr("Stopped after module %1; %2 of %3 modules set up.")
+                        .arg(ui.lstModules->topLevelItemCount())
+                        .arg(done)
+                        .arg(modules));
+    else
+        emit status(tr("Cancelled; %1 of %2 modules set up.").arg(done).arg(modules));
+    for (std::size_t port = 0; port < ports_->Ports(); ++port)
+        ShowPort(port, ports_->Lost(port) ? tr("gone") : tr("done"));
     record_.reset();
-    plan_ = nullptr;
+    // The other ports are let go once the batch has returned from this call.
+    ports_.release()->deleteLater();
+    emit finished(result);
 }
 
 void TBatchPanel::Browse() {

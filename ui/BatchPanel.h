@@ -1,10 +1,10 @@
 #pragma once
 
-// The module window's batch: how many modules, which value counts up, the record; and the table
-// of the modules done, each with its values and what became of it.
+// The module window's batch: how many modules, which value counts up, the record, the ports it
+// runs on (the window's own and any others, found or typed); a row for each port with what it is
+// doing, and the table of the modules done, each with its values, its outcome and its port.
 
-#include "BatchPlan.h"
-#include "RecordFile.h"
+#include "BatchPorts.h"
 
 #include <QObject>
 #include <QString>
@@ -23,32 +23,45 @@ class TBatchPanel : public QObject {
   public:
     // Without a source (a list typed elsewhere), there is no batch to run.
     TBatchPanel(Ui::TfrmModule& ui, std::optional<kelvara::TListSource> source, QWidget* window);
+    ~TBatchPanel() override;
 
     bool Available() const { return source_.has_value(); }
-    // The batch as chosen, with its record read and every value checked; nothing, with the
-    // status said and the focus on the field at fault, when it cannot run.
-    std::unique_ptr<kelvara::link::TBatchPlan> Prepare();
-    // An event of the batch running on the port: a module taken shows as a row, a module ended
-    // is recorded (false, with the status said, when the record cannot be written).
-    bool See(const kelvara::link::TEvent& event, const std::string& port);
-    // The batch is over: the record is closed.
-    void End();
-
-    // "Module 3 of 9": the module the batch is at.
-    QString Position(std::size_t done) const;
-    std::size_t Modules() const;
-    // Modules taken so far in this batch.
-    std::size_t Attempts() const;
+    // The batch as chosen, with its record read and every value checked; false, with the status
+    // said and the focus on the field at fault, when it cannot run. Nothing is opened yet.
+    bool Prepare();
+    // Runs the batch prepared on the window's session (open, at the port named) and on the other
+    // ports chosen; false, with the status said, when one of them cannot be opened.
+    bool Start(kelvara::link::TModuleSession& session, const kelvara::link::TSendSettings& settings);
+    // Each port finishes the module it is setting up, and the batch ends.
+    void Stop();
+    // Every port stops at once: the window goes.
+    void StopAtOnce();
+    bool SettingUp() const { return ports_ && ports_->SettingUp(); }
+    bool Several() const { return ports_ && ports_->Ports() > 1; }
+    // Looks for the ports again, for the list of ports to add.
+    void Refresh();
 
   signals:
+    // An event of the window's own port; inModule while a module's list is under way on it.
+    void ownEvent(const kelvara::link::TEvent& event, bool inModule);
     void status(const QString& text);
+    // The batch is over: every module set up, stopped, or the record could not be written.
+    void finished(kelvara::link::TResult result);
 
   private:
+    void Seen(std::size_t port, std::size_t module, const kelvara::link::TEvent& event);
+    void Ended(kelvara::link::TResult result);
+    void ShowPort(std::size_t port, const QString& state, const QString& module = {});
+    QString Position() const;
     void Browse();
+    void AddPort();
 
     Ui::TfrmModule& ui;
     QWidget* window_;
     std::optional<kelvara::TListSource> source_;
+    std::unique_ptr<kelvara::link::TBatchPlan> plan_;
     std::unique_ptr<kelvara::link::TRecordFile> record_;
-    const kelvara::link::TBatchPlan* plan_ = nullptr;
+    std::unique_ptr<kelvara::link::TBatchPorts> ports_;
+    bool stopAfterModules_ = false;
+    std::optional<QString> recordFailure_;
 };

@@ -1,7 +1,6 @@
 #include "ModuleWindow.h"
 
 #include "BatchPanel.h"
-#include "BatchRun.h"
 #include "Console.h"
 #include "ConsolePanel.h"
 #include "ListPanel.h"
@@ -28,8 +27,9 @@ TfrmModule::TfrmModule(kelvara::TCommandList list, std::optional<kelvara::TListS
     console_ = new TConsolePanel(*ui, kelvara::GuideCommands(list), this);
     batch_ = new TBatchPanel(*ui, std::move(source), this);
     ui->splModule->setStretchFactor(0, 2); // the list
-    ui->splModule->setStretchFactor(1, 1); // the modules of a batch
-    ui->splModule->setStretchFactor(2, 3); // the console
+    ui->splModule->setStretchFactor(1, 1); // the ports of a batch
+    ui->splModule->setStretchFactor(2, 1); // the modules of a batch
+    ui->splModule->setStretchFactor(3, 3); // the console
 
     connect(ui->btnSend, &QPushButton::clicked, this, &TfrmModule::btnSendClick);
     connect(ui->btnFind, &QPushButton::clicked, this, &TfrmModule::btnFindClick);
@@ -39,6 +39,15 @@ TfrmModule::TfrmModule(kelvara::TCommandList list, std::optional<kelvara::TListS
     connect(console_, &TConsolePanel::commandEntered, this, &TfrmModule::edtCommandReturnPressed);
     connect(console_, &TConsolePanel::status, this, &TfrmModule::SetStatus);
     connect(batch_, &TBatchPanel::status, this, &TfrmModule::SetStatus);
+    connect(batch_, &TBatchPanel::finished, this, &TfrmModule::BatchFinished);
+    // The list shows the module under way on the window's own port.
+    connect(batch_, &TBatchPanel::ownEvent, this, [this](const TEvent& event, bool inModule) {
+        if (const auto* taken = std::get_if<TModuleTaken>(&event))
+            list_->Reset(taken->Commands);
+        else if (inModule)
+            list_->See(event);
+    });
+    connect(ui->btnRefresh, &QPushButton::clicked, batch_, &TBatchPanel::Refresh);
     connect(port_, &TPortPanel::baudRateChosen, this, [this](int baudRate) {
         if (session_.IsOpen() && session_.SetBaudRate(baudRate))
             Note(tr("now at %1 baud").arg(baudRate));
@@ -113,8 +122,7 @@ bool TfrmModule::EnsureOpen() {
     return true;
 }
 
-void TfrmModule::Run(TActivity what, std::unique_ptr<TPolicy> policy) {
-    // A console with nothing under way gives the port over at once.
+void TfrmModule::Begin(TActivity what) {
     if (consolePolicy_)
         session_.Drive([this](Ms now) { return consolePolicy_->End(now); });
     session_.SetBaudRate(port_->Settings().BaudRate);
@@ -122,6 +130,10 @@ void TfrmModule::Run(TActivity what, std::unique_ptr<TPolicy> policy) {
     activity_ = what;
     closeWhenStopped_ = false;
     UpdateControls();
+}
+
+void TfrmModule::Run(TActivity what, std::unique_ptr<TPolicy> policy) {
+    Begin(what);
     session_.Run(std::move(policy));
 }
 
@@ -171,37 +183,21 @@ void TfrmModule::edtCommandReturnPressed() {
 }
 
 void TfrmModule::btnBatchClick() {
-    if (IsBusy() || !batch_->Available())
+    if (IsBusy() || !batch_->Available() || !batch_->Prepare() || !EnsureOpen())
         return;
-    plan_ = batch_->Prepare();
-    if (!plan_ || !EnsureOpen())
+    Begin(TActivity::Batch);
+    if (!batch_->Start(session_, port_->Settings())) {
+        activity_ = TActivity::Idle;
+        UpdateControls();
         return;
-    stopAfterModule_ = false;
+    }
     ui->btnClose->setFocus(Qt::OtherFocusReason);
-    auto run = std::make_unique<TBatchRun>(*plan_, port_->Settings());
-    batchRun_ = run.get();
-    Run(TActivity::Batch, std::move(run));
 }
 
 void TfrmModule::Seen(const TEvent& event) {
     console_->See(event);
-    if (activity_ == TActivity::List || (activity_ == TActivity::Batch && batchRun_ &&
-                                         batchRun_->SettingUp()))
+    if (activity_ == TActivity::List)
         list_->See(event);
-    if (activity_ == TActivity::Batch) {
-        if (const auto* taken = std::get_if<TModuleTaken>(&event))
-            list_->Reset(taken->Commands);
-        if (!batch_->See(event, session_.PortName())) {
-            // The record cannot be written: nothing more is done without it.
-            session_.Abandon();
-            activity_ = TActivity::Idle;
-            batchRun_ = nullptr;
-            batch_->End();
-            UpdateControls();
-            ui->btnBatch->setFocus(Qt::OtherFocusReason);
-            return;
-        }
-    }
     if (const auto* outcome = std::get_if<TOutcome>(&event); outcome && activity_ == TActivity::Console) {
         SetStatus(outcome->Acknowledged()
                       ? tr("%1: acknowledged.").arg(FromBytes(outcome->Command))
@@ -226,13 +222,13 @@ void TfrmModule::Seen(const TEvent& event) {
 }
 
 void TfrmModule::Finished(TResult result) {
+    // A batch ends when every port's run has: the batch panel says when.
+    if (activity_ == TActivity::Batch)
+        return;
     const TActivity was = activity_;
     activity_ = TActivity::Idle;
     consolePolicy_ = nullptr;
-    batchRun_ = nullptr;
-    if (was == TActivity::Batch) {
-        BatchFinished(result);
-    } else if (was == TActivity::List) {
+    if (was == TActivity::List) {
         ListFinished(result);
     } else if (was == TActivity::Find) {
         if (result == TResult::NotFound)
@@ -276,21 +272,12 @@ void TfrmModule::ListFinished(TResult result) {
     ui->edtCommand->setFocus(Qt::OtherFocusReason);
 }
 
-void TfrmModule::BatchFinished(TResult result) {
-    const std::size_t done = plan_ ? plan_->Done() : 0;
-    const std::size_t modules = plan_ ? plan_->Job().Modules : 0;
-    if (result == TResult::Completed)
-        SetStatus(tr("All %1 modules set up.").arg(modules));
-    else if (stopAfterModule_)
-        SetStatus(tr("Stopped after module %1; %2 of %3 modules set up.")
-                      .arg(batch_->Attempts())
-                      .arg(done)
-                      .arg(modules));
-    else
-        SetStatus(tr("Cancelled; %1 of %2 modules set up.").arg(done).arg(modules));
-    batch_->End();
+void TfrmModule::BatchFinished() {
+    activity_ = TActivity::Idle;
     UpdateControls();
     ui->btnBatch->setFocus(Qt::OtherFocusReason);
+    if (closeWhenStopped_)
+        close();
 }
 
 void TfrmModule::PortLost() {
@@ -349,13 +336,12 @@ void TfrmModule::UpdateControls() {
 void TfrmModule::Cancel() {
     if (!IsBusy())
         return;
-    if (activity_ == TActivity::Batch && batchRun_ && batchRun_->SettingUp()) {
-        // A module is never left half set up: the batch stops once this one is done.
-        stopAfterModule_ = true;
-        SetStatus(tr("Stopping once this module is set up..."));
-    } else if (activity_ != TActivity::Batch) {
-        SetStatus(tr("Stopping after the command under way..."));
+    if (activity_ == TActivity::Batch) {
+        // A module is never left half set up: the batch stops once those under way are done.
+        batch_->Stop();
+        return;
     }
+    SetStatus(tr("Stopping after the command under way..."));
     session_.Stop();
 }
 
@@ -376,11 +362,12 @@ void TfrmModule::reject() {
 }
 
 void TfrmModule::done(int result) {
-    // However the window goes, the port goes with it.
+    // However the window goes, the ports go with it.
+    closeWhenStopped_ = false;
+    batch_->StopAtOnce();
     session_.Close();
     activity_ = TActivity::Idle;
     consolePolicy_ = nullptr;
-    batchRun_ = nullptr;
     QDialog::done(result);
 }
 

@@ -15,8 +15,6 @@ namespace Ui {
 class TfrmModule;
 }
 namespace kelvara::link {
-class TBatchPlan;
-class TBatchRun;
 class TConsole;
 }
 class TBatchPanel;
@@ -71,11 +69,13 @@ class TfrmModule : public QDialog {
     enum class TActivity { Idle, List, Find, Console, Batch };
 
     bool EnsureOpen();
+    // Gives the port over to what starts: a console with nothing under way ends.
+    void Begin(TActivity what);
     void Run(TActivity what, std::unique_ptr<kelvara::link::TPolicy> policy);
     void Seen(const kelvara::link::TEvent& event);
     void Finished(kelvara::link::TResult result);
     void ListFinished(kelvara::link::TResult result);
-    void BatchFinished(kelvara::link::TResult result);
+    void BatchFinished();
     void PortLost();
     void PortBack();
     void Note(const QString& text);
@@ -93,9 +93,6 @@ class TfrmModule : public QDialog {
     TBatchPanel* batch_;
     TActivity activity_ = TActivity::Idle;
     bool closeWhenStopped_ = false;
-    // The policy running, where the window calls on it; valid until it finishes.
+    // The console running, where the window calls on it; valid until it finishes.
     kelvara::link::TConsole* consolePolicy_ = nullptr;
-    kelvara::link::TBatchRun* batchRun_ = nullptr;
-    std::unique_ptr<kelvara::link::TBatchPlan> plan_;
-    bool stopAfterModule_ = false;
 };

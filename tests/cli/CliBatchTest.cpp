@@ -3,8 +3,11 @@
 #include "FakeModule.h"
 #include "RunCli.h"
 
+#include "FieldText.h"
+
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <algorithm>
@@ -114,6 +117,119 @@ TEST(Batch, WhatCannotBeDoneIsRefusedBeforeAnythingIsSent) {
         << notOurs.Err;
     EXPECT_EQ(module.Received(), "");
     std::filesystem::remove(record);
+}
+
+// The lines of a text, sorted: modules on several ports end in any order.
+std::vector<std::string> SortedLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+TEST(Batch, ThreePortsShareOneCountOneRecordAndGiveNoValueTwice) {
+    const auto record = std::filesystem::temp_directory_path() /
+                        ("kelvara-batch-ports-" + std::to_string(getpid()) + ".csv");
+    std::filesystem::remove(record);
+    std::array<TFakeModule, 3> modules;
+    for (TFakeModule& module : modules) {
+        module.Style({.AnswerOkLines = true, .CommandEnd = "\r"});
+        module.SwapAfterEach("AT+MINO0x", 1300ms);
+    }
+    // The first module on the second port refuses its Minor: another port's module takes it.
+    auto refuse = TModuleBehaviour::Answering("ERROR\r\n");
+    refuse.Times = 1;
+    modules[1].On("AT+MINO0x*", refuse);
+    const auto batch = [&](std::vector<std::size_t> ports, const char* count) {
+        std::vector<std::string> args = {"ibeacon", "--line-end", "cr", "--pause", "0", "--count",
+                                         "minor", "--record", record.string(), "--modules", count};
+        for (std::size_t port : ports)
+            args.insert(args.end(), {"--port", modules[port].PortPath()});
+        return RunCli(args);
+    };
+    const Result r1 = batch({0, 1, 2}, "6");
+    EXPECT_EQ(r1.Status, 0) << r1.Err;
+    EXPECT_EQ(r1.Err, "");
+    // Each line: the module's number over all ports, its port, its values, its end.
+    std::vector<std::string> out = SortedLines(r1.Out);
+    ASSERT_EQ(out.size(), 7u) << r1.Out;
+    std::vector<std::string> setUp;
+    std::string failedMinor;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        std::istringstream line(out[i]);
+        std::string number, port, values, outcome;
+        std::getline(line, number, '\t');
+        std::getline(line, port, '\t');
+        std::getline(line, values, '\t');
+        std::getline(line, outcome);
+        EXPECT_TRUE(port == modules[0].PortPath() || port == modules[1].PortPath() ||
+                    port == modules[2].PortPath()) << out[i];
+        ASSERT_TRUE(values.starts_with(kUuid)) << out[i];
+        const std::string minor = values.substr(kUuid.size());
+        if (outcome == "set up") {
+            setUp.push_back(minor);
+        } else {
+            EXPECT_EQ(port, modules[1].PortPath());
+            EXPECT_EQ(outcome, "failed: AT+MINO0x" + kelvara::FormatHex(std::stoul(minor), 4) +
+                                   ": answered \"ERROR\\x0d\\x0a\"");
+            failedMinor = minor;
+        }
+    }
+    std::sort(setUp.begin(), setUp.end());
+    EXPECT_EQ(setUp, (std::vector<std::string>{"10125", "10126", "10127", "10128", "10129", "10130"}));
+    EXPECT_FALSE(failedMinor.empty());
+
+    // Started again on two of the ports, another pair: the next values.
+    const Result r2 = batch({2, 0}, "2");
+    EXPECT_EQ(r2.Status, 0) << r2.Err;
+    std::vector<std::string> next;
+    for (const std::string& line : SortedLines(r2.Out))
+        next.push_back(line.substr(line.find(kUuid) + kUuid.size(), 5));
+    std::sort(next.begin(), next.end());
+    EXPECT_EQ(next, (std::vector<std::string>{"10131", "10132"}));
+
+    // One record for all: a row for each line printed, with its port, times aside.
+    std::vector<std::string> rows = SortedLines(TimesMasked(ReadAll(record)));
+    std::vector<std::string> expected = {"time,port,list,format,notify,write,uuid,major,minor,outcome,command,reply\r"};
+    for (const std::string& printed : SortedLines(r1.Out + r2.Out)) {
+        std::istringstream line(printed);
+        std::string number, port, values, outcome;
+        std::getline(line, number, '\t');
+        std::getline(line, port, '\t');
+        std::getline(line, values, '\t');
+        std::getline(line, outcome);
+        const std::string minor = values.substr(kUuid.size());
+        expected.push_back("TIME," + port + ",ibeacon,,,,0000FFF0-0000-1000-8000-00805F9B34FB,10123," +
+                           minor +
+                           (outcome == "set up" ? ",set up,,"
+                                                : ",failed,AT+MINO0x" + kelvara::FormatHex(std::stoul(minor), 4) +
+                                                      ",ERROR\\x0d\\x0a") + "\r");
+    }
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(rows, expected);
+    std::filesystem::remove(record);
+}
+
+TEST(Batch, APortThatCannotBeUsedIsToldAndTheOthersGoOn) {
+    std::array<TFakeModule, 2> modules;
+    for (TFakeModule& module : modules)
+        module.SwapAfterEach("AT+MINO0x", 1300ms);
+    const auto notAPort = std::filesystem::temp_directory_path() /
+                          ("kelvara-not-a-port-" + std::to_string(getpid()));
+    std::ofstream(notAPort) << "a file";
+    const Result r = RunCli({"ibeacon", "--pause", "0", "--modules", "2", "--port", modules[0].PortPath(),
+                             "--port", notAPort.string(), "--port", modules[1].PortPath()});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_TRUE(r.Err.starts_with("kelvara-cli: " + notAPort.string() + ": ")) << r.Err;
+    EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 1) << r.Err;
+    EXPECT_EQ(std::count(r.Out.begin(), r.Out.end(), '\n'), 2) << r.Out;
+    // None at all: the port's exit status.
+    const Result none = RunCli({"ibeacon", "--modules", "2", "--port", notAPort.string(), "--port",
+                                notAPort.string() + "-missing"});
+    EXPECT_EQ(none.Status, 3) << none.Err;
+    std::filesystem::remove(notAPort);
 }
 
 } // namespace

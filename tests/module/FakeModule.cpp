@@ -232,7 +232,14 @@ void TFakeModule::Answer(const std::string& command) {
         index = commands_.size();
         commands_.push_back(command);
         times_.push_back({std::chrono::steady_clock::now(), std::nullopt});
-        if (auto it = behaviours_.find(command); it != behaviours_.end() && it->second.Times != 0) {
+        auto it = behaviours_.find(command);
+        // "AT+MINO0x*": every command that begins so.
+        for (auto each = behaviours_.begin(); it == behaviours_.end() && each != behaviours_.end(); ++each) {
+            if (each->first.ends_with('*') &&
+                command.starts_with(std::string_view(each->first).substr(0, each->first.size() - 1)))
+                it = each;
+        }
+        if (it != behaviours_.end() && it->second.Times != 0) {
             behaviour = it->second;
             if (it->second.Times > 0)
                 --it->second.Times;

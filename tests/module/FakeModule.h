@@ -80,7 +80,8 @@ class TFakeModule {
     const std::string& PortPath() const { return portPath_; }
     // How the module talks; set before the commands arrive.
     void Style(TModuleStyle style);
-    // How to treat a command; set before the commands arrive.
+    // How to treat a command (or, for "AT+X*", every command beginning "AT+X"); set before the
+    // commands arrive.
     void On(const std::string& command, TModuleBehaviour behaviour);
     // Answers every command without a behaviour of its own after a random delay in this range,
     // drawn from a generator seeded with seed.

@@ -391,3 +391,45 @@ TEST(BatchRun, ResumesAfterTheLastValueRecordedAndSkipsAnySetUp) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(BatchRun, PortsSharingAPlanNeverGiveAValueTwice) {
+    TBatchPlan plan = Plan(6);
+    std::vector<std::unique_ptr<TBatchRun>> runs;
+    std::vector<TBench> benches(3);
+    benches[1].Refusing = 1;
+    std::vector<TRun> drivers;
+    for (std::size_t i = 0; i < 3; ++i) {
+        runs.push_back(std::make_unique<TBatchRun>(plan, kNoPause));
+        drivers.push_back(TRun{*runs[i], std::ref(benches[i]), 60000});
+        drivers[i].Take(runs[i]->Start(0));
+    }
+    // All three ports in step, a millisecond at a time.
+    for (Ms now = 0; now < 60000; ++now) {
+        for (TRun& driver : drivers)
+            driver.AdvanceTo(now);
+    }
+    std::vector<std::string> setUp;
+    std::size_t failed = 0;
+    for (const TRun& driver : drivers) {
+        for (const std::string& line : Modules(driver.Log)) {
+            if (line.starts_with("end") && line.ends_with("set up"))
+                setUp.push_back(line);
+            failed += line.starts_with("end") && line.find("failed") != std::string::npos;
+        }
+    }
+    EXPECT_EQ(failed, 1u);
+    EXPECT_EQ(setUp.size(), 6u);
+    // Six values, each set up once; the one refused went to a later module.
+    std::multiset<std::string> taken;
+    for (const TRun& driver : drivers)
+        for (const std::string& line : Modules(driver.Log))
+            if (line.starts_with("take"))
+                taken.insert(line.substr(line.find("minor=") + 6));
+    EXPECT_EQ(taken, (std::multiset<std::string>{"10125", "10126", "10126", "10127", "10128",
+                                                 "10129", "10130"}));
+    EXPECT_TRUE(plan.Complete());
+}
+
+} // namespace

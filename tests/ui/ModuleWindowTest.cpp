@@ -25,6 +25,7 @@
 #include <QSettings>
 #include <QtTest>
 
+#include <array>
 #include <filesystem>
 
 using kelvara::testing::TFakeModule;
@@ -383,6 +384,52 @@ class ModuleWindowTest : public QObject {
         QCOMPARE(Untimed(window).last(), QStringLiteral("ok AT+VERS? acknowledged"));
         window.close();
         QVERIFY(module->WaitUntilOtherEndClosed(5s));
+    }
+
+    void aBatchOnThreePortsFromTheKeyboard() {
+        std::array<TFakeModule, 3> modules;
+        for (TFakeModule& module : modules) {
+            module.Style({.AnswerOkLines = true, .CommandEnd = "\r"});
+            module.SwapAfterEach("AT+MINO0x", 1300ms);
+        }
+        const kelvara::TListSource source = kelvara::DefaultSource(kelvara::TListKind::Beacon);
+        TfrmModule window(kelvara::BuildList(source).List(), source);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        Find<QComboBox>(&window, "cbPort")->setEditText(QString::fromStdString(modules[0].PortPath()));
+        Find<QComboBox>(&window, "cbLineEnd")->setCurrentText(QStringLiteral("CR"));
+        Find<QSpinBox>(&window, "spnPause")->setValue(0);
+        auto* count = Find<QSpinBox>(&window, "spnModules");
+        count->setFocus();
+        count->selectAll();
+        QTest::keyClicks(count, QStringLiteral("6"));
+        QTest::keyClick(Find<QComboBox>(&window, "cbCount"), Qt::Key_Down);
+        // The other two ports typed, after Alt+H.
+        QTest::keyClick(&window, Qt::Key_H, Qt::AltModifier);
+        QTRY_VERIFY(Find<QLineEdit>(&window, "edtBatchPorts")->hasFocus());
+        QTest::keyClicks(Find<QLineEdit>(&window, "edtBatchPorts"),
+                         QString::fromStdString(modules[1].PortPath() + ' ' + modules[2].PortPath()));
+        QTest::keyClick(&window, Qt::Key_Y, Qt::AltModifier);
+        QTRY_VERIFY_WITH_TIMEOUT(window.IsInBatch(), 2000);
+        QVERIFY(Find<QTreeWidget>(&window, "lstBatchPorts")->isVisible());
+        QCOMPARE(Find<QTreeWidget>(&window, "lstBatchPorts")->topLevelItemCount(), 3);
+        QTRY_VERIFY_WITH_TIMEOUT(!window.IsInBatch(), 30000);
+        QCOMPARE(Find<QLabel>(&window, "lbStatus")->text(), QStringLiteral("All 6 modules set up."));
+        // Six modules, each Minor once, spread over the three ports.
+        auto* table = Find<QTreeWidget>(&window, "lstModules");
+        QStringList minors;
+        QSet<QString> ports;
+        for (int i = 0; i < table->topLevelItemCount(); ++i) {
+            QCOMPARE(table->topLevelItem(i)->text(2), QStringLiteral("set up"));
+            minors << table->topLevelItem(i)->text(1).right(5);
+            ports << table->topLevelItem(i)->text(3);
+        }
+        minors.sort();
+        QCOMPARE(minors, (QStringList{"10125", "10126", "10127", "10128", "10129", "10130"}));
+        QCOMPARE(ports.size(), 3);
+        window.close();
+        for (TFakeModule& module : modules)
+            QVERIFY(module.WaitUntilOtherEndClosed(5s));
     }
 
     void aBatchOfModulesFromTheKeyboard() {

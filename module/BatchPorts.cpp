@@ -1,0 +1,110 @@
+#include "BatchPorts.h"
+
+#include <algorithm>
+
+namespace kelvara::link {
+
+TBatchPorts::TBatchPorts(TBatchPlan& plan, const TSendSettings& settings, TRecordFile* record,
+                         QObject* parent)
+    : QObject(parent), plan_(plan), settings_(settings), record_(record) {}
+
+TBatchPorts::~TBatchPorts() {
+    // The runs hold the plan: none may outlive the batch on a session that does.
+    for (TPort& port : ports_) {
+        port.Session->disconnect(this);
+        if (port.Run)
+            port.Session->Abandon();
+    }
+}
+
+void TBatchPorts::Add(const std::string& name, TModuleSession& session) {
+    const std::size_t index = ports_.size();
+    ports_.push_back({name, &session, nullptr, nullptr, std::nullopt, false});
+    connect(&session, &TModuleSession::linkEvent, this,
+            [this, index](const TEvent& event) { Seen(index, event); });
+    connect(&session, &TModuleSession::finished, this, [this, index] { Ended(index); });
+}
+
+void TBatchPorts::Own(const std::string& name, std::unique_ptr<TModuleSession> session) {
+    Add(name, *session);
+    ports_.back().Owned = std::move(session);
+}
+
+void TBatchPorts::Start() {
+    for (TPort& port : ports_) {
+        auto run = std::make_unique<TBatchRun>(plan_, settings_);
+        port.Run = run.get();
+        port.Session->Run(std::move(run));
+    }
+}
+
+bool TBatchPorts::Running() const {
+    return std::any_of(ports_.begin(), ports_.end(), [](const TPort& p) { return p.Run != nullptr; });
+}
+
+bool TBatchPorts::SettingUp() const {
+    return std::any_of(ports_.begin(), ports_.end(),
+                       [](const TPort& p) { return p.Run && p.Run->SettingUp(); });
+}
+
+void TBatchPorts::Stop() {
+    for (TPort& port : ports_) {
+        if (port.Run)
+            port.Session->Stop();
+    }
+}
+
+void TBatchPorts::StopAtOnce() {
+    for (TPort& port : ports_) {
+        if (port.Run)
+            port.Session->Abandon();
+        port.Run = nullptr;
+    }
+    if (!over_) {
+        over_ = true;
+        emit finished(TResult::Cancelled);
+    }
+}
+
+void TBatchPorts::Drop(std::size_t index) {
+    TPort& port = ports_[index];
+    if (!port.Run)
+        return;
+    port.Session->Close();
+    port.UnderWay.reset();
+    port.Dropped = true;
+    Ended(index);
+}
+
+void TBatchPorts::Seen(std::size_t index, const TEvent& event) {
+    TPort& port = ports_[index];
+    if (!port.Run)
+        return;
+    if (std::holds_alternative<TModuleTaken>(event))
+        port.UnderWay = ++modules_;
+    const std::size_t module = port.UnderWay.value_or(0);
+    if (const auto* ended = std::get_if<TModuleEnded>(&event)) {
+        port.UnderWay.reset();
+        std::string why;
+        if (record_ && !record_->Append(plan_.Row(port.Name, ended->Fields, ended->Failure), why)) {
+            // Nothing more is done without the record.
+            StopAtOnce();
+            emit recordFailed(module, QString::fromLocal8Bit(why.c_str()));
+            return;
+        }
+    }
+    emit batchEvent(index, module, event);
+    // The last module set up: ports waiting for theirs to come back wait no more.
+    if (std::holds_alternative<TModuleEnded>(event) && plan_.Complete())
+        Stop();
+}
+
+void TBatchPorts::Ended(std::size_t index) {
+    ports_[index].Run = nullptr;
+    if (over_ || Running())
+        return;
+    over_ = true;
+    emit finished(plan_.Complete() ? TResult::Completed : TResult::Cancelled);
+}
+
+} // namespace kelvara::link
