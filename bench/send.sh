@@ -19,6 +19,10 @@ echo
 echo "== A batch of three modules, swapped by hand: what Kelvara adds per module"
 $b/bench/kelvara_send_bench batch $b/cli/kelvara-cli
 echo
+echo "== Nine modules over three ports against nine over one"
+$b/bench/kelvara_ports_bench cli $b/cli/kelvara-cli
+QT_QPA_PLATFORM=offscreen $b/bench/kelvara_ports_bench window 2> >(grep -v -e XDG_RUNTIME -e propagateSize >&2)
+echo
 echo "== The send window (offscreen)"
 QT_QPA_PLATFORM=offscreen $b/bench/kelvara_send_bench window 2> >(grep -v -e XDG_RUNTIME -e propagateSize >&2)
 echo
