@@ -12,7 +12,7 @@ using namespace kelvara::link;
 
 namespace {
 
-enum TModuleColumn { kModuleColumn, kValuesColumn, kOutcomeColumn, kPortColumn };
+enum TModuleColumn { kModuleColumn, kPortColumn, kValuesColumn, kOutcomeColumn };
 enum TPortColumn { kPortNameColumn, kPortStateColumn, kPortModuleColumn };
 
 std::string Encoded(const QString& port) { return QFile::encodeName(port).toStdString(); }
@@ -34,7 +34,7 @@ TBatchPanel::TBatchPanel(Ui::TfrmModule& form, std::optional<kelvara::TListSourc
     ui.lstModules->setColumnWidth(
         kValuesColumn, metrics.horizontalAdvance(
                QStringLiteral("uuid=0000FFF0-0000-1000-8000-00805F9B34FB major=10123 minor=10125W")));
-    ui.lstModules->setColumnWidth(kOutcomeColumn, metrics.horizontalAdvance(QStringLiteral("failed: AT+MINO0x278E: answered")));
+    ui.lstModules->setColumnWidth(kPortColumn, metrics.horizontalAdvance(QStringLiteral("/dev/ttyUSB0WW")));
     ui.lstBatchPorts->setColumnWidth(kPortNameColumn, metrics.horizontalAdvance(QStringLiteral("/dev/ttyUSB0WWWW")));
     ui.lstBatchPorts->setColumnWidth(kPortStateColumn, metrics.horizontalAdvance(QStringLiteral("waiting for it to come backWWW")));
     connect(ui.btnRecordBrowse, &QPushButton::clicked, this, &TBatchPanel::Browse);
@@ -128,6 +128,8 @@ bool TBatchPanel::Start(TModuleSession& session, const TSendSettings& settings) 
     for (std::size_t port = 0; port < ports_->Ports(); ++port)
         new QTreeWidgetItem(ui.lstBatchPorts, {FromBytes(ports_->Name(port))});
     ui.lstBatchPorts->setVisible(Several());
+    // With one port, every module is on it.
+    ui.lstModules->setColumnHidden(kPortColumn, !Several());
     ports_->Start();
     return true;
 }

@@ -420,9 +420,9 @@ class ModuleWindowTest : public QObject {
         QStringList minors;
         QSet<QString> ports;
         for (int i = 0; i < table->topLevelItemCount(); ++i) {
-            QCOMPARE(table->topLevelItem(i)->text(2), QStringLiteral("set up"));
-            minors << table->topLevelItem(i)->text(1).right(5);
-            ports << table->topLevelItem(i)->text(3);
+            QCOMPARE(table->topLevelItem(i)->text(3), QStringLiteral("set up"));
+            minors << table->topLevelItem(i)->text(2).right(5);
+            ports << table->topLevelItem(i)->text(1);
         }
         minors.sort();
         QCOMPARE(minors, (QStringList{"10125", "10126", "10127", "10128", "10129", "10130"}));
@@ -464,8 +464,8 @@ class ModuleWindowTest : public QObject {
         QVERIFY(modules->isVisible());
         QStringList rows;
         for (int i = 0; i < modules->topLevelItemCount(); ++i)
-            rows << modules->topLevelItem(i)->text(0) + '|' + modules->topLevelItem(i)->text(1) + '|' +
-                        modules->topLevelItem(i)->text(2);
+            rows << modules->topLevelItem(i)->text(0) + '|' + modules->topLevelItem(i)->text(2) + '|' +
+                        modules->topLevelItem(i)->text(3);
         const QString values = "uuid=0000FFF0-0000-1000-8000-00805F9B34FB major=10123 minor=";
         QCOMPARE(rows, (QStringList{"1|" + values + "10125|set up", "2|" + values + "10126|set up",
                                     "3|" + values + "10127|set up"}));

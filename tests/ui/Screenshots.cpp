@@ -64,42 +64,48 @@ template <typename Condition> bool WaitUntil(Condition condition) {
     return condition();
 }
 
-// The module window setting up three iBeacons, each with its own Minor, swapped by hand.
-bool GrabBatch(const QDir& out) {
+// The module window setting up iBeacons, each with its own Minor, swapped by hand: on one port,
+// or on three at once.
+bool GrabBatch(const QDir& out, std::size_t ports, const char* name) {
     using kelvara::testing::TFakeModule;
-    TFakeModule module;
-    module.Style({.AnswerOkLines = true, .CommandEnd = "\r"});
-    module.SwapAfterEach("AT+MINO0x", std::chrono::milliseconds(1300));
+    std::vector<std::unique_ptr<TFakeModule>> modules;
+    QStringList others;
+    for (std::size_t i = 0; i < ports; ++i) {
+        auto& module = *modules.emplace_back(std::make_unique<TFakeModule>());
+        module.Style({.AnswerOkLines = true, .CommandEnd = "\r"});
+        module.SwapAfterEach("AT+MINO0x", std::chrono::milliseconds(1300));
+        if (i > 0)
+            others << QString::fromStdString(module.PortPath());
+    }
     QTemporaryDir dir;
     const kelvara::TListSource source{kelvara::TListKind::Beacon,
                              {{"uuid", "0000FFF0-0000-1000-8000-00805F9B34FB"},
                               {"major", "10123"},
                               {"minor", "00001"}}};
-    TfrmModule window(kelvara::BuildBeaconCommandList("0000FFF0-0000-1000-8000-00805F9B34FB",
-                                                      "10123", "00001")
-                          .List(),
-                      source);
-    window.resize(680, 700);
+    TfrmModule window(kelvara::BuildList(source).List(), source);
+    window.resize(ports > 1 ? 760 : 680, 700);
     window.show();
     window.findChild<QComboBox*>(QStringLiteral("cbPort"))
-        ->setEditText(QString::fromStdString(module.PortPath()));
+        ->setEditText(QString::fromStdString(modules.front()->PortPath()));
     window.findChild<QComboBox*>(QStringLiteral("cbLineEnd"))->setCurrentText(QStringLiteral("CR"));
     window.findChild<QSpinBox*>(QStringLiteral("spnPause"))->setValue(0);
-    window.findChild<QSpinBox*>(QStringLiteral("spnModules"))->setValue(5);
+    window.findChild<QSpinBox*>(QStringLiteral("spnModules"))->setValue(ports > 1 ? 9 : 5);
     window.findChild<QComboBox*>(QStringLiteral("cbCount"))->setCurrentIndex(1);
     window.findChild<QLineEdit*>(QStringLiteral("edtRecord"))->setText(QStringLiteral("beacons.csv"));
+    window.findChild<QLineEdit*>(QStringLiteral("edtBatchPorts"))->setText(others.join(' '));
     // The record sits in a folder of its own, named as a user would name it.
-    const QString picture = out.absoluteFilePath(QStringLiteral("module-batch.png"));
+    const QString picture = out.absoluteFilePath(QString::fromLatin1(name));
     const QString before = QDir::currentPath();
     QDir::setCurrent(dir.path());
     window.btnBatchClick();
+    const int rows = ports > 1 ? 5 : 3;
     bool ok = WaitUntil([&] {
         QCoreApplication::processEvents();
-        return window.findChild<QTreeWidget*>(QStringLiteral("lstModules"))->topLevelItemCount() == 3;
+        return window.findChild<QTreeWidget*>(QStringLiteral("lstModules"))->topLevelItemCount() >= rows;
     });
     ok &= WaitUntil([&] {
         QCoreApplication::processEvents();
-        return window.findChild<QLabel*>(QStringLiteral("lbStatus"))->text().contains("remove it");
+        return ports > 1 || window.findChild<QLabel*>(QStringLiteral("lbStatus"))->text().contains("remove it");
     });
     ok &= Save(&window, picture);
     QDir::setCurrent(before);
@@ -186,7 +192,7 @@ bool GrabModuleWindow(const QDir& out) {
     });
     ok &= Save(&window, out.filePath(QStringLiteral("module-unplugged.png")));
     window.close();
-    return ok && GrabBatch(out);
+    return ok && GrabBatch(out, 1, "module-batch.png") && GrabBatch(out, 3, "module-batch-ports.png");
 }
 
 } // namespace
