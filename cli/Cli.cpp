@@ -20,7 +20,8 @@ int Run(std::span<const std::string_view> args, std::ostream& out, std::ostream&
     const std::unique_ptr<TCommand> commands[] = {MakeListCommand(TListKind::Study),
                                                   MakeListCommand(TListKind::Beacon),
                                                   MakeSendCommand(), MakeFindCommand(),
-                                                  MakePortsCommand()};
+                                                  MakePortsCommand(), MakeScanCommand(),
+                                                  MakeConnectCommand()};
     for (const auto& command : commands) {
         if (command->Name() == first)
             return command->Run(args.subspan(1), out, err);

@@ -25,6 +25,8 @@ std::unique_ptr<TCommand> MakeListCommand(TListKind list); // study, ibeacon
 std::unique_ptr<TCommand> MakeSendCommand();
 std::unique_ptr<TCommand> MakeFindCommand();
 std::unique_ptr<TCommand> MakePortsCommand();
+std::unique_ptr<TCommand> MakeScanCommand();
+std::unique_ptr<TCommand> MakeConnectCommand();
 
 // Sends the commands as a list, printing each acknowledged one on out and a failure on err.
 int SendCommands(const TTalkRequest& request, const std::vector<std::string>& commands,

@@ -10,10 +10,13 @@ namespace {
 constexpr std::string_view kUsage =
     R"(Usage: kelvara-cli study [--format 16|128] [--notify TEXT] [--write TEXT] [OUT]
        kelvara-cli ibeacon [--uuid TEXT] [--major TEXT] [--minor TEXT] [OUT]
-       kelvara-cli study|ibeacon [fields] --port PORT [--port PORT]... [SETTINGS]
-                   --modules N [--count major|minor] [--record FILE]
+       kelvara-cli study|ibeacon [fields] --port PORT [--port PORT]...
+                   [SETTINGS] --modules N [--count major|minor] [--record FILE]
        kelvara-cli send --port PORT [SETTINGS] [FILE | -]
        kelvara-cli find --port PORT
+       kelvara-cli scan --port PORT [SETTINGS] [--seconds S]
+       kelvara-cli connect --port PORT [SETTINGS] [--type T] [--seconds S]
+                   ADDRESS
        kelvara-cli ports
        kelvara-cli -h | --help | --version
 OUT:      --commands | --port PORT [SETTINGS]
@@ -43,6 +46,14 @@ Commands:
   find      find the baud rate and line ending at which the module on PORT
             answers "AT"; prints BAUD LINE-END, and "echo" if it echoes
   ports     list the serial ports found: PORT<TAB>DESCRIPTION, one a line
+  scan      with a module in the master role, find the devices around it:
+            TYPE<TAB>ADDRESS<TAB>NAME, one a line as each is found, until
+            "OK+DISCE" (or S seconds, default 10: exit status 4)
+  connect   connect to the device at ADDRESS (12 hexadecimal digits, ':'
+            between the bytes or not; --type T, default 0), then send it each
+            line typed until Ctrl+D, or standard input's bytes, printing what
+            it sends as it comes (escaped as replies are); with standard input
+            not a terminal, until S seconds (default 2) after its end
 
 Many modules (study, ibeacon, with --port):
   --modules N         set up N modules one after another on PORT: wait until

@@ -4,9 +4,11 @@
 // kept of a reply stays bounded, a search and a watch write nothing but "AT" and line endings,
 // and a batch never gives a value twice. Calls out of order abort (checked build).
 #include "BatchRun.h"
+#include "Connection.h"
 #include "Console.h"
 #include "ListSender.h"
 #include "PresenceWatch.h"
+#include "Scan.h"
 #include "SettingsFinder.h"
 
 #include <cstdint>
@@ -46,7 +48,7 @@ class TInput {
     std::size_t at_ = 0;
 };
 
-enum class TKind { List, Console, Finder, Watch, Batch, Count };
+enum class TKind { List, Console, Finder, Watch, Batch, Scan, Connection, Count };
 
 bool OnlyAsks(const std::string& bytes) {
     return bytes.find_first_not_of("AT\r\n") == std::string::npos &&
@@ -76,6 +78,10 @@ struct TWatch {
             See(event);
         Check(Kind != TKind::Batch || !step.Write || Module || OnlyAsks(*step.Write),
               "a batch between modules only asks AT");
+        Check(Kind != TKind::Scan || !step.Write ||
+                  (step.Write->starts_with(kScanCommand) &&
+                   step.Write->find_first_not_of("\r\n", kScanCommand.size()) == std::string::npos),
+              "a scan writes nothing but its command");
         Check(Finished == step.Finished().has_value(), "the end is said once, with the last step");
     }
 
@@ -100,7 +106,10 @@ struct TWatch {
         } else if (const auto* notSent = std::get_if<TNotSent>(&event)) {
             ++PerIndex[notSent->Index];
         } else if (const auto* unasked = std::get_if<TUnasked>(&event)) {
-            Check(unasked->Bytes.size() <= kMaxReplyBytes, "unasked bytes come in bounded pieces");
+            Check(unasked->Bytes.size() <= kMaxReplyBytes || Kind == TKind::Connection,
+                  "unasked bytes come in bounded pieces");
+        } else if (const auto* device = std::get_if<TDeviceFound>(&event)) {
+            Check(device->Address.size() == 12, "a device has its whole address");
         } else if (const auto* taken = std::get_if<TModuleTaken>(&event)) {
             Check(!Module, "one module under way at a time");
             Check(!Given.contains(taken->Fields.at("minor")), "a value set up is never given again");
@@ -128,6 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                  1 + input.Byte() * 4, input.Byte() % 3 * 50};
     std::unique_ptr<TPolicy> policy;
     TConsole* console = nullptr;
+    TConnection* connection = nullptr;
     std::optional<TBatchPlan> plan;
     if (kind == TKind::List) {
         std::vector<std::string> commands;
@@ -144,6 +154,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         policy = std::make_unique<TPresenceWatch>(
             count % 2 ? TPresenceWatchAwait::Arrival : TPresenceWatchAwait::Departure,
             settings.BaudRate, settings.LineEnd);
+    } else if (kind == TKind::Scan) {
+        policy = std::make_unique<TScan>(settings, 1 + count);
+    } else if (kind == TKind::Connection) {
+        auto owned = std::make_unique<TConnection>('0', "C4BE84123456", settings);
+        connection = owned.get();
+        policy = std::move(owned);
     } else {
         auto made = TBatchPlan::Make({kelvara::DefaultSource(kelvara::TListKind::Beacon), "minor", count},
                                      {});
@@ -192,7 +208,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
             break;
         case 7:
-            if (console && !ending && !watch.PortGone)
+            if (connection && connection->Connected() && !watch.PortGone)
+                watch.See(op % 2 ? connection->Send("data", now) : connection->Disconnect(now));
+            else if (console && !ending && !watch.PortGone)
                 watch.See(console->Submit("AT+T" + std::to_string(op), now));
             else if (console && !console->Finished())
                 watch.See(console->End(now));
@@ -203,8 +221,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // is back and its modules answer).
     if (console && !ending && !console->Finished())
         watch.See(console->End(now));
-    // A watch for an arrival waits until someone stops it.
-    if (kind == TKind::Watch && !policy->Finished())
+    // A watch for an arrival, and a connection that stands, wait until someone stops them.
+    if ((kind == TKind::Watch || kind == TKind::Connection) && !policy->Finished())
         watch.See(policy->Cancel(now));
     if (kind == TKind::Batch && !policy->Finished()) {
         watch.See(policy->Cancel(now));
@@ -224,7 +242,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     Check(policy->Finished(), "every policy ends");
     // A search and a watch stop at once when cancelled, with their "AT" unanswered.
-    Check(!watch.InFlight || kind == TKind::Finder || kind == TKind::Watch || kind == TKind::Batch,
+    Check(!watch.InFlight || kind == TKind::Finder || kind == TKind::Watch ||
+              kind == TKind::Batch || kind == TKind::Scan || kind == TKind::Connection,
           "no command is left in flight");
     for (std::size_t i = 0; kind == TKind::List && i < count; ++i)
         Check(watch.PerIndex[i] == 1, "every command of a list ends in exactly one outcome");

@@ -153,6 +153,26 @@ struct TModuleEnded {
 
     bool SetUp() const { return !Failure; }
 };
+// A scan found a device: its type, its address (12 hexadecimal digits) and its name (maybe
+// empty). Found again, it is reported again only with another name.
+struct TDeviceFound {
+    Ms At = 0;
+    char Type = '0';
+    std::string Address{};
+    std::string Name{};
+};
+// A connection to a remote device: what the module said of it.
+enum class TLinkState { Connected, Failed, Dropped, Disconnected };
+struct TConnectionState {
+    Ms At = 0;
+    TLinkState State = TLinkState::Connected;
+    std::string Answer{}; // "OK+CONN", "OK+CONNF", "OK+LOST", or empty for no answer
+};
+// Bytes from the remote device, while connected.
+struct TData {
+    Ms At = 0;
+    std::string Bytes{};
+};
 // The policy is done.
 struct TFinished {
     Ms At = 0;
@@ -160,7 +180,8 @@ struct TFinished {
 };
 
 using TEvent = std::variant<TWritten, TEcho, TOutcome, TNotSent, TUnasked, TTrying, TFound,
-                            TModuleAwaited, TModuleTaken, TModuleEnded, TFinished>;
+                            TModuleAwaited, TModuleTaken, TModuleEnded, TDeviceFound,
+                            TConnectionState, TData, TFinished>;
 
 // What the port must do after a call, and what happened.
 struct TStep {

@@ -171,6 +171,17 @@ void TFakeModule::Received(const char* bytes, std::size_t count) {
         pending_.clear();
         return;
     }
+    if (connected_) {
+        // The remote device's side: everything comes back, but "AT" alone ends the connection.
+        const std::string data(bytes, count);
+        if (data == "AT") {
+            connected_ = false;
+            Write("OK+LOST");
+        } else {
+            Write(data);
+        }
+        return;
+    }
     if (style.Echo)
         Write(std::string(bytes, count));
     std::vector<std::string> commands;
@@ -224,6 +235,62 @@ void TFakeModule::Run() {
     }
 }
 
+void TFakeModule::Scanning(std::vector<std::string> pieces, int pieceMs,
+                           std::vector<std::string> known, int dropAfterMs) {
+    std::lock_guard lock(mutex_);
+    scanPieces_ = std::move(pieces);
+    scanPieceMs_ = pieceMs;
+    known_ = std::move(known);
+    dropAfterMs_ = dropAfterMs;
+}
+
+bool TFakeModule::AnswerMaster(const std::string& command) {
+    std::vector<std::string> pieces;
+    std::vector<std::string> known;
+    int pieceMs = 0;
+    int dropAfterMs = -1;
+    {
+        std::lock_guard lock(mutex_);
+        if (!scanPieces_)
+            return false;
+        pieces = *scanPieces_;
+        known = known_;
+        pieceMs = scanPieceMs_;
+        dropAfterMs = dropAfterMs_;
+    }
+    const auto sleep = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+    if (command == "AT+DISC?") {
+        Write("OK+DISCS");
+        for (const std::string& piece : pieces) {
+            sleep(pieceMs);
+            Write(piece);
+        }
+        sleep(pieceMs);
+        Write("OK+DISCE");
+        return true;
+    }
+    if (!command.starts_with("AT+CO") || command.size() != 18)
+        return false;
+    Write("OK+CONNA");
+    sleep(50);
+    if (std::find(known.begin(), known.end(), command.substr(6)) == known.end()) {
+        Write("OK+CONNF");
+        return true;
+    }
+    Write("OK+CONN");
+    connected_ = true;
+    if (dropAfterMs >= 0) {
+        helpers_.emplace_back([this, dropAfterMs] {
+            const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(dropAfterMs);
+            while (!stop_ && std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            if (!stop_ && connected_.exchange(false))
+                Write("OK+LOST");
+        });
+    }
+    return true;
+}
+
 void TFakeModule::Answer(const std::string& command) {
     TModuleBehaviour behaviour;
     std::size_t index = 0;
@@ -249,6 +316,8 @@ void TFakeModule::Answer(const std::string& command) {
     }
     changed_.notify_all();
     const auto sleep = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+    if (AnswerMaster(command))
+        return;
 
     switch (behaviour.Kind) {
     case TModuleBehaviour::TKind::Silent:

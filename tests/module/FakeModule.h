@@ -96,6 +96,14 @@ class TFakeModule {
     // A person swapping modules: each time a command beginning with `last` has come (a list has
     // ended), the module is taken away for `away`, then another is put in its place.
     void SwapAfterEach(std::string last, std::chrono::milliseconds away);
+    // A module in the master role: "AT+DISC?" is answered "OK+DISCS", then these pieces one
+    // after another, pieceMs apart, then "OK+DISCE". "AT+CO" and a type and an address it knows
+    // is answered "OK+CONNA", then "OK+CONN" (any other: "OK+CONNF"); connected, it sends back
+    // every byte it receives, as a remote device that echoes, until "AT" comes alone or
+    // dropAfterMs (when not negative) has passed: then "OK+LOST".
+    void Scanning(std::vector<std::string> pieces, int pieceMs, std::vector<std::string> known,
+                  int dropAfterMs = -1);
+    bool IsConnected() const { return connected_; }
     // Every byte received so far.
     std::string Received() const;
     // Waits until the module has sent these bytes; false after the wait limit.
@@ -123,6 +131,8 @@ class TFakeModule {
     void Write(const std::string& bytes);
     void Received(const char* bytes, std::size_t count);
     bool AtItsRate() const;
+    // Answers a scan or a connect; false for any other command.
+    bool AnswerMaster(const std::string& command);
 
     std::atomic<int> master_{-1};
     std::string portPath_;
@@ -131,6 +141,7 @@ class TFakeModule {
     std::atomic<bool> stop_{false};
     std::atomic<bool> everOpened_{false};
     std::atomic<bool> present_{true};
+    std::atomic<bool> connected_{false};
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
@@ -145,6 +156,10 @@ class TFakeModule {
     std::string pending_;
     std::vector<std::string> commands_;
     std::vector<TTimes> times_;
+    std::optional<std::vector<std::string>> scanPieces_;
+    int scanPieceMs_ = 0;
+    std::vector<std::string> known_;
+    int dropAfterMs_ = -1;
 };
 
 } // namespace kelvara::testing

@@ -1,0 +1,153 @@
+// kelvara-cli connect: a connection to a remote device, and a data session over it.
+#include "CliSession.h"
+#include "Command.h"
+
+#include "Connection.h"
+#include "Printable.h"
+
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace kelvara::cli {
+
+using namespace kelvara::link;
+
+namespace {
+
+bool IsType(std::string_view type) {
+    return type.size() == 1 && std::isalnum(static_cast<unsigned char>(type.front()));
+}
+
+class TConnectCommand : public TCommand {
+  public:
+    std::string_view Name() const override { return syntax_.Name; }
+
+    int Run(std::span<const std::string_view> args, std::ostream& out,
+            std::ostream& err) const override {
+        int status = kExitOk;
+        const auto line = ParseCommandLine(syntax_, args, true, out, err, status);
+        if (!line)
+            return status;
+        const TOptions& values = line->Parsed.Values;
+        if (line->Parsed.Operands.empty())
+            return UsageError(err, "'connect' needs the device's ADDRESS");
+        const auto address = DeviceAddress(line->Parsed.Operands.front());
+        if (!address)
+            return UsageError(err, "ADDRESS takes 12 hexadecimal digits, with or without ':' "
+                                   "between the bytes, not '" +
+                                       Printable(line->Parsed.Operands.front()) + "'");
+        if (!IsType(values.at("type")))
+            return UsageError(err, "--type takes one letter or digit, not '" +
+                                       Printable(values.at("type")) + "'");
+        const auto seconds = ParseNumber(values.at("seconds"), 0, 3600);
+        if (!seconds)
+            return UsageError(err, "--seconds takes 0 to 3600, not '" +
+                                       Printable(values.at("seconds")) + "'");
+        TCliSession session(line->Request.Port, out, err);
+        TSendSettings settings = line->Request.Settings;
+        if (status = session.Connect(line->Request, settings); status != kExitOk)
+            return status;
+        return Talk(session, values.at("type").front(), *address, settings, *seconds, err);
+    }
+
+  private:
+    int Talk(TCliSession& session, char type, const std::string& address,
+             const TSendSettings& settings, int seconds, std::ostream& err) const {
+        auto owned = std::make_unique<TConnection>(type, address, settings);
+        TConnection* connection = owned.get();
+        const auto drive = [&](auto call) {
+            if (connection)
+                session.Session().Drive([&](Ms now) { return call(*connection, now); });
+        };
+        const bool terminal = isatty(STDIN_FILENO) == 1;
+        // On a terminal each line typed is data; otherwise standard input's bytes as they are,
+        // and once it ends, what arrives for `seconds` more.
+        std::string typed;
+        QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+        input.setEnabled(false);
+        QTimer last;
+        last.setSingleShot(true);
+        QObject::connect(&last, &QTimer::timeout, [&] { drive([](TConnection& c, Ms now) { return c.Disconnect(now); }); });
+        QObject::connect(&input, &QSocketNotifier::activated, [&] {
+            char buffer[4096];
+            const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+            if (n < 0 && (errno == EAGAIN || errno == EINTR))
+                return;
+            if (n <= 0) {
+                input.setEnabled(false);
+                if (terminal)
+                    drive([](TConnection& c, Ms now) { return c.Disconnect(now); });
+                else
+                    last.start(seconds * 1000);
+                return;
+            }
+            if (!terminal) {
+                drive([&](TConnection& c, Ms now) {
+                    return c.SendRaw(std::string_view(buffer, static_cast<std::size_t>(n)), now);
+                });
+                return;
+            }
+            typed.append(buffer, static_cast<std::size_t>(n));
+            for (std::size_t end; (end = typed.find('\n')) != std::string::npos;) {
+                const std::string text = typed.substr(0, end);
+                typed.erase(0, end + 1);
+                drive([&](TConnection& c, Ms now) { return c.Send(text, now); });
+            }
+        });
+
+        std::optional<TOutcome> refused;
+        std::optional<TConnectionState> state;
+        const auto result = session.Run(std::move(owned), [&](const TEvent& event) {
+            if (const auto* data = std::get_if<TData>(&event)) {
+                session.Print(ShownReply(data->Bytes));
+            } else if (const auto* unasked = std::get_if<TUnasked>(&event)) {
+                session.Print('\t' + ShownReply(unasked->Bytes));
+            } else if (const auto* outcome = std::get_if<TOutcome>(&event)) {
+                if (!outcome->Acknowledged())
+                    refused = *outcome;
+            } else if (const auto* seen = std::get_if<TConnectionState>(&event)) {
+                state = *seen;
+                if (seen->State == TLinkState::Connected) {
+                    err << kProgram << ": connected to " << address << '\n';
+                    input.setEnabled(true);
+                }
+            } else if (std::holds_alternative<TFinished>(event)) {
+                connection = nullptr;
+                input.setEnabled(false);
+                last.stop();
+            }
+        });
+        connection = nullptr;
+        if (!result || *result == TResult::Cancelled)
+            return session.Finish(session.ReportInterrupted());
+        if (session.Lost())
+            return session.Finish(session.ReportPortLost());
+        if (*result == TResult::Completed)
+            return session.Finish(kExitOk);
+        if (refused) {
+            err << FailureLine(*refused);
+        } else if (state && state->State == TLinkState::Dropped) {
+            err << kProgram << ": " << address << ": the connection dropped ("
+                << Printable(state->Answer) << ")\n";
+        } else {
+            const std::string answer = state ? state->Answer : std::string();
+            err << FailureLine(ConnectCommand(type, address),
+                               answer.empty() ? "no connection within " + std::to_string(settings.TimeoutMs) + " ms"
+                                              : "the connection failed (" + Printable(answer) + ")");
+        }
+        return session.Finish(kExitNotAcknowledged);
+    }
+
+    TSyntax syntax_{"connect", {{"type", "0"}, {"seconds", "2"}}, TSyntax::TTakes::SendSettings,
+                    true};
+};
+
+} // namespace
+
+std::unique_ptr<TCommand> MakeConnectCommand() { return std::make_unique<TConnectCommand>(); }
+
+} // namespace kelvara::cli

@@ -1,0 +1,242 @@
+#include "Connection.h"
+
+#include <algorithm>
+
+namespace kelvara::link {
+
+namespace {
+
+constexpr std::string_view kAccepted = "OK+CONNA";
+constexpr std::string_view kConnected = "OK+CONN";
+constexpr std::string_view kLost = "OK+LOST";
+constexpr std::size_t kMaxPending = 64 * 1024;
+
+// The longest end of text that may begin word: kept until the bytes after it come.
+std::size_t MayBegin(std::string_view text, std::string_view word) {
+    for (std::size_t n = std::min(text.size(), word.size() - 1); n > 0; --n) {
+        if (word.starts_with(text.substr(text.size() - n)))
+            return n;
+    }
+    return 0;
+}
+
+bool BeginsAs(std::string_view text, std::string_view word) {
+    return word.starts_with(text.substr(0, std::min(text.size(), word.size())));
+}
+
+} // namespace
+
+std::string ConnectCommand(char type, std::string_view address) {
+    return "AT+CO" + std::string(1, type) + std::string(address);
+}
+
+std::optional<std::string> DeviceAddress(std::string_view text) {
+    std::string address;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        // A colon only between the bytes.
+        if (c == ':' && address.size() % 2 == 0 && !address.empty() && i + 1 < text.size() &&
+            text[i - 1] != ':')
+            continue;
+        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f')))
+            return std::nullopt;
+        address += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    if (address.size() != 12)
+        return std::nullopt;
+    return address;
+}
+
+TConnection::TConnection(char type, std::string address, const TSendSettings& settings,
+                         int quietGapMs)
+    : type_(type), address_(std::move(address)), settings_(settings), quietGapMs_(quietGapMs) {}
+
+TStep TConnection::Start(Ms now) {
+    TStep step;
+    if (!Expect(state_ == TState::Idle, "a connection is started once"))
+        return step;
+    state_ = TState::Asking;
+    inFlight_.Start(TExchange(ConnectCommand(type_, address_), settings_.LineEnd,
+                              settings_.TimeoutMs, quietGapMs_),
+                    0, now, step);
+    return step;
+}
+
+TStep TConnection::BytesReceived(std::string_view bytes, Ms now) {
+    TStep step;
+    if (!Expect(state_ != TState::Idle && !Finished(), "a running connection takes bytes"))
+        return step;
+    lastByteAt_ = now;
+    if (pending_.size() < kMaxPending)
+        pending_.append(bytes.substr(0, kMaxPending - pending_.size()));
+    if (state_ == TState::Asking) {
+        const auto outcome = inFlight_.BytesReceived(bytes, now, step);
+        if (!outcome)
+            return step;
+        if (!outcome->Acknowledged()) {
+            Finish(TResult::Failed, now, step);
+            return step;
+        }
+        // The words after the echo and "OK+CONNA" say how it went; they may have come with it.
+        pending_.erase(0, std::min(pending_.size(), outcome->Echo.size()));
+        state_ = TState::Waiting;
+        waitEndsAt_ = now + settings_.TimeoutMs;
+    }
+    Read(now, step, false);
+    return step;
+}
+
+TStep TConnection::TimePassed(Ms now) {
+    TStep step;
+    if (state_ == TState::Idle || Finished())
+        return step;
+    if (const auto outcome = inFlight_.TimePassed(now, step)) {
+        if (!outcome->Acknowledged()) {
+            Finish(TResult::Failed, now, step);
+            return step;
+        }
+        pending_.erase(0, std::min(pending_.size(), outcome->Echo.size()));
+        state_ = TState::Waiting;
+        waitEndsAt_ = now + settings_.TimeoutMs;
+    }
+    if (!pending_.empty() && now - lastByteAt_ >= quietGapMs_)
+        Read(now, step, true);
+    if (Finished())
+        return step;
+    if ((state_ == TState::Waiting || state_ == TState::Disconnecting) && now >= waitEndsAt_) {
+        step.Add(TConnectionState{.At = now,
+                                  .State = state_ == TState::Waiting ? TLinkState::Failed
+                                                                     : TLinkState::Disconnected});
+        Finish(state_ == TState::Waiting ? TResult::Failed : TResult::Completed, now, step);
+    }
+    return step;
+}
+
+void TConnection::Read(Ms now, TStep& step, bool quiet) {
+    while (!pending_.empty() && !Finished()) {
+        const std::string_view text = pending_;
+        if (state_ == TState::Waiting) {
+            // "OK+CONNA" again, line breaks: nothing yet.
+            const std::size_t skip = text.starts_with(kAccepted) ? kAccepted.size()
+                                     : (text.front() == '\r' || text.front() == '\n') ? 1 : 0;
+            if (skip > 0) {
+                pending_.erase(0, skip);
+                continue;
+            }
+            if (text.starts_with(kConnected) && (text.size() > kConnected.size() || quiet)) {
+                const char after = text.size() > kConnected.size() ? text[kConnected.size()] : '\0';
+                const bool failed = after == 'F' || after == 'E';
+                const std::size_t length = kConnected.size() + (failed ? 1 : 0);
+                step.Add(TConnectionState{.At = now,
+                                          .State = failed ? TLinkState::Failed : TLinkState::Connected,
+                                          .Answer = std::string(text.substr(0, length))});
+                pending_.erase(0, length);
+                if (failed) {
+                    Finish(cancelled_ ? TResult::Cancelled : TResult::Failed, now, step);
+                } else {
+                    state_ = TState::Connected;
+                    if (cancelled_) {
+                        const TStep ending = Disconnect(now);
+                        step.Write = ending.Write;
+                        for (const TEvent& event : ending.Events)
+                            step.Add(event);
+                    }
+                }
+                continue;
+            }
+            if (!quiet && (BeginsAs(text, kConnected) || BeginsAs(text, kAccepted)))
+                return;
+            // Neither: what the module said is shown, and the wait goes on.
+            const std::size_t next = text.find("OK+", 1);
+            const std::size_t length = next == std::string_view::npos ? text.size() : next;
+            step.Add(TUnasked{.At = now, .Bytes = std::string(text.substr(0, length))});
+            pending_.erase(0, length);
+            continue;
+        }
+        // Connected: the device's data, as it comes, until "OK+LOST".
+        const std::size_t lost = text.find(kLost);
+        const std::size_t keep = lost == std::string_view::npos && !quiet ? MayBegin(text, kLost) : 0;
+        const std::size_t data = lost == std::string_view::npos ? text.size() - keep : lost;
+        if (data > 0)
+            step.Add(TData{.At = now, .Bytes = std::string(text.substr(0, data))});
+        pending_.erase(0, data);
+        if (lost == std::string_view::npos)
+            return;
+        pending_.erase(0, kLost.size());
+        step.Add(TConnectionState{.At = now,
+                                  .State = state_ == TState::Disconnecting ? TLinkState::Disconnected
+                                                                           : TLinkState::Dropped,
+                                  .Answer = std::string(kLost)});
+        Finish(state_ == TState::Disconnecting ? TResult::Completed : TResult::Failed, now, step);
+    }
+}
+
+TStep TConnection::ConnectionLost(Ms now) {
+    TStep step;
+    if (!Expect(state_ != TState::Idle && !Finished(), "a running connection loses its port"))
+        return step;
+    inFlight_.ConnectionLost(now, step);
+    if (state_ == TState::Connected || state_ == TState::Disconnecting)
+        step.Add(TConnectionState{.At = now, .State = TLinkState::Dropped});
+    Finish(TResult::Failed, now, step);
+    return step;
+}
+
+TStep TConnection::Cancel(Ms now) {
+    if (state_ == TState::Connected)
+        return Disconnect(now);
+    TStep step;
+    if (state_ == TState::Idle)
+        Finish(TResult::Cancelled, now, step);
+    else
+        cancelled_ = true;
+    return step;
+}
+
+TStep TConnection::Send(std::string_view data, Ms now) {
+    std::string bytes(data);
+    bytes.append(LineEndBytes(settings_.LineEnd));
+    return SendRaw(bytes, now);
+}
+
+TStep TConnection::SendRaw(std::string_view data, Ms now) {
+    TStep step;
+    if (!Expect(state_ == TState::Connected, "data goes over a connection that stands") || data.empty())
+        return step;
+    step.Write = std::string(data);
+    step.Add(TWritten{.At = now, .Index = 0, .Command = {}, .Bytes = *step.Write});
+    return step;
+}
+
+TStep TConnection::Disconnect(Ms now) {
+    TStep step;
+    if (state_ != TState::Connected)
+        return step;
+    state_ = TState::Disconnecting;
+    waitEndsAt_ = now + settings_.TimeoutMs;
+    step.Write = "AT";
+    step.Add(TWritten{.At = now, .Index = 0, .Command = {}, .Bytes = *step.Write});
+    return step;
+}
+
+std::optional<Ms> TConnection::WakeAt() const {
+    if (Finished() || state_ == TState::Idle)
+        return std::nullopt;
+    std::optional<Ms> wake = inFlight_.WakeAt();
+    if (!pending_.empty())
+        wake = Earliest(wake, lastByteAt_ + quietGapMs_);
+    if (state_ == TState::Waiting || state_ == TState::Disconnecting)
+        wake = Earliest(wake, waitEndsAt_);
+    return wake;
+}
+
+void TConnection::Finish(TResult result, Ms now, TStep& step) {
+    if (!pending_.empty())
+        step.Add(TUnasked{.At = now, .Bytes = std::move(pending_)});
+    pending_.clear();
+    inFlight_.Drop();
+    state_ = TState::Done;
+    step.Add(TFinished{.At = now, .Result = result});
+}
+
+} // namespace kelvara::link

@@ -1,0 +1,62 @@
+#pragma once
+
+// A connection to a remote device found by a scan: "AT+CO" + type + address, judged as any
+// command ("OK+CONNA" acknowledges it); then the module's word on the connection: "OK+CONN"
+// connected, "OK+CONNF" or "OK+CONNE" failed, nothing within the timeout failed too. Once
+// connected the port carries the device's data both ways, no reply awaited, until the module
+// says "OK+LOST" or the user disconnects: "AT" sent alone makes the module drop the connection.
+
+#include "Exchange.h"
+
+namespace kelvara::link {
+
+// "AT+CO0C4BE84123456": the command that connects to a device.
+std::string ConnectCommand(char type, std::string_view address);
+// An address as given, "c4:be:84:12:34:56" or "C4BE84123456", as 12 upper-case hexadecimal
+// digits; nothing for anything else.
+std::optional<std::string> DeviceAddress(std::string_view text);
+
+class TConnection : public TPolicy {
+  public:
+    TConnection(char type, std::string address, const TSendSettings& settings,
+                int quietGapMs = kQuietGapMs);
+
+    TStep Start(Ms now) override;
+    TStep BytesReceived(std::string_view bytes, Ms now) override;
+    TStep TimePassed(Ms now) override;
+    TStep ConnectionLost(Ms now) override;
+    // Before the connection stands: stops once the command under way is answered. Connected:
+    // disconnects.
+    TStep Cancel(Ms now) override;
+    std::optional<Ms> WakeAt() const override;
+    bool Finished() const override { return state_ == TState::Done; }
+
+    bool Connected() const { return state_ == TState::Connected; }
+    // Sends the bytes to the remote device, with the line ending chosen.
+    TStep Send(std::string_view data, Ms now);
+    // Sends the bytes as they are.
+    TStep SendRaw(std::string_view data, Ms now);
+    // Ends the connection: "AT" alone, then the module's "OK+LOST".
+    TStep Disconnect(Ms now);
+
+  private:
+    // Asking (the command under way) -> Waiting (for the module's word) -> Connected ->
+    // (Disconnecting ->) Done.
+    enum class TState { Idle, Asking, Waiting, Connected, Disconnecting, Done };
+
+    void Read(Ms now, TStep& step, bool quiet);
+    void Finish(TResult result, Ms now, TStep& step);
+
+    char type_;
+    std::string address_;
+    TSendSettings settings_;
+    int quietGapMs_;
+    TState state_ = TState::Idle;
+    TInFlight inFlight_;
+    std::string pending_; // bytes not yet told: the module's words may come in pieces
+    Ms waitEndsAt_ = 0;
+    Ms lastByteAt_ = 0;
+    bool cancelled_ = false;
+};
+
+} // namespace kelvara::link

@@ -1,0 +1,122 @@
+// kelvara-cli scan and connect against a simulated module in the master role: the devices found
+// in the three forms, in pieces; a connection, a data session from a terminal and from a pipe,
+// a device the module cannot reach, and a connection that drops.
+#include "FakeModule.h"
+#include "RunCli.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <unistd.h>
+
+#include <thread>
+
+using kelvara::testing::TFakeModule;
+using namespace std::chrono_literals;
+
+namespace {
+
+// The three forms of answer, cut into pieces as a module's answers come.
+const std::vector<std::string> kPieces = {"OK+DIS00017EA0", "943AETag1", "OK+DIS0:C4BE84",
+                                          "123456", "OK+DIS1:A81B6AAE5221\r\nOK+NA", "ME:Door\r\n"};
+const std::string kDevices = "0\t0017EA0943AE\tTag1\n0\tC4BE84123456\t\n1\tA81B6AAE5221\tDoor\n";
+
+TFakeModule& Master(TFakeModule& module, int dropAfterMs = -1) {
+    module.Scanning(kPieces, 30, {"C4BE84123456", "A81B6AAE5221"}, dropAfterMs);
+    return module;
+}
+
+TEST(Scan, PrintsEachDeviceAsFoundUntilTheModuleSaysItIsDone) {
+    TFakeModule module;
+    const Result r = RunCli({"scan", "--port", Master(module).PortPath()});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Out, kDevices);
+    EXPECT_EQ(r.Err, "");
+    EXPECT_EQ(module.Received(), "AT+DISC?");
+}
+
+TEST(Scan, AScanThatDoesNotEndInTimeIsAFailureWithWhatWasFound) {
+    TFakeModule module;
+    module.Scanning({"OK+DIS0:C4BE84123456"}, 1500, {});
+    const Result r = RunCli({"scan", "--port", module.PortPath(), "--seconds", "1"});
+    EXPECT_EQ(r.Status, 4);
+    EXPECT_EQ(r.Out, "");
+    EXPECT_EQ(r.Err, "kelvara-cli: the scan did not end within 1 s\n");
+    // A module in the slave role does not scan.
+    TFakeModule slave;
+    slave.On("AT+DISC?", kelvara::testing::TModuleBehaviour::Answering("ERROR\r\n"));
+    const Result refused = RunCli({"scan", "--port", slave.PortPath()});
+    EXPECT_EQ(refused.Status, 4);
+    EXPECT_EQ(refused.Err, "kelvara-cli: AT+DISC?: answered \"ERROR\\x0d\\x0a\"\n");
+}
+
+TEST(Connect, ADataSessionFromATerminalUntilCtrlD) {
+    TFakeModule module;
+    Master(module);
+    int terminal = -1;
+    int input = -1;
+    ASSERT_EQ(openpty(&terminal, &input, nullptr, nullptr, nullptr), 0);
+    const Result r = RunCli(
+        {"connect", "--port", module.PortPath(), "--type", "1", "a8:1b:6a:ae:52:21"},
+        [&](pid_t) {
+            for (int i = 0; i < 400 && !module.IsConnected(); ++i)
+                std::this_thread::sleep_for(10ms);
+            const std::string hello = "hello\n";
+            ASSERT_EQ(write(terminal, hello.data(), hello.size()), 6);
+            module.WaitUntilSent("hello", 5s);
+            std::this_thread::sleep_for(200ms);
+            ASSERT_EQ(write(terminal, "\x04", 1), 1);
+        },
+        KELVARA_CLI_PATH, input);
+    close(input);
+    close(terminal);
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Err, "kelvara-cli: connected to A81B6AAE5221\n");
+    EXPECT_EQ(r.Out, "hello\n");
+    // The connect command, the line typed, then "AT" alone to end the connection.
+    EXPECT_EQ(module.Received(), "AT+CO1A81B6AAE5221helloAT");
+}
+
+TEST(Connect, StandardInputGoesAsItIsAndWhatComesBackIsPrinted) {
+    TFakeModule module;
+    Master(module);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(write(fds[1], "ping\r\n", 6), 6);
+    close(fds[1]);
+    const Result r = RunCli({"connect", "--port", module.PortPath(), "--seconds", "1",
+                             "C4BE84123456"},
+                            {}, KELVARA_CLI_PATH, fds[0]);
+    close(fds[0]);
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Out, "ping\\x0d\\x0a\n");
+    EXPECT_EQ(module.Received(), "AT+CO0C4BE84123456ping\r\nAT");
+}
+
+TEST(Connect, FailuresEndWithTheirReason) {
+    TFakeModule module;
+    Master(module, 300);
+    // A device the module cannot reach.
+    const Result unknown = RunCli({"connect", "--port", module.PortPath(), "112233445566"},
+                                  {}, KELVARA_CLI_PATH, open("/dev/null", O_RDONLY));
+    EXPECT_EQ(unknown.Status, 4);
+    EXPECT_EQ(unknown.Err, "kelvara-cli: AT+CO0112233445566: the connection failed (OK+CONNF)\n");
+    // A connection that drops while data is awaited.
+    int terminal = -1;
+    int input = -1;
+    ASSERT_EQ(openpty(&terminal, &input, nullptr, nullptr, nullptr), 0);
+    const Result dropped = RunCli({"connect", "--port", module.PortPath(), "C4BE84123456"}, {},
+                                  KELVARA_CLI_PATH, input);
+    close(input);
+    close(terminal);
+    EXPECT_EQ(dropped.Status, 4);
+    EXPECT_EQ(dropped.Err, "kelvara-cli: connected to C4BE84123456\n"
+                           "kelvara-cli: C4BE84123456: the connection dropped (OK+LOST)\n");
+    // An address that is none.
+    const Result bad = RunCli({"connect", "--port", module.PortPath(), "C4:BE:84:12:34"});
+    EXPECT_EQ(bad.Status, 2);
+    EXPECT_TRUE(bad.Err.starts_with("kelvara-cli: ADDRESS takes 12 hexadecimal digits")) << bad.Err;
+}
+
+} // namespace

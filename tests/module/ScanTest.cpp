@@ -1,0 +1,121 @@
+// A scan and a connection on their own, by plain calls with the time given: the scan's answers
+// in the three forms cut into random pieces, and a connection's life.
+#include "Connection.h"
+#include "PolicyRun.h"
+#include "Scan.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace kelvara::link;
+using namespace kelvara::testing;
+
+namespace {
+
+const TSendSettings kSettings{9600, TLineEnd::None, 1000, 0};
+
+// The devices (and unasked bytes) a log reports, without their times.
+std::vector<std::string> Found(const std::vector<std::string>& log) {
+    std::vector<std::string> found;
+    for (const std::string& line : log) {
+        const std::string what = line.substr(line.find(' ') + 1);
+        if (what.starts_with("device") || what.starts_with("unasked") || what.starts_with("finished"))
+            found.push_back(what);
+    }
+    return found;
+}
+
+TEST(ScanReader, ReadsTheThreeFormsInAnyPieces) {
+    const std::string answers = "OK+DISCSOK+DIS00017EA0943AETag1OK+DIS0:C4BE84123456\r\n"
+                                "OK+DIS1:A81B6AAE5221\r\nOK+NAME:Door\r\n+NOISE\r\n"
+                                "OK+DIS0:c4be84123456Again\r\nOK+DISCE";
+    const std::vector<std::string> expected = {"device 0 0017EA0943AE Tag1", "device 0 C4BE84123456 ",
+                                               "device 1 A81B6AAE5221 Door",
+                                               "unasked +NOISE\\x0d\\x0a",
+                                               "device 0 C4BE84123456 Again"};
+    std::minstd_rand random(7);
+    for (int round = 0; round < 300; ++round) {
+        TScanReader reader;
+        TStep step;
+        // Cut anywhere, fed a piece at a time; the module falls quiet now and then.
+        for (std::size_t at = 0; at < answers.size();) {
+            const std::size_t length = 1 + random() % 12;
+            reader.Feed(std::string_view(answers).substr(at, length), 0, step);
+            at += length;
+            if (random() % 7 == 0 && at < answers.size() && answers[at - 1] == '\n' &&
+                !std::string_view(answers).substr(at).starts_with("OK+NAME"))
+                reader.Quiet(0, step);
+        }
+        reader.Quiet(0, step);
+        std::vector<std::string> log;
+        for (const TEvent& event : step.Events)
+            log.push_back(Describe(event));
+        ASSERT_EQ(Found(log), expected) << "round " << round;
+        EXPECT_TRUE(reader.Ended());
+    }
+}
+
+TEST(Scan, DevicesComeWithTheAcknowledgementAndAfterIt) {
+    TScan scan(kSettings);
+    const auto log = TRun{scan}.Play({Bytes(5, "OK+DISCSOK+DIS0:C4BE84123456"), Bytes(300, "OK+DISCE")});
+    EXPECT_EQ(log, (std::vector<std::string>{"@0 > AT+DISC?",
+                                             "@55 ack 0 AT+DISC? OK+DISCSOK+DIS0:C4BE84123456",
+                                             "@55 device 0 C4BE84123456 ", "@300 finished completed"}));
+}
+
+TEST(Scan, EndsAtTheTimeGivenWithWhatWasFound) {
+    TScan scan(kSettings, 2);
+    EXPECT_EQ(Found(TRun{scan}.Play({Bytes(5, "OK+DISCS"), Bytes(500, "OK+DIS1:A81B6AAE5221Door")})),
+              (std::vector<std::string>{"device 1 A81B6AAE5221 Door", "finished failed"}));
+    EXPECT_TRUE(scan.Acknowledged());
+}
+
+struct ConnectionCase {
+    const char* Name;
+    std::vector<TAct> Acts;
+    std::vector<std::string> Expected;
+};
+
+void PrintTo(const ConnectionCase& c, std::ostream* os) { *os << c.Name; }
+
+class Connection : public testing::TestWithParam<ConnectionCase> {};
+
+TEST_P(Connection, ReadsTheModulesWords) {
+    TConnection connection('0', "C4BE84123456", kSettings);
+    EXPECT_EQ(TRun{connection}.Play(GetParam().Acts), GetParam().Expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lives, Connection,
+    testing::Values(
+        ConnectionCase{"ConnectedThenDataThenDropped",
+                       {Bytes(5, "OK+CONNA"), Bytes(80, "OK+CONN"), Bytes(200, "hel"),
+                        Bytes(201, "loOK+LO"), Bytes(202, "ST")},
+                       {"@0 > AT+CO0C4BE84123456", "@55 ack 0 AT+CO0C4BE84123456 OK+CONNA",
+                        "@130 connected OK+CONN", "@200 data hel", "@201 data lo",
+                        "@202 dropped OK+LOST", "@202 finished failed"}},
+        ConnectionCase{"TheWordsCanComeWithTheAcknowledgement",
+                       {Bytes(5, "OK+CONNAOK+CONNF")},
+                       {"@0 > AT+CO0C4BE84123456", "@55 ack 0 AT+CO0C4BE84123456 OK+CONNAOK+CONNF",
+                        "@55 connection failed OK+CONNF", "@55 finished failed"}},
+        ConnectionCase{"NoWordAfterTheAcknowledgementFails",
+                       {Bytes(5, "OK+CONNA")},
+                       {"@0 > AT+CO0C4BE84123456", "@55 ack 0 AT+CO0C4BE84123456 OK+CONNA",
+                        "@1055 connection failed", "@1055 finished failed"}},
+        ConnectionCase{"ACancelDisconnectsWithAtAlone",
+                       {Bytes(5, "OK+CONNAOK+CONN"), Cancel(300), Bytes(310, "OK+LOST")},
+                       {"@0 > AT+CO0C4BE84123456",
+                        "@55 ack 0 AT+CO0C4BE84123456 OK+CONNAOK+CONN", "@55 connected OK+CONN",
+                        "@300 > AT", "@310 disconnected OK+LOST", "@310 finished completed"}}),
+    [](const auto& info) { return info.param.Name; });
+
+TEST(DeviceAddress, TakesTwelveDigitsWithOrWithoutColons) {
+    EXPECT_EQ(DeviceAddress("c4:be:84:12:34:56"), "C4BE84123456");
+    EXPECT_EQ(DeviceAddress("C4BE84123456"), "C4BE84123456");
+    for (const char* bad : {"", "C4BE8412345", "C4BE841234567", "C4:BE:84:12:34:5G", ":C4BE84123456",
+                            "C4BE84123456:", "C4::BE84123456", "C4 BE84123456"})
+        EXPECT_EQ(DeviceAddress(bad), std::nullopt) << bad;
+}
+
+} // namespace
