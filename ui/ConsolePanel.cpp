@@ -35,6 +35,10 @@ const char* EntryColour(TEntryKind kind) {
         return "#1d6b2a";
     case TEntryKind::Failure:
         return "#b00020";
+    case TEntryKind::DataSent:
+        return "#1a4c8c";
+    case TEntryKind::DataReceived:
+        return "#5a2d82";
     case TEntryKind::Note:
         break;
     }
@@ -56,6 +60,7 @@ TConsolePanel::TConsolePanel(Ui::TfrmModule& form, const std::vector<std::string
     ui.memTranscript->setMaximumBlockCount(static_cast<int>(TTranscript::kMaxEntries));
     ui.memTranscript->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     ui.edtCommand->installEventFilter(this);
+    placeholder_ = ui.edtCommand->placeholderText();
     QStringList completions;
     for (const std::string& command : guide)
         completions << FromBytes(command);
@@ -124,7 +129,9 @@ bool TConsolePanel::eventFilter(QObject* watched, QEvent* event) {
 
 void TConsolePanel::See(const TEvent& event) {
     if (const auto* written = std::get_if<TWritten>(&event)) {
-        Add(written->At, TEntryKind::Written, written->Bytes);
+        Add(written->At, dataMode_ ? TEntryKind::DataSent : TEntryKind::Written, written->Bytes);
+    } else if (const auto* data = std::get_if<TData>(&event)) {
+        Add(data->At, TEntryKind::DataReceived, data->Bytes);
     } else if (const auto* echo = std::get_if<TEcho>(&event)) {
         Add(echo->At, TEntryKind::Echo, echo->Bytes);
     } else if (const auto* outcome = std::get_if<TOutcome>(&event)) {
@@ -137,6 +144,13 @@ void TConsolePanel::See(const TEvent& event) {
     } else if (const auto* unasked = std::get_if<TUnasked>(&event)) {
         Add(unasked->At, TEntryKind::Unasked, unasked->Bytes);
     }
+}
+
+void TConsolePanel::SetDataMode(const QString& device) {
+    dataMode_ = !device.isEmpty();
+    ui.edtCommand->setPlaceholderText(
+        dataMode_ ? tr("Type data for %1 and press Enter: it goes as it is, no reply awaited").arg(device)
+                  : placeholder_);
 }
 
 void TConsolePanel::Note(Ms at, const QString& text) { Add(at, TEntryKind::Note, text.toStdString()); }

@@ -28,6 +28,9 @@ class TConsolePanel : public QObject {
 
     // Adds what the event shows to the transcript.
     void See(const kelvara::link::TEvent& event);
+    // Connected to a remote device (its address), the line sends data; empty: commands again.
+    void SetDataMode(const QString& device);
+    bool DataMode() const { return dataMode_; }
     // A line of the port's life: opened, lost, back, closed; settings found.
     void Note(kelvara::link::Ms at, const QString& text);
 
@@ -59,5 +62,7 @@ class TConsolePanel : public QObject {
     QWidget* window_;
     kelvara::ui::TTranscript transcript_;
     QStringList history_;
+    QString placeholder_;
+    bool dataMode_ = false;
     int historyIndex_ = 0;
 };

@@ -92,3 +92,21 @@ void TListPanel::Show(std::size_t index, const QString& state, const std::string
     if (scroll)
         ui.lstCommands->scrollToItem(row);
 }
+
+QString TListPanel::Summary(TResult result) const {
+    switch (result) {
+    case TResult::Completed:
+        return tr("All %1 commands acknowledged.").arg(commands_.size());
+    case TResult::Failed:
+        if (failure_)
+            return tr("%1: %2. Nothing after it was sent.")
+                .arg(FromBytes(failure_->Command), FromBytes(FailureText(*failure_)));
+        break;
+    case TResult::Cancelled:
+    case TResult::NotFound:
+        if (!lastAcknowledged_.empty())
+            return tr("Cancelled; the last command acknowledged was %1.").arg(FromBytes(lastAcknowledged_));
+        return tr("Cancelled before any command was acknowledged.");
+    }
+    return {};
+}

@@ -37,6 +37,8 @@ class TListPanel : public QObject {
     // The command that failed, and the last acknowledged, in the send under way.
     const std::optional<kelvara::link::TOutcome>& Failure() const { return failure_; }
     const std::string& LastAcknowledged() const { return lastAcknowledged_; }
+    // How the send ended, in words.
+    QString Summary(kelvara::link::TResult result) const;
     // The failure has been told; it is not told again.
     void ForgetFailure() { failure_.reset(); }
 

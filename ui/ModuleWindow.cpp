@@ -2,8 +2,11 @@
 
 #include "BatchPanel.h"
 #include "Console.h"
+#include "Connection.h"
 #include "ConsolePanel.h"
+#include "DevicesPanel.h"
 #include "ListPanel.h"
+#include "Scan.h"
 #include "ListSender.h"
 #include "PortPanel.h"
 #include "SettingsFinder.h"
@@ -26,10 +29,12 @@ TfrmModule::TfrmModule(kelvara::TCommandList list, std::optional<kelvara::TListS
     list_ = new TListPanel(*ui, kelvara::SetUpCommands(list), this);
     console_ = new TConsolePanel(*ui, kelvara::GuideCommands(list), this);
     batch_ = new TBatchPanel(*ui, std::move(source), this);
+    devices_ = new TDevicesPanel(*ui, this);
     ui->splModule->setStretchFactor(0, 2); // the list
     ui->splModule->setStretchFactor(1, 1); // the ports of a batch
     ui->splModule->setStretchFactor(2, 1); // the modules of a batch
-    ui->splModule->setStretchFactor(3, 3); // the console
+    ui->splModule->setStretchFactor(3, 2); // the devices
+    ui->splModule->setStretchFactor(4, 3); // the console
 
     connect(ui->btnSend, &QPushButton::clicked, this, &TfrmModule::btnSendClick);
     connect(ui->btnFind, &QPushButton::clicked, this, &TfrmModule::btnFindClick);
@@ -48,6 +53,12 @@ TfrmModule::TfrmModule(kelvara::TCommandList list, std::optional<kelvara::TListS
             list_->See(event);
     });
     connect(ui->btnRefresh, &QPushButton::clicked, batch_, &TBatchPanel::Refresh);
+    connect(devices_, &TDevicesPanel::scanRequested, this, &TfrmModule::Scan);
+    connect(devices_, &TDevicesPanel::connectRequested, this, &TfrmModule::Connect);
+    connect(devices_, &TDevicesPanel::disconnectRequested, this, [this] {
+        if (connection_)
+            session_.Drive([this](Ms now) { return connection_->Disconnect(now); });
+    });
     connect(port_, &TPortPanel::baudRateChosen, this, [this](int baudRate) {
         if (session_.IsOpen() && session_.SetBaudRate(baudRate))
             Note(tr("now at %1 baud").arg(baudRate));
@@ -74,8 +85,7 @@ const kelvara::ui::TTranscript& TfrmModule::Transcript() const { return console_
 bool TfrmModule::SaveTranscriptTo(const QString& path) { return console_->SaveTo(path); }
 
 bool TfrmModule::Stoppable() const {
-    return activity_ == TActivity::List || activity_ == TActivity::Find ||
-           activity_ == TActivity::Batch;
+    return activity_ != TActivity::Idle && activity_ != TActivity::Console;
 }
 
 bool TfrmModule::IsBusy() const {
@@ -154,7 +164,32 @@ void TfrmModule::btnFindClick() {
     Run(TActivity::Find, std::make_unique<TSettingsFinder>());
 }
 
+void TfrmModule::Scan() {
+    if (IsBusy() || !EnsureOpen())
+        return;
+    devices_->Scanning();
+    Run(TActivity::Scan, std::make_unique<TScan>(port_->Settings()));
+}
+
+void TfrmModule::Connect(char type, const QString& address) {
+    if (IsBusy() || !EnsureOpen())
+        return;
+    devices_->Connecting(address);
+    auto connection = std::make_unique<TConnection>(type, address.toStdString(), port_->Settings());
+    TConnection* started = connection.get();
+    Run(TActivity::Connection, std::move(connection));
+    connection_ = activity_ == TActivity::Connection ? started : nullptr;
+    ui->edtCommand->setFocus(Qt::OtherFocusReason);
+}
+
 void TfrmModule::edtCommandReturnPressed() {
+    // Connected, the line is data for the remote device, sent as it is.
+    if (connection_ && connection_->Connected()) {
+        const QByteArray data = ui->edtCommand->text().toLocal8Bit();
+        console_->Sent();
+        session_.Drive([&](Ms now) { return connection_->Send(data.toStdString(), now); });
+        return;
+    }
     if (Stoppable())
         return;
     // A console that is stopping (the window closing after the command under way) takes no more.
@@ -198,25 +233,18 @@ void TfrmModule::Seen(const TEvent& event) {
     console_->See(event);
     if (activity_ == TActivity::List)
         list_->See(event);
+    if (activity_ == TActivity::Scan || activity_ == TActivity::Connection)
+        devices_->See(event);
+    if (const auto* state = std::get_if<TConnectionState>(&event))
+        console_->SetDataMode(state->State == TLinkState::Connected ? devices_->Device() : QString());
     if (const auto* outcome = std::get_if<TOutcome>(&event); outcome && activity_ == TActivity::Console) {
         SetStatus(outcome->Acknowledged()
                       ? tr("%1: acknowledged.").arg(FromBytes(outcome->Command))
                       : tr("%1: %2.").arg(FromBytes(outcome->Command), FromBytes(FailureText(*outcome))));
-    } else if (const auto* trying = std::get_if<TTrying>(&event)) {
-        SetStatus(tr("Trying %1 baud, line ending %2 (%3 of %4)...")
-                      .arg(trying->BaudRate)
-                      .arg(LineEndText(trying->LineEnd))
-                      .arg(trying->Index + 1)
-                      .arg(TSettingsFinder::TryCount()));
-    } else if (const auto* found = std::get_if<TFound>(&event)) {
-        port_->ShowFound(found->BaudRate, found->LineEnd);
-        const QString echoes = found->Echoes ? tr("; it echoes each command") : QString();
-        Note(tr("found the module at %1 baud, line ending %2%3")
-                 .arg(found->BaudRate)
-                 .arg(LineEndText(found->LineEnd), echoes));
-        SetStatus(tr("Found the module at %1 baud, line ending %2%3. The settings are filled in.")
-                      .arg(found->BaudRate)
-                      .arg(LineEndText(found->LineEnd), echoes));
+    } else if (const auto news = port_->FindNews(event)) {
+        if (!news->Note.isEmpty())
+            Note(news->Note);
+        SetStatus(news->Status);
     }
     UpdateControls();
 }
@@ -228,7 +256,12 @@ void TfrmModule::Finished(TResult result) {
     const TActivity was = activity_;
     activity_ = TActivity::Idle;
     consolePolicy_ = nullptr;
-    if (was == TActivity::List) {
+    connection_ = nullptr;
+    console_->SetDataMode({});
+    UpdateControls();
+    if (was == TActivity::Scan || was == TActivity::Connection) {
+        devices_->Ended(result);
+    } else if (was == TActivity::List) {
         ListFinished(result);
     } else if (was == TActivity::Find) {
         if (result == TResult::NotFound)
@@ -236,39 +269,19 @@ void TfrmModule::Finished(TResult result) {
                          "that the module is powered."));
         else if (result == TResult::Cancelled)
             SetStatus(tr("Find cancelled; the settings are as they were."));
-        UpdateControls();
         if (result != TResult::Failed)
             ui->btnFind->setFocus(Qt::OtherFocusReason);
     }
-    UpdateControls();
     if (closeWhenStopped_)
         close();
 }
 
 void TfrmModule::ListFinished(TResult result) {
-    const auto& failure = list_->Failure();
-    switch (result) {
-    case TResult::Completed:
-        SetStatus(tr("All %1 commands acknowledged.").arg(list_->Commands().size()));
-        break;
-    case TResult::Failed:
-        if (failure)
-            SetStatus(tr("%1: %2. Nothing after it was sent.")
-                          .arg(FromBytes(failure->Command), FromBytes(FailureText(*failure))));
-        break;
-    case TResult::Cancelled:
-    case TResult::NotFound:
-        if (!list_->LastAcknowledged().empty())
-            SetStatus(tr("Cancelled; the last command acknowledged was %1.")
-                          .arg(FromBytes(list_->LastAcknowledged())));
-        else
-            SetStatus(tr("Cancelled before any command was acknowledged."));
-        break;
-    }
+    if (const QString summary = list_->Summary(result); !summary.isEmpty())
+        SetStatus(summary);
     // The list is not sent again by a stray Enter: it may begin with a factory reset.
     ui->btnSend->setDefault(false);
     ui->btnSend->setAutoDefault(false);
-    UpdateControls();
     ui->edtCommand->setFocus(Qt::OtherFocusReason);
 }
 
@@ -328,7 +341,8 @@ void TfrmModule::UpdateControls() {
     ui->btnSend->setEnabled(!busy && !list_->Commands().empty());
     ui->btnFind->setEnabled(!busy);
     ui->btnDisconnect->setEnabled(!busy && (session_.IsOpen() || waiting));
-    ui->edtCommand->setEnabled(!stoppable);
+    ui->edtCommand->setEnabled(!stoppable || activity_ == TActivity::Connection);
+    devices_->Enable(!busy, connection_ && connection_->Connected());
     ui->gbBatch->setEnabled(!busy && batch_->Available());
     ui->btnClose->setText(stoppable ? tr("Cancel") : tr("Close"));
 }
@@ -368,6 +382,7 @@ void TfrmModule::done(int result) {
     session_.Close();
     activity_ = TActivity::Idle;
     consolePolicy_ = nullptr;
+    connection_ = nullptr;
     QDialog::done(result);
 }
 

@@ -15,10 +15,12 @@ namespace Ui {
 class TfrmModule;
 }
 namespace kelvara::link {
+class TConnection;
 class TConsole;
 }
 class TBatchPanel;
 class TConsolePanel;
+class TDevicesPanel;
 class TListPanel;
 class TPortPanel;
 
@@ -66,7 +68,7 @@ class TfrmModule : public QDialog {
   private:
     // What runs on the module: one thing at a time. A console runs whenever a command has been
     // typed and nothing else was started since.
-    enum class TActivity { Idle, List, Find, Console, Batch };
+    enum class TActivity { Idle, List, Find, Console, Batch, Scan, Connection };
 
     bool EnsureOpen();
     // Gives the port over to what starts: a console with nothing under way ends.
@@ -75,6 +77,8 @@ class TfrmModule : public QDialog {
     void Seen(const kelvara::link::TEvent& event);
     void Finished(kelvara::link::TResult result);
     void ListFinished(kelvara::link::TResult result);
+    void Scan();
+    void Connect(char type, const QString& address);
     void BatchFinished();
     void PortLost();
     void PortBack();
@@ -91,8 +95,10 @@ class TfrmModule : public QDialog {
     TListPanel* list_;
     TConsolePanel* console_;
     TBatchPanel* batch_;
+    TDevicesPanel* devices_;
     TActivity activity_ = TActivity::Idle;
     bool closeWhenStopped_ = false;
     // The console running, where the window calls on it; valid until it finishes.
     kelvara::link::TConsole* consolePolicy_ = nullptr;
+    kelvara::link::TConnection* connection_ = nullptr;
 };

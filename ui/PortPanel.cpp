@@ -1,6 +1,7 @@
 #include "PortPanel.h"
 
 #include "SerialPorts.h"
+#include "SettingsFinder.h"
 #include "ui_ModuleWindow.h"
 
 #include <QSettings>
@@ -71,12 +72,29 @@ TSendSettings TPortPanel::Settings() const {
     return settings;
 }
 
-void TPortPanel::ShowFound(int baudRate, TLineEnd lineEnd) {
+std::optional<TPortPanel::TFindNews> TPortPanel::FindNews(const TEvent& event) {
+    if (const auto* trying = std::get_if<TTrying>(&event))
+        return TFindNews{tr("Trying %1 baud, line ending %2 (%3 of %4)...")
+                             .arg(trying->BaudRate)
+                             .arg(LineEndText(trying->LineEnd))
+                             .arg(trying->Index + 1)
+                             .arg(TSettingsFinder::TryCount()),
+                         {}};
+    const auto* found = std::get_if<TFound>(&event);
+    if (!found)
+        return std::nullopt;
     // The port is at that rate already.
     ui.cbBaud->blockSignals(true);
-    ui.cbBaud->setCurrentIndex(ui.cbBaud->findData(baudRate));
+    ui.cbBaud->setCurrentIndex(ui.cbBaud->findData(found->BaudRate));
     ui.cbBaud->blockSignals(false);
-    ui.cbLineEnd->setCurrentIndex(ui.cbLineEnd->findData(static_cast<int>(lineEnd)));
+    ui.cbLineEnd->setCurrentIndex(ui.cbLineEnd->findData(static_cast<int>(found->LineEnd)));
+    const QString echoes = found->Echoes ? tr("; it echoes each command") : QString();
+    return TFindNews{tr("Found the module at %1 baud, line ending %2%3. The settings are filled in.")
+                         .arg(found->BaudRate)
+                         .arg(LineEndText(found->LineEnd), echoes),
+                     tr("found the module at %1 baud, line ending %2%3")
+                         .arg(found->BaudRate)
+                         .arg(LineEndText(found->LineEnd), echoes)};
 }
 
 void TPortPanel::Enable(bool settings, bool port) {

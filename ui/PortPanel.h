@@ -8,6 +8,8 @@
 #include <QObject>
 #include <QString>
 
+#include <optional>
+
 namespace Ui {
 class TfrmModule;
 }
@@ -26,8 +28,13 @@ class TPortPanel : public QObject {
     // The port chosen from the list, or the path typed.
     QString ChosenPort() const;
     kelvara::link::TSendSettings Settings() const;
-    // Shows the settings the finder found.
-    void ShowFound(int baudRate, kelvara::link::TLineEnd lineEnd);
+    // What an event of the settings finder says: the status, and a note for the transcript once
+    // the settings are found (they are then shown).
+    struct TFindNews {
+        QString Status;
+        QString Note;
+    };
+    std::optional<TFindNews> FindNews(const kelvara::link::TEvent& event);
     // The settings can change while nothing is under way; the port while it is closed.
     void Enable(bool settings, bool port);
 

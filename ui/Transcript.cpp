@@ -20,6 +20,10 @@ std::string_view Marker(TEntryKind kind) {
         return "ok";
     case TEntryKind::Failure:
         return "!!";
+    case TEntryKind::DataSent:
+        return ">>";
+    case TEntryKind::DataReceived:
+        return "<<";
     case TEntryKind::Note:
         break;
     }
@@ -28,7 +32,8 @@ std::string_view Marker(TEntryKind kind) {
 
 bool HoldsBytes(TEntryKind kind) {
     return kind == TEntryKind::Written || kind == TEntryKind::Echo || kind == TEntryKind::Reply ||
-           kind == TEntryKind::Unasked;
+           kind == TEntryKind::Unasked || kind == TEntryKind::DataSent ||
+           kind == TEntryKind::DataReceived;
 }
 
 } // namespace

@@ -21,6 +21,8 @@ enum class TEntryKind {
     Acknowledged, // "ok"
     Failure,      // "!!" not acknowledged, and why
     Note,         // "--" the port's life: opened, lost, back, closed; settings found
+    DataSent,     // ">>" data sent to a connected remote device
+    DataReceived, // "<<" data from it
 };
 
 struct TTranscriptEntry {

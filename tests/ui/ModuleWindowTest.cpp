@@ -386,6 +386,46 @@ class ModuleWindowTest : public QObject {
         QVERIFY(module->WaitUntilOtherEndClosed(5s));
     }
 
+    void scanConnectTalkAndDropFromTheKeyboard() {
+        TFakeModule module;
+        module.Scanning({"OK+DIS00017EA0", "943AETag1", "OK+DIS0:C4BE84", "123456",
+                         "OK+DIS1:A81B6AAE5221\r\nOK+NA", "ME:Door\r\n"},
+                        40, {"C4BE84123456"}, 1500);
+        TfrmModule window(DefaultList());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        Find<QComboBox>(&window, "cbPort")->setEditText(QString::fromStdString(module.PortPath()));
+        auto* scan = Find<QPushButton>(&window, "btnScan");
+        scan->setFocus();
+        QTest::keyClick(scan, Qt::Key_Space);
+        auto* devices = Find<QTreeWidget>(&window, "lstDevices");
+        auto* state = Find<QLabel>(&window, "lbDeviceState");
+        QTRY_VERIFY_WITH_TIMEOUT(devices->isVisible() && devices->topLevelItemCount() >= 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(state->text(), QStringLiteral("Scan done: 3 device(s) found."), 5000);
+        QStringList rows;
+        for (int i = 0; i < devices->topLevelItemCount(); ++i)
+            rows << devices->topLevelItem(i)->text(0) + '|' + devices->topLevelItem(i)->text(1) + '|' +
+                        devices->topLevelItem(i)->text(2);
+        QCOMPARE(rows, (QStringList{"0|0017EA0943AE|Tag1", "0|C4BE84123456|", "1|A81B6AAE5221|Door"}));
+        // The second, with Enter on its row.
+        QVERIFY(devices->hasFocus());
+        QTest::keyClick(devices, Qt::Key_Down);
+        QTest::keyClick(devices, Qt::Key_Return);
+        QTRY_VERIFY_WITH_TIMEOUT(state->text().startsWith(QStringLiteral("Connected to C4BE84123456.")), 5000);
+        auto* line = Find<QLineEdit>(&window, "edtCommand");
+        QVERIFY(line->placeholderText().contains(QStringLiteral("C4BE84123456")));
+        Type(window, QStringLiteral("hello"));
+        QTRY_VERIFY_WITH_TIMEOUT(Untimed(window).contains(QStringLiteral("<< hello")), 5000);
+        QVERIFY(Untimed(window).contains(QStringLiteral(">> hello")));
+        // The module says the connection dropped.
+        QTRY_COMPARE_WITH_TIMEOUT(state->text(),
+                                  QStringLiteral("The connection to C4BE84123456 dropped (OK+LOST)."), 5000);
+        QVERIFY(!line->placeholderText().contains(QStringLiteral("C4BE84123456")));
+        QVERIFY(!window.IsBusy());
+        QCOMPARE(module.Received(), std::string("AT+DISC?AT+CO0C4BE84123456hello"));
+        window.close();
+    }
+
     void aBatchOnThreePortsFromTheKeyboard() {
         std::array<TFakeModule, 3> modules;
         for (TFakeModule& module : modules) {
