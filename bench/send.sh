@@ -23,6 +23,10 @@ echo "== Nine modules over three ports against nine over one"
 $b/bench/kelvara_ports_bench cli $b/cli/kelvara-cli
 QT_QPA_PLATFORM=offscreen $b/bench/kelvara_ports_bench window 2> >(grep -v -e XDG_RUNTIME -e propagateSize >&2)
 echo
+echo "== A scan: a device's entry complete to its line, its row; 500 devices in the window"
+$b/bench/kelvara_scan_bench cli $b/cli/kelvara-cli
+QT_QPA_PLATFORM=offscreen $b/bench/kelvara_scan_bench window 2> >(grep -v -e XDG_RUNTIME -e propagateSize >&2)
+echo
 echo "== The send window (offscreen)"
 QT_QPA_PLATFORM=offscreen $b/bench/kelvara_send_bench window 2> >(grep -v -e XDG_RUNTIME -e propagateSize >&2)
 echo

@@ -57,6 +57,7 @@ void TDevicesPanel::Scanning() {
     acknowledged_ = false;
     refusal_.clear();
     ui.lstDevices->clear();
+    rows_.clear();
     ui.lstDevices->show();
     SetState(tr("Scanning..."));
 }
@@ -73,8 +74,9 @@ void TDevicesPanel::See(const TEvent& event) {
     if (const auto* device = std::get_if<TDeviceFound>(&event)) {
         // A device found again keeps its row; its later name wins.
         const QString address = FromBytes(device->Address);
-        const auto rows = ui.lstDevices->findItems(address, Qt::MatchExactly, kAddressColumn);
-        QTreeWidgetItem* row = rows.isEmpty() ? new QTreeWidgetItem(ui.lstDevices) : rows.front();
+        QTreeWidgetItem*& row = rows_[address];
+        if (!row)
+            row = new QTreeWidgetItem(ui.lstDevices);
         row->setText(kTypeColumn, QString(QLatin1Char(device->Type)));
         row->setText(kAddressColumn, address);
         row->setText(kNameColumn, FromBytes(ShownBytes(device->Name, false)));

@@ -6,6 +6,7 @@
 
 #include "Link.h"
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 
@@ -50,6 +51,7 @@ class TDevicesPanel : public QObject {
     Ui::TfrmModule& ui;
     enum class TDoing { Nothing, Scanning, Connecting } doing_ = TDoing::Nothing;
     QString device_;
+    QHash<QString, class QTreeWidgetItem*> rows_; // by address
     bool acknowledged_ = false; // the scan's command
     QString refusal_;
     std::optional<kelvara::link::TConnectionState> state_;

@@ -1,0 +1,172 @@
+// A scan, measured against the simulated module on a pseudo-terminal:
+//   kelvara_scan_bench cli KELVARA_CLI  from the bytes that complete a device's entry (the next
+//                                       answer's first) to its line on kelvara-cli scan's output
+//   kelvara_scan_bench window           the same to its row in the module window's table, and the
+//                                       longest the event loop goes without running while a
+//                                       scan finds 500 devices
+#include "FakeModule.h"
+#include "ModuleWindow.h"
+#include "StudyCommandList.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+using kelvara::testing::TFakeModule;
+using kelvara::testing::TModuleBehaviour;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kDevices = 20;
+
+std::string Device(int i) {
+    char address[13];
+    std::snprintf(address, sizeof address, "C4BE84%06X", i);
+    return "OK+DIS0:" + std::string(address) + "Tag" + std::to_string(i) + "\r\n";
+}
+
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+void Report(const char* what, std::vector<double> times) {
+    std::sort(times.begin(), times.end());
+    if (times.empty())
+        return;
+    std::printf("%s: median %.2f ms, slowest %.2f ms (%zu devices)\n", what, times[times.size() / 2],
+                times.back(), times.size());
+}
+
+int Cli(const char* cli) {
+    TFakeModule module;
+    module.On("AT+DISC?", TModuleBehaviour::Answering("OK+DISCS"));
+    int out[2];
+    if (pipe(out) != 0)
+        return 1;
+    std::string port = module.PortPath();
+    std::vector<char*> argv = {const_cast<char*>(cli), const_cast<char*>("scan"),
+                               const_cast<char*>("--port"), port.data(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, cli, &actions, nullptr, argv.data(), environ) != 0)
+        return 1;
+    close(out[1]);
+    module.WaitForCommands(1, std::chrono::seconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // Each device's entry is completed by the next one's first bytes.
+    std::vector<Clock::time_point> completed;
+    std::thread feeder([&] {
+        for (int i = 0; i <= kDevices; ++i) {
+            completed.push_back(Clock::now());
+            module.SendUnasked(i < kDevices ? Device(i) : "OK+DISCE");
+            // Closer than the quiet gap: each entry is completed by the next one's bytes.
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    std::vector<Clock::time_point> lines;
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) {
+        const auto now = Clock::now();
+        for (ssize_t i = 0; i < n; ++i)
+            if (buffer[i] == '\n')
+                lines.push_back(now);
+    }
+    feeder.join();
+    waitpid(pid, nullptr, 0);
+    std::vector<double> times;
+    for (std::size_t i = 0; i + 1 < completed.size() && i < lines.size(); ++i)
+        times.push_back(Ms(lines[i] - completed[i + 1]));
+    Report("kelvara-cli scan, entry complete to its line on standard output", times);
+    return 0;
+}
+
+int Window() {
+    TFakeModule module;
+    module.On("AT+DISC?", TModuleBehaviour::Answering("OK+DISCS"));
+    TfrmModule window(kelvara::BuildStudyCommandList(kelvara::TUuidFormat::uf16Bit, "FFE1", "FFE1").List());
+    window.resize(760, 700);
+    window.show();
+    window.findChild<QComboBox*>(QStringLiteral("cbPort"))->setEditText(QString::fromStdString(module.PortPath()));
+    for (const auto shown = Clock::now(); Clock::now() - shown < std::chrono::milliseconds(300);)
+        QCoreApplication::processEvents();
+    window.findChild<QPushButton*>(QStringLiteral("btnScan"))->click();
+    auto* table = window.findChild<QTreeWidget*>(QStringLiteral("lstDevices"));
+    for (const auto asked = Clock::now(); Clock::now() - asked < std::chrono::milliseconds(300);)
+        QCoreApplication::processEvents();
+    std::vector<double> times;
+    for (int i = 0; i <= kDevices; ++i) {
+        const int before = table->topLevelItemCount();
+        const auto sent = Clock::now();
+        module.SendUnasked(i < kDevices ? Device(i) : Device(kDevices));
+        while (i > 0 && table->topLevelItemCount() == before && Clock::now() - sent < std::chrono::seconds(1))
+            QCoreApplication::processEvents();
+        if (i > 0)
+            times.push_back(Ms(Clock::now() - sent));
+        for (const auto wait = Clock::now(); Clock::now() - wait < std::chrono::milliseconds(10);)
+            QCoreApplication::processEvents();
+    }
+    Report("module window, entry complete to its row in the table", times);
+
+    // 500 devices as fast as the port carries them.
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = clock.nsecsElapsed();
+    qint64 longest = 0;
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    tick.setInterval(1);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        longest = std::max(longest, now - last);
+        last = now;
+        if (table->topLevelItemCount() >= 500 + kDevices || clock.elapsed() > 20000)
+            QCoreApplication::quit();
+    });
+    std::thread flood([&] {
+        for (int i = 0; i < 500; ++i)
+            module.SendUnasked(Device(1000 + i));
+        module.SendUnasked("OK+DISCE");
+    });
+    tick.start();
+    QApplication::exec();
+    flood.join();
+    std::printf("module window, a scan finding 500 devices: %d rows in %.2f s, longest time the "
+                "event loop did not run %.2f ms\n",
+                table->topLevelItemCount(), static_cast<double>(clock.elapsed()) / 1e3,
+                static_cast<double>(longest) / 1e6);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "window") {
+        QApplication app(argc, argv);
+        return Window();
+    }
+    if (mode == "cli" && argc == 3)
+        return Cli(argv[2]);
+    std::fprintf(stderr, "usage: kelvara_scan_bench cli KELVARA_CLI | window\n");
+    return 2;
+}
