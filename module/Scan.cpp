@@ -58,6 +58,11 @@ bool TScanReader::ReadOne(Ms now, TStep& step, bool quiet) {
         buffer_.erase(0, 1);
         return true;
     }
+    // A name that comes after the module fell quiet still names the device just found.
+    if (!open_ && last_ && text.starts_with(kName)) {
+        open_ = *last_;
+        open_->NameOpen = false;
+    }
     if (open_ && text.starts_with(kName)) {
         const std::size_t end = text.find_first_of("\r\n", kName.size());
         if (end == std::string_view::npos && !quiet)
@@ -68,7 +73,7 @@ bool TScanReader::ReadOne(Ms now, TStep& step, bool quiet) {
         Report(now, step);
         return true;
     }
-    if (open_ && !quiet && BeginsAs(text, kName) && text.size() < kName.size())
+    if ((open_ || last_) && !quiet && BeginsAs(text, kName) && text.size() < kName.size())
         return false;
     // Any other answer begins: the device before it is complete.
     Report(now, step);
@@ -116,6 +121,7 @@ void TScanReader::Report(Ms now, TStep& step) {
         return;
     TDevice device = std::move(*open_);
     open_.reset();
+    last_ = device;
     const auto seen = seen_.find(device.Address);
     if (seen != seen_.end() && seen->second == device.Name)
         return;

@@ -40,6 +40,7 @@ class TScanReader {
         bool NameOpen = true; // its name runs on until "OK+" or a line break
     };
     std::optional<TDevice> open_;   // found, not yet reported: its OK+NAME may follow
+    std::optional<TDevice> last_;   // the last reported, for an OK+NAME that comes late
     std::map<std::string, std::string> seen_; // address -> name reported
     bool ended_ = false;
 };

@@ -50,7 +50,12 @@ void TDevicesPanel::Connect() {
     emit connectRequested(type.isEmpty() ? '0' : type.front().toLatin1(), row->text(kAddressColumn));
 }
 
-void TDevicesPanel::SetState(const QString& text) { ui.lbDeviceState->setText(Cut(text, 200)); }
+void TDevicesPanel::SetState(const QString& text) {
+    // However long, the state never widens the window; the whole of it is in its tooltip.
+    ui.lbDeviceState->setText(Cut(text, 200));
+    ui.lbDeviceState->setToolTip(text);
+    emit status(text);
+}
 
 void TDevicesPanel::Scanning() {
     doing_ = TDoing::Scanning;
@@ -92,7 +97,7 @@ void TDevicesPanel::See(const TEvent& event) {
         const QString answer = state->Answer.empty() ? QString() : QStringLiteral(" (%1)").arg(FromBytes(state->Answer));
         switch (state->State) {
         case TLinkState::Connected:
-            SetState(tr("Connected to %1. What you type below goes to it.").arg(device_));
+            SetState(tr("Connected to %1.").arg(device_));
             break;
         case TLinkState::Failed:
             SetState(answer.isEmpty() ? tr("Connecting to %1 failed: no answer.").arg(device_)

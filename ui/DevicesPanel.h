@@ -39,6 +39,7 @@ class TDevicesPanel : public QObject {
     void scanRequested();
     void connectRequested(char type, const QString& address);
     void disconnectRequested();
+    void status(const QString& text);
 
   protected:
     // Enter on a row of the table connects to its device.

@@ -1,20 +1,19 @@
 #include "ModuleWindow.h"
 
 #include "BatchPanel.h"
-#include "Console.h"
 #include "Connection.h"
+#include "Console.h"
 #include "ConsolePanel.h"
 #include "DevicesPanel.h"
 #include "ListPanel.h"
-#include "Scan.h"
 #include "ListSender.h"
 #include "PortPanel.h"
+#include "Scan.h"
 #include "SettingsFinder.h"
 #include "ui_ModuleWindow.h"
 
 #include <QCloseEvent>
 #include <QFile>
-#include <QPushButton>
 
 using namespace kelvara::link;
 
@@ -54,6 +53,7 @@ TfrmModule::TfrmModule(kelvara::TCommandList list, std::optional<kelvara::TListS
     });
     connect(ui->btnRefresh, &QPushButton::clicked, batch_, &TBatchPanel::Refresh);
     connect(devices_, &TDevicesPanel::scanRequested, this, &TfrmModule::Scan);
+    connect(devices_, &TDevicesPanel::status, this, &TfrmModule::SetStatus);
     connect(devices_, &TDevicesPanel::connectRequested, this, &TfrmModule::Connect);
     connect(devices_, &TDevicesPanel::disconnectRequested, this, [this] {
         if (connection_)

@@ -56,6 +56,18 @@ TEST(ScanReader, ReadsTheThreeFormsInAnyPieces) {
     }
 }
 
+TEST(ScanReader, ANameThatComesAfterTheModuleFellQuietNamesTheDeviceJustFound) {
+    TScanReader reader;
+    TStep step;
+    reader.Feed("OK+DIS1:A81B6AAE5221\r\n", 0, step);
+    reader.Quiet(50, step);
+    reader.Feed("OK+NAME:Door\r\nOK+DISCE", 80, step);
+    std::vector<std::string> log;
+    for (const TEvent& event : step.Events)
+        log.push_back(Describe(event));
+    EXPECT_EQ(log, (std::vector<std::string>{"@50 device 1 A81B6AAE5221 ", "@80 device 1 A81B6AAE5221 Door"}));
+}
+
 TEST(Scan, DevicesComeWithTheAcknowledgementAndAfterIt) {
     TScan scan(kSettings);
     const auto log = TRun{scan}.Play({Bytes(5, "OK+DISCSOK+DIS0:C4BE84123456"), Bytes(300, "OK+DISCE")});

@@ -113,6 +113,35 @@ bool GrabBatch(const QDir& out, std::size_t ports, const char* name) {
     return ok;
 }
 
+// The module window after a scan, connected to the second device found, data sent and back.
+bool GrabDevices(const QDir& out) {
+    using kelvara::testing::TFakeModule;
+    TFakeModule module;
+    module.Scanning({"OK+DIS00017EA0943AETag1", "OK+DIS0:C4BE84123456", "OK+DIS1:A81B6AAE5221\r\n",
+                     "OK+NAME:Door\r\n"},
+                    60, {"C4BE84123456"});
+    TfrmModule window(kelvara::BuildStudyCommandList(kelvara::TUuidFormat::uf16Bit, "FFE1", "FFE1").List());
+    window.resize(680, 700);
+    window.show();
+    window.findChild<QComboBox*>(QStringLiteral("cbPort"))->setEditText(QString::fromStdString(module.PortPath()));
+    window.findChild<QPushButton*>(QStringLiteral("btnScan"))->click();
+    auto* devices = window.findChild<QTreeWidget*>(QStringLiteral("lstDevices"));
+    bool ok = WaitUntil([&] { return !window.IsBusy() && devices->topLevelItemCount() == 3; });
+    devices->setCurrentItem(devices->topLevelItem(1));
+    devices->setFocus();
+    QTest::keyClick(devices, Qt::Key_Return);
+    ok &= WaitUntil([&] { return module.IsConnected(); });
+    QTest::qWait(100);
+    auto* line = window.findChild<QLineEdit*>(QStringLiteral("edtCommand"));
+    line->setText(QStringLiteral("hello"));
+    QTest::keyClick(line, Qt::Key_Return);
+    ok &= WaitUntil([&] { return module.Received().ends_with("hello"); });
+    QTest::qWait(200);
+    ok &= Save(&window, out.absoluteFilePath(QStringLiteral("module-devices.png")));
+    window.close();
+    return ok;
+}
+
 // Types a command into the module window's console and sends it.
 void Type(TfrmModule& window, const QString& command) {
     auto* line = window.findChild<QLineEdit*>(QStringLiteral("edtCommand"));
@@ -192,7 +221,8 @@ bool GrabModuleWindow(const QDir& out) {
     });
     ok &= Save(&window, out.filePath(QStringLiteral("module-unplugged.png")));
     window.close();
-    return ok && GrabBatch(out, 1, "module-batch.png") && GrabBatch(out, 3, "module-batch-ports.png");
+    return ok && GrabBatch(out, 1, "module-batch.png") && GrabBatch(out, 3, "module-batch-ports.png") &&
+           GrabDevices(out);
 }
 
 } // namespace
