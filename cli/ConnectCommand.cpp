@@ -85,6 +85,9 @@ class TConnectCommand : public TCommand {
                     last.start(seconds * 1000);
                 return;
             }
+            // Data goes only over a connection that stands (not one being ended).
+            if (!connection || !connection->Connected())
+                return;
             if (!terminal) {
                 drive([&](TConnection& c, Ms now) {
                     return c.SendRaw(std::string_view(buffer, static_cast<std::size_t>(n)), now);

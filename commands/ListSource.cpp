@@ -21,14 +21,6 @@ std::string_view Field(const TListSource& source, std::string_view name) {
 
 std::string_view ListName(TListKind kind) { return kind == TListKind::Study ? "study" : "ibeacon"; }
 
-std::optional<TListKind> ListFromName(std::string_view name) {
-    for (TListKind kind : {TListKind::Study, TListKind::Beacon}) {
-        if (name == ListName(kind))
-            return kind;
-    }
-    return std::nullopt;
-}
-
 const std::array<TFieldDescription, 3>& ListFields(TListKind kind) {
     return kind == TListKind::Study ? kStudyFields : kBeaconFields;
 }
@@ -53,10 +45,11 @@ std::string_view UuidFormatName(TUuidFormat format) {
 }
 
 TCommandListOutcome BuildList(const TListSource& source) {
-    if (source.Kind == TListKind::Study)
-        return BuildStudyCommandList(UuidFormatFromName(Field(source, "format"))
-                                         .value_or(TUuidFormat::uf16Bit),
+    if (source.Kind == TListKind::Study) {
+        const auto format = UuidFormatFromName(Field(source, "format"));
+        return BuildStudyCommandList(format ? *format : TUuidFormat::uf16Bit,
                                      Field(source, "notify"), Field(source, "write"));
+    }
     return BuildBeaconCommandList(Field(source, "uuid"), Field(source, "major"),
                                   Field(source, "minor"));
 }

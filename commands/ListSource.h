@@ -31,7 +31,6 @@ struct TFieldDescription {
 
 // "study" or "ibeacon": the list's name on the command line and in a batch's record.
 std::string_view ListName(TListKind kind);
-std::optional<TListKind> ListFromName(std::string_view name);
 // The list's fields in the order they are shown and recorded, with their defaults.
 const std::array<TFieldDescription, 3>& ListFields(TListKind kind);
 // The source with every field at its default.

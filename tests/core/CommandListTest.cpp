@@ -1,6 +1,7 @@
 #include "BeaconCommandList.h"
 #include "Batch.h"
 #include "CommandFile.h"
+#include "ListSource.h"
 #include "StudyCommandList.h"
 
 #include <gtest/gtest.h>
@@ -120,6 +121,30 @@ TEST(Batch, RecordRowsGoToTextAndComeBackWhole) {
     EXPECT_EQ(refused(RecordHeader() + "\"open"), "2: has a quote that is never closed");
     EXPECT_EQ(RecordColumn("minor"), 8u);
     EXPECT_EQ(RecordColumn("nothing"), kRecordColumns.size());
+}
+
+TEST(ListSource, MakesTheListAsTheGeneratorsDoWhateverTheFront) {
+    using kelvara::TListKind;
+    const auto lines = [](const kelvara::TListSource& source) {
+        const TCommandListOutcome outcome = kelvara::BuildList(source);
+        return outcome.IsRejection() ? std::vector<std::string>{outcome.Message()} : outcome.Lines();
+    };
+    EXPECT_EQ(lines(kelvara::DefaultSource(TListKind::Study)),
+              BuildStudyCommandList(TUuidFormat::uf16Bit, "FFE1", "FFE1").Lines());
+    EXPECT_EQ(lines(kelvara::DefaultSource(TListKind::Beacon)),
+              BuildBeaconCommandList("0000FFF0-0000-1000-8000-00805F9B34FB", "10123", "10125").Lines());
+    EXPECT_EQ(lines({TListKind::Study, {{"format", "128"}, {"notify", "0000FFE1-0000-1000-8000-00805F9B34FB"},
+                                        {"write", "0000FFE2-0000-1000-8000-00805F9B34FB"}}}),
+              BuildStudyCommandList(TUuidFormat::uf128Bit, "0000FFE1-0000-1000-8000-00805F9B34FB",
+                                    "0000FFE2-0000-1000-8000-00805F9B34FB").Lines());
+    // A field missing is an empty one, checked as such.
+    EXPECT_EQ(lines({TListKind::Beacon, {}}),
+              std::vector<std::string>{BuildBeaconCommandList("", "", "").Message()});
+    EXPECT_EQ(kelvara::ListName(TListKind::Study), "study");
+    EXPECT_EQ(kelvara::ListName(TListKind::Beacon), "ibeacon");
+    EXPECT_EQ(kelvara::UuidFormatFromName("16"), TUuidFormat::uf16Bit);
+    EXPECT_EQ(kelvara::UuidFormatFromName("32"), std::nullopt);
+    EXPECT_EQ(kelvara::UuidFormatName(TUuidFormat::uf128Bit), "128");
 }
 
 } // namespace
