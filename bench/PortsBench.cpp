@@ -5,6 +5,7 @@
 //   kelvara_ports_bench window           the module window setting up nine modules over three
 //                                        ports: the longest the event loop goes without running
 #include "FakeModule.h"
+#include "LongestStall.h"
 #include "ListSource.h"
 #include "ModuleWindow.h"
 
@@ -104,26 +105,10 @@ int Window() {
     for (const auto shown = Clock::now(); Clock::now() - shown < std::chrono::milliseconds(300);)
         QCoreApplication::processEvents();
     window.findChild<QPushButton*>(QStringLiteral("btnBatch"))->click();
-    // The event loop's longest absence: a 1 ms timer that notes the gaps between its runs.
-    QElapsedTimer clock;
-    clock.start();
-    qint64 last = clock.nsecsElapsed();
-    qint64 longest = 0;
-    QTimer tick;
-    tick.setTimerType(Qt::PreciseTimer);
-    tick.setInterval(1);
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        longest = std::max(longest, now - last);
-        last = now;
-        if (!window.IsInBatch())
-            QCoreApplication::quit();
-    });
-    tick.start();
-    QApplication::exec();
+    const TStall stall = RunNotingLongestStall([&] { return !window.IsInBatch(); });
     std::printf("module window, nine modules over three ports in %.2f s: longest time the event "
                 "loop did not run %.2f ms\n",
-                static_cast<double>(clock.elapsed()) / 1e3, static_cast<double>(longest) / 1e6);
+                stall.Seconds, stall.LongestMs);
     return 0;
 }
 

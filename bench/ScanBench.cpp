@@ -5,6 +5,7 @@
 //                                       longest the event loop goes without running while a
 //                                       scan finds 500 devices
 #include "FakeModule.h"
+#include "LongestStall.h"
 #include "ModuleWindow.h"
 #include "StudyCommandList.h"
 
@@ -128,32 +129,20 @@ int Window() {
     Report("module window, entry complete to its row in the table", times);
 
     // 500 devices as fast as the port carries them.
-    QElapsedTimer clock;
-    clock.start();
-    qint64 last = clock.nsecsElapsed();
-    qint64 longest = 0;
-    QTimer tick;
-    tick.setTimerType(Qt::PreciseTimer);
-    tick.setInterval(1);
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        longest = std::max(longest, now - last);
-        last = now;
-        if (table->topLevelItemCount() >= 500 + kDevices || clock.elapsed() > 20000)
-            QCoreApplication::quit();
-    });
     std::thread flood([&] {
         for (int i = 0; i < 500; ++i)
             module.SendUnasked(Device(1000 + i));
         module.SendUnasked("OK+DISCE");
     });
-    tick.start();
-    QApplication::exec();
+    const auto started = Clock::now();
+    const TStall stall = RunNotingLongestStall([&] {
+        return table->topLevelItemCount() >= 500 + kDevices ||
+               Clock::now() - started > std::chrono::seconds(20);
+    });
     flood.join();
     std::printf("module window, a scan finding 500 devices: %d rows in %.2f s, longest time the "
                 "event loop did not run %.2f ms\n",
-                table->topLevelItemCount(), static_cast<double>(clock.elapsed()) / 1e3,
-                static_cast<double>(longest) / 1e6);
+                table->topLevelItemCount(), stall.Seconds, stall.LongestMs);
     return 0;
 }
 

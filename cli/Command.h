@@ -21,6 +21,28 @@ class TCommand {
                     std::ostream& err) const = 0;
 };
 
+// A subcommand whose command line (its options, the port and the settings) is read the common
+// way; it runs on what was read.
+class TLineCommand : public TCommand {
+  public:
+    TLineCommand(TSyntax syntax, bool portRequired)
+        : syntax_(std::move(syntax)), portRequired_(portRequired) {}
+    std::string_view Name() const override { return syntax_.Name; }
+    int Run(std::span<const std::string_view> args, std::ostream& out,
+            std::ostream& err) const final {
+        int status = kExitOk;
+        const auto line = ParseCommandLine(syntax_, args, portRequired_, out, err, status);
+        return line ? Run(*line, out, err) : status;
+    }
+
+  protected:
+    virtual int Run(const TCommandLine& line, std::ostream& out, std::ostream& err) const = 0;
+
+  private:
+    TSyntax syntax_;
+    bool portRequired_;
+};
+
 std::unique_ptr<TCommand> MakeListCommand(TListKind list); // study, ibeacon
 std::unique_ptr<TCommand> MakeSendCommand();
 std::unique_ptr<TCommand> MakeFindCommand();

@@ -22,24 +22,23 @@ bool IsType(std::string_view type) {
     return type.size() == 1 && std::isalnum(static_cast<unsigned char>(type.front()));
 }
 
-class TConnectCommand : public TCommand {
+class TConnectCommand : public TLineCommand {
   public:
-    std::string_view Name() const override { return syntax_.Name; }
+    TConnectCommand()
+        : TLineCommand({"connect", {{"type", "0"}, {"seconds", "2"}}, TSyntax::TTakes::SendSettings, true},
+                       true) {}
 
-    int Run(std::span<const std::string_view> args, std::ostream& out,
-            std::ostream& err) const override {
+  protected:
+    int Run(const TCommandLine& line, std::ostream& out, std::ostream& err) const override {
         int status = kExitOk;
-        const auto line = ParseCommandLine(syntax_, args, true, out, err, status);
-        if (!line)
-            return status;
-        const TOptions& values = line->Parsed.Values;
-        if (line->Parsed.Operands.empty())
+        const TOptions& values = line.Parsed.Values;
+        if (line.Parsed.Operands.empty())
             return UsageError(err, "'connect' needs the device's ADDRESS");
-        const auto address = DeviceAddress(line->Parsed.Operands.front());
+        const auto address = DeviceAddress(line.Parsed.Operands.front());
         if (!address)
             return UsageError(err, "ADDRESS takes 12 hexadecimal digits, with or without ':' "
                                    "between the bytes, not '" +
-                                       Printable(line->Parsed.Operands.front()) + "'");
+                                       Printable(line.Parsed.Operands.front()) + "'");
         if (!IsType(values.at("type")))
             return UsageError(err, "--type takes one letter or digit, not '" +
                                        Printable(values.at("type")) + "'");
@@ -47,9 +46,9 @@ class TConnectCommand : public TCommand {
         if (!seconds)
             return UsageError(err, "--seconds takes 0 to 3600, not '" +
                                        Printable(values.at("seconds")) + "'");
-        TCliSession session(line->Request.Port, out, err);
-        TSendSettings settings = line->Request.Settings;
-        if (status = session.Connect(line->Request, settings); status != kExitOk)
+        TCliSession session(line.Request.Port, out, err);
+        TSendSettings settings = line.Request.Settings;
+        if (status = session.Connect(line.Request, settings); status != kExitOk)
             return status;
         return Talk(session, values.at("type").front(), *address, settings, *seconds, err);
     }
@@ -144,9 +143,6 @@ class TConnectCommand : public TCommand {
         }
         return session.Finish(kExitNotAcknowledged);
     }
-
-    TSyntax syntax_{"connect", {{"type", "0"}, {"seconds", "2"}}, TSyntax::TTakes::SendSettings,
-                    true};
 };
 
 } // namespace

@@ -6,17 +6,14 @@ namespace kelvara::cli {
 
 namespace {
 
-class TFindCommand : public TCommand {
+class TFindCommand : public TLineCommand {
   public:
-    std::string_view Name() const override { return syntax_.Name; }
+    TFindCommand() : TLineCommand({"find", {}, TSyntax::TTakes::PortOnly}, true) {}
 
-    int Run(std::span<const std::string_view> args, std::ostream& out,
-            std::ostream& err) const override {
+  protected:
+    int Run(const TCommandLine& line, std::ostream& out, std::ostream& err) const override {
         int status = kExitOk;
-        const auto line = ParseCommandLine(syntax_, args, true, out, err, status);
-        if (!line)
-            return status;
-        TCliSession session(line->Request.Port, out, err);
+        TCliSession session(line.Request.Port, out, err);
         link::TSendSettings settings;
         if (!session.Open(settings.BaudRate))
             return kExitPort;
@@ -27,9 +24,6 @@ class TFindCommand : public TCommand {
                       std::string(link::LineEndName(settings.LineEnd)) + (echoes ? " echo" : ""));
         return session.Finish(kExitOk);
     }
-
-  private:
-    TSyntax syntax_{"find", {}, TSyntax::TTakes::PortOnly};
 };
 
 } // namespace

@@ -72,8 +72,13 @@ void TProgress::ShowLines(const std::vector<std::string>& lines) {
     std::string text = "\r";
     for (std::size_t i = 1; i < drawn_; ++i)
         text += "\033[A";
-    for (std::size_t i = 0; i < lines.size(); ++i)
-        text += (i > 0 ? "\n" : "") + std::string("\033[K") + lines[i];
+    // Appended piece by piece: gcc's optimiser takes a chain of + for overlapping copies.
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (i > 0)
+            text += '\n';
+        text += "\033[K";
+        text += lines[i];
+    }
     for (std::size_t i = lines.size(); i < drawn_; ++i)
         text += "\n\033[K";
     for (std::size_t i = lines.size(); i < drawn_; ++i)

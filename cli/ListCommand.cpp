@@ -57,21 +57,16 @@ TOptions Defaults(TListKind list) {
     return defaults;
 }
 
-class TListCommand : public TCommand {
+class TListCommand : public TLineCommand {
   public:
     explicit TListCommand(TListKind list)
-        : list_(list), syntax_{ListName(list), Defaults(list), TSyntax::TTakes::ListOptions} {}
+        : TLineCommand({ListName(list), Defaults(list), TSyntax::TTakes::ListOptions}, false),
+          list_(list) {}
 
-    std::string_view Name() const override { return syntax_.Name; }
-
-    int Run(std::span<const std::string_view> args, std::ostream& out,
-            std::ostream& err) const override {
-        int status = kExitOk;
-        const auto line = ParseCommandLine(syntax_, args, false, out, err, status);
-        if (!line)
-            return status;
-        const TParsed* parsed = &line->Parsed;
-        const TTalkRequest* request = &line->Request;
+  protected:
+    int Run(const TCommandLine& line, std::ostream& out, std::ostream& err) const override {
+        const TParsed* parsed = &line.Parsed;
+        const TTalkRequest* request = &line.Request;
         const TListSource source{list_, parsed->Values};
         if (list_ == TListKind::Study && !UuidFormatFromName(source.Fields.at("format")))
             return UsageError(err, "--format takes 16 or 128, not '" +
@@ -125,7 +120,6 @@ class TListCommand : public TCommand {
     }
 
     TListKind list_;
-    TSyntax syntax_;
 };
 
 } // namespace

@@ -11,23 +11,23 @@ using namespace kelvara::link;
 
 namespace {
 
-class TScanCommand : public TCommand {
+class TScanCommand : public TLineCommand {
   public:
-    std::string_view Name() const override { return syntax_.Name; }
+    TScanCommand()
+        : TLineCommand({"scan", {{"seconds", std::to_string(kDefaultScanSeconds)}},
+                        TSyntax::TTakes::SendSettings},
+                       true) {}
 
-    int Run(std::span<const std::string_view> args, std::ostream& out,
-            std::ostream& err) const override {
+  protected:
+    int Run(const TCommandLine& line, std::ostream& out, std::ostream& err) const override {
         int status = kExitOk;
-        const auto line = ParseCommandLine(syntax_, args, true, out, err, status);
-        if (!line)
-            return status;
-        const auto seconds = ParseNumber(line->Parsed.Values.at("seconds"), 1, 3600);
+        const auto seconds = ParseNumber(line.Parsed.Values.at("seconds"), 1, 3600);
         if (!seconds)
             return UsageError(err, "--seconds takes 1 to 3600, not '" +
-                                       Printable(line->Parsed.Values.at("seconds")) + "'");
-        TCliSession session(line->Request.Port, out, err);
-        TSendSettings settings = line->Request.Settings;
-        if (status = session.Connect(line->Request, settings); status != kExitOk)
+                                       Printable(line.Parsed.Values.at("seconds")) + "'");
+        TCliSession session(line.Request.Port, out, err);
+        TSendSettings settings = line.Request.Settings;
+        if (status = session.Connect(line.Request, settings); status != kExitOk)
             return status;
         std::optional<TOutcome> refused;
         auto scan = std::make_unique<TScan>(settings, *seconds);
@@ -58,10 +58,6 @@ class TScanCommand : public TCommand {
             err << kProgram << ": the scan did not end within " << *seconds << " s\n";
         return session.Finish(kExitNotAcknowledged);
     }
-
-  private:
-    TSyntax syntax_{"scan", {{"seconds", std::to_string(kDefaultScanSeconds)}},
-                    TSyntax::TTakes::SendSettings};
 };
 
 } // namespace

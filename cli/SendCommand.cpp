@@ -89,18 +89,14 @@ int TalkInteractively(const TTalkRequest& request, std::ostream& out, std::ostre
     return session.Finish(kExitOk);
 }
 
-class TSendCommand : public TCommand {
+class TSendCommand : public TLineCommand {
   public:
-    std::string_view Name() const override { return syntax_.Name; }
+    TSendCommand() : TLineCommand({"send", {}, TSyntax::TTakes::SendSettings, true}, true) {}
 
-    int Run(std::span<const std::string_view> args, std::ostream& out,
-            std::ostream& err) const override {
-        int status = kExitOk;
-        const auto line = ParseCommandLine(syntax_, args, true, out, err, status);
-        if (!line)
-            return status;
-        const TParsed* parsed = &line->Parsed;
-        const TTalkRequest* request = &line->Request;
+  protected:
+    int Run(const TCommandLine& line, std::ostream& out, std::ostream& err) const override {
+        const TParsed* parsed = &line.Parsed;
+        const TTalkRequest* request = &line.Request;
         const std::string file =
             parsed->Operands.empty() ? std::string("-") : std::string(parsed->Operands.front());
         if (file == "-" && isatty(STDIN_FILENO) == 1)
@@ -127,9 +123,6 @@ class TSendCommand : public TCommand {
         }
         return SendCommands(*request, std::get<std::vector<std::string>>(commands), out, err);
     }
-
-  private:
-    TSyntax syntax_{"send", {}, TSyntax::TTakes::SendSettings, true};
 };
 
 } // namespace
