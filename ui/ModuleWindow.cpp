@@ -78,10 +78,10 @@ TfrmModule::TfrmModule(kelvara::TCommandList list, std::optional<kelvara::TListS
     ui->cbPort->setFocus(Qt::OtherFocusReason);
 }
 
-TfrmModule::~TfrmModule() = default;
+// The panels watch the form's widgets: they go first, while the form is whole.
+TfrmModule::~TfrmModule() { qDeleteAll(QObjectList{devices_, batch_, console_, list_, port_}); }
 
 const kelvara::ui::TTranscript& TfrmModule::Transcript() const { return console_->Transcript(); }
-
 bool TfrmModule::SaveTranscriptTo(const QString& path) { return console_->SaveTo(path); }
 
 bool TfrmModule::Stoppable() const {
