@@ -6,7 +6,16 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
+
+// Lets the event loop run for a while: a window's first paint is then not what is measured.
+inline void Settle(std::chrono::milliseconds time = std::chrono::milliseconds(300)) {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < time.count())
+        QCoreApplication::processEvents();
+}
 
 // Runs the event loop until done() holds; the longest it went without running, in ms, and the
 // whole time it ran, in s.

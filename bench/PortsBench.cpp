@@ -101,9 +101,7 @@ int Window() {
     window.findChild<QComboBox*>(QStringLiteral("cbCount"))->setCurrentIndex(1);
     window.findChild<QLineEdit*>(QStringLiteral("edtBatchPorts"))
         ->setText(QString::fromStdString(modules[1].PortPath() + ' ' + modules[2].PortPath()));
-    // The window drawn first: its first paint is not the batch's.
-    for (const auto shown = Clock::now(); Clock::now() - shown < std::chrono::milliseconds(300);)
-        QCoreApplication::processEvents();
+    Settle();
     window.findChild<QPushButton*>(QStringLiteral("btnBatch"))->click();
     const TStall stall = RunNotingLongestStall([&] { return !window.IsInBatch(); });
     std::printf("module window, nine modules over three ports in %.2f s: longest time the event "

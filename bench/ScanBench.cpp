@@ -108,12 +108,10 @@ int Window() {
     window.resize(760, 700);
     window.show();
     window.findChild<QComboBox*>(QStringLiteral("cbPort"))->setEditText(QString::fromStdString(module.PortPath()));
-    for (const auto shown = Clock::now(); Clock::now() - shown < std::chrono::milliseconds(300);)
-        QCoreApplication::processEvents();
+    Settle();
     window.findChild<QPushButton*>(QStringLiteral("btnScan"))->click();
     auto* table = window.findChild<QTreeWidget*>(QStringLiteral("lstDevices"));
-    for (const auto asked = Clock::now(); Clock::now() - asked < std::chrono::milliseconds(300);)
-        QCoreApplication::processEvents();
+    Settle();
     std::vector<double> times;
     for (int i = 0; i <= kDevices; ++i) {
         const int before = table->topLevelItemCount();
@@ -123,8 +121,7 @@ int Window() {
             QCoreApplication::processEvents();
         if (i > 0)
             times.push_back(Ms(Clock::now() - sent));
-        for (const auto wait = Clock::now(); Clock::now() - wait < std::chrono::milliseconds(10);)
-            QCoreApplication::processEvents();
+        Settle(std::chrono::milliseconds(10));
     }
     Report("module window, entry complete to its row in the table", times);
 

@@ -19,6 +19,7 @@
 //                                       longest the event loop goes without running, and the
 //                                       time from pressing Send to the first byte on the wire
 #include "FakeModule.h"
+#include "LongestStall.h"
 #include "ListSender.h"
 #include "Session.h"
 #include "SettingsFinder.h"
@@ -357,27 +358,13 @@ int Flood() {
         }
         flooding = false;
     });
-    qint64 last = 0;
-    qint64 longest = 0;
-    clock.start();
-    QTimer tick;
-    tick.setTimerType(Qt::PreciseTimer);
-    tick.setInterval(1);
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        longest = std::max(longest, now - last);
-        last = now;
-    });
-    tick.start();
-    while (flooding)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    const TStall stall = RunNotingLongestStall([&] { return !flooding; });
     flood.join();
     for (int i = 0; i < 200; ++i)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    tick.stop();
     const long rssAfter = ResidentKiB();
     std::printf("module flooding at 230400 baud for 10 s: longest time the event loop did not "
-                "run %.2f ms\n", static_cast<double>(longest) / 1e6);
+                "run %.2f ms\n", stall.LongestMs);
     std::printf("transcript: %zu entries kept, %zu dropped; resident memory %ld KiB before the "
                 "flood, %ld KiB after (%.2fx)\n",
                 window.Transcript().Entries().size(), window.Transcript().Dropped(), rssBefore,
@@ -411,38 +398,16 @@ int Window() {
         ->setEditText(QString::fromStdString(module.PortPath()));
     window.findChild<QSpinBox*>(QStringLiteral("spnPause"))->setValue(0);
 
-    // The event loop's longest absence: a 1 ms timer that notes the gaps between its runs.
-    QElapsedTimer clock;
-    qint64 last = 0;
-    qint64 longest = 0;
-    QTimer tick;
-    tick.setTimerType(Qt::PreciseTimer);
-    tick.setInterval(1);
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        longest = std::max(longest, now - last);
-        last = now;
+    Settle(std::chrono::milliseconds(100));
+    const auto pressed = Clock::now();
+    window.findChild<QPushButton*>(QStringLiteral("btnSend"))->click();
+    QTimer::singleShot(50, [&] {
+        if (const auto first = module.FirstByteTime())
+            std::printf("press of Send to the first byte on the wire: %.2f ms\n", Ms(*first - pressed));
     });
-    QTimer::singleShot(100, [&] {
-        clock.start();
-        tick.start();
-        const auto pressed = Clock::now();
-        window.findChild<QPushButton*>(QStringLiteral("btnSend"))->click();
-        QTimer::singleShot(50, [&, pressed] {
-            if (const auto first = module.FirstByteTime())
-                std::printf("press of Send to the first byte on the wire: %.2f ms\n",
-                            Ms(*first - pressed));
-        });
-    });
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (clock.isValid() && !window.IsSending())
-            QCoreApplication::quit();
-    });
-    watch.start(10);
-    QApplication::exec();
+    const TStall stall = RunNotingLongestStall([&] { return !window.IsSending(); });
     std::printf("longest time the event loop did not run during the send: %.2f ms\n",
-                static_cast<double>(longest) / 1e6);
+                stall.LongestMs);
 
     // The port's own opening, for comparison.
     TFakeModule other;

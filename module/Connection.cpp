@@ -11,19 +11,6 @@ constexpr std::string_view kConnected = "OK+CONN";
 constexpr std::string_view kLost = "OK+LOST";
 constexpr std::size_t kMaxPending = 64 * 1024;
 
-// The longest end of text that may begin word: kept until the bytes after it come.
-std::size_t MayBegin(std::string_view text, std::string_view word) {
-    for (std::size_t n = std::min(text.size(), word.size() - 1); n > 0; --n) {
-        if (word.starts_with(text.substr(text.size() - n)))
-            return n;
-    }
-    return 0;
-}
-
-bool BeginsAs(std::string_view text, std::string_view word) {
-    return word.starts_with(text.substr(0, std::min(text.size(), word.size())));
-}
-
 } // namespace
 
 std::string ConnectCommand(char type, std::string_view address) {
@@ -67,23 +54,26 @@ TStep TConnection::BytesReceived(std::string_view bytes, Ms now) {
     if (!Expect(state_ != TState::Idle && !Finished(), "a running connection takes bytes"))
         return step;
     lastByteAt_ = now;
-    if (pending_.size() < kMaxPending)
-        pending_.append(bytes.substr(0, kMaxPending - pending_.size()));
     if (state_ == TState::Asking) {
-        const auto outcome = inFlight_.BytesReceived(bytes, now, step);
-        if (!outcome)
-            return step;
-        if (!outcome->Acknowledged()) {
-            Finish(TResult::Failed, now, step);
-            return step;
-        }
-        // The words after the echo and "OK+CONNA" say how it went; they may have come with it.
-        pending_.erase(0, std::min(pending_.size(), outcome->Echo.size()));
-        state_ = TState::Waiting;
-        waitEndsAt_ = now + settings_.TimeoutMs;
+        if (const auto outcome = inFlight_.BytesReceived(bytes, now, step))
+            Asked(*outcome, now, step);
+    } else if (pending_.size() < kMaxPending) {
+        pending_.append(bytes.substr(0, kMaxPending - pending_.size()));
     }
-    Read(now, step, false);
+    if (!Finished())
+        Read(now, step, false);
     return step;
+}
+
+void TConnection::Asked(const TOutcome& outcome, Ms now, TStep& step) {
+    if (!outcome.Acknowledged()) {
+        Finish(TResult::Failed, now, step);
+        return;
+    }
+    // The words after "OK+CONNA" say how it went; they may have come with it.
+    pending_ = inFlight_.AfterEcho();
+    state_ = TState::Waiting;
+    waitEndsAt_ = now + settings_.TimeoutMs;
 }
 
 TStep TConnection::TimePassed(Ms now) {
@@ -91,13 +81,9 @@ TStep TConnection::TimePassed(Ms now) {
     if (state_ == TState::Idle || Finished())
         return step;
     if (const auto outcome = inFlight_.TimePassed(now, step)) {
-        if (!outcome->Acknowledged()) {
-            Finish(TResult::Failed, now, step);
+        Asked(*outcome, now, step);
+        if (Finished())
             return step;
-        }
-        pending_.erase(0, std::min(pending_.size(), outcome->Echo.size()));
-        state_ = TState::Waiting;
-        waitEndsAt_ = now + settings_.TimeoutMs;
     }
     if (!pending_.empty() && now - lastByteAt_ >= quietGapMs_)
         Read(now, step, true);
@@ -144,7 +130,7 @@ void TConnection::Read(Ms now, TStep& step, bool quiet) {
                 }
                 continue;
             }
-            if (!quiet && (BeginsAs(text, kConnected) || BeginsAs(text, kAccepted)))
+            if (!quiet && (reply::MayBecome(text, kConnected) || reply::MayBecome(text, kAccepted)))
                 return;
             // Neither: what the module said is shown, and the wait goes on.
             const std::size_t next = text.find("OK+", 1);
@@ -155,7 +141,7 @@ void TConnection::Read(Ms now, TStep& step, bool quiet) {
         }
         // Connected: the device's data, as it comes, until "OK+LOST".
         const std::size_t lost = text.find(kLost);
-        const std::size_t keep = lost == std::string_view::npos && !quiet ? MayBegin(text, kLost) : 0;
+        const std::size_t keep = lost == std::string_view::npos && !quiet ? reply::TailBeginning(text, kLost) : 0;
         const std::size_t data = lost == std::string_view::npos ? text.size() - keep : lost;
         if (data > 0)
             step.Add(TData{.At = now, .Bytes = std::string(text.substr(0, data))});

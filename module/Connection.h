@@ -44,6 +44,8 @@ class TConnection : public TPolicy {
     // (Disconnecting ->) Done.
     enum class TState { Idle, Asking, Waiting, Connected, Disconnecting, Done };
 
+    // The command was answered: acknowledged, the module's word on the connection is awaited.
+    void Asked(const TOutcome& outcome, Ms now, TStep& step);
     void Read(Ms now, TStep& step, bool quiet);
     void Finish(TResult result, Ms now, TStep& step);
 

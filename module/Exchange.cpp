@@ -6,9 +6,21 @@ namespace kelvara::link {
 
 namespace reply {
 
-namespace {
-
 bool IsBreak(char c) { return c == '\r' || c == '\n'; }
+
+bool MayBecome(std::string_view text, std::string_view word) {
+    return word.starts_with(text.substr(0, std::min(text.size(), word.size())));
+}
+
+std::size_t TailBeginning(std::string_view text, std::string_view word) {
+    for (std::size_t n = std::min(text.size(), word.size() - 1); n > 0; --n) {
+        if (word.starts_with(text.substr(text.size() - n)))
+            return n;
+    }
+    return 0;
+}
+
+namespace {
 
 // The last line, without the line breaks that end it.
 std::string_view LastLine(std::string_view text) {
@@ -147,6 +159,8 @@ void TInFlight::Start(TExchange exchange, std::size_t index, Ms now, TStep& step
         return;
     exchange_.emplace(std::move(exchange));
     index_ = index;
+    sinceWritten_.clear();
+    afterEcho_.clear();
     step.Write = exchange_->Start(now);
     step.Add(TWritten{.At = now, .Index = index, .Command = exchange_->Command(),
                       .Bytes = *step.Write});
@@ -155,6 +169,8 @@ void TInFlight::Start(TExchange exchange, std::size_t index, Ms now, TStep& step
 std::optional<TOutcome> TInFlight::BytesReceived(std::string_view bytes, Ms now, TStep& step) {
     if (!exchange_)
         return std::nullopt;
+    constexpr std::size_t kMaxKept = 64 * 1024;
+    sinceWritten_.append(bytes.substr(0, kMaxKept - std::min(kMaxKept, sinceWritten_.size())));
     exchange_->BytesReceived(bytes, now);
     return EndIfDone(step);
 }
@@ -178,6 +194,8 @@ std::optional<TOutcome> TInFlight::EndIfDone(TStep& step) {
         return std::nullopt;
     TOutcome outcome = exchange_->Outcome(index_);
     exchange_.reset();
+    afterEcho_ = sinceWritten_.substr(std::min(outcome.Echo.size(), sinceWritten_.size()));
+    sinceWritten_.clear();
     if (!outcome.Echo.empty())
         step.Add(TEcho{.At = outcome.At, .Index = outcome.Index, .Bytes = outcome.Echo});
     step.Add(outcome);

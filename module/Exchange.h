@@ -11,6 +11,12 @@ namespace kelvara::link {
 // The rules of a reply, on their own.
 namespace reply {
 
+bool IsBreak(char c);
+// Whether text could still be `word`, or begin with it, once more bytes come.
+bool MayBecome(std::string_view text, std::string_view word);
+// How many bytes at the end of text may begin `word`: they wait for the bytes after them.
+std::size_t TailBeginning(std::string_view text, std::string_view word);
+
 // How many bytes at the start of reply are the module repeating the command: the command's own
 // bytes, the line ending that followed it if it came back too, then one CR, LF or CR LF. 0 when
 // the reply does not begin with the command.
@@ -74,6 +80,9 @@ class TInFlight {
     std::optional<TOutcome> ConnectionLost(Ms now, TStep& step);
     // Forgets the exchange under way without an outcome (a search cancelled mid-try).
     void Drop() { exchange_.reset(); }
+    // Once the outcome is told: every byte that came after the command's echo, its reply and
+    // whatever came with it (at most 64 KiB), for a command whose answers run on after it.
+    const std::string& AfterEcho() const { return afterEcho_; }
 
     bool Busy() const { return exchange_.has_value(); }
     std::optional<Ms> WakeAt() const { return exchange_ ? exchange_->WakeAt() : std::nullopt; }
@@ -83,6 +92,8 @@ class TInFlight {
 
     std::optional<TExchange> exchange_;
     std::size_t index_ = 0;
+    std::string sinceWritten_;
+    std::string afterEcho_;
 };
 
 // Bytes that come while no command is under way, gathered until the module has been quiet for

@@ -10,16 +10,8 @@ constexpr std::string_view kStarted = "OK+DISCS";
 constexpr std::string_view kEnded = "OK+DISCE";
 constexpr std::string_view kDevice = "OK+DIS";
 constexpr std::string_view kName = "OK+NAME:";
-// How much a module may say while the scan's command is judged.
-constexpr std::size_t kMaxPending = 64 * 1024;
 
-bool IsBreak(char c) { return c == '\r' || c == '\n'; }
 bool IsHex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
-
-// Whether text could still become `word` with more bytes.
-bool BeginsAs(std::string_view text, std::string_view word) {
-    return word.starts_with(text.substr(0, std::min(text.size(), word.size())));
-}
 
 } // namespace
 
@@ -41,9 +33,7 @@ bool TScanReader::ReadOne(Ms now, TStep& step, bool quiet) {
         std::size_t end = std::min(text.find("OK+"), text.find_first_of("\r\n"));
         if (end == std::string_view::npos && !quiet) {
             // A tail that may begin the next answer waits for the bytes after it.
-            std::size_t keep = 0;
-            for (std::size_t n = std::min<std::size_t>(2, text.size()); n > 0 && keep == 0; --n)
-                keep = std::string_view("OK+").starts_with(text.substr(text.size() - n)) ? n : 0;
+            const std::size_t keep = reply::TailBeginning(text, "OK+");
             open_->Name += text.substr(0, text.size() - keep);
             buffer_.erase(0, text.size() - keep);
             return false;
@@ -54,7 +44,7 @@ bool TScanReader::ReadOne(Ms now, TStep& step, bool quiet) {
         buffer_.erase(0, end);
         return true;
     }
-    if (IsBreak(text.front())) {
+    if (reply::IsBreak(text.front())) {
         buffer_.erase(0, 1);
         return true;
     }
@@ -73,7 +63,7 @@ bool TScanReader::ReadOne(Ms now, TStep& step, bool quiet) {
         Report(now, step);
         return true;
     }
-    if ((open_ || last_) && !quiet && BeginsAs(text, kName) && text.size() < kName.size())
+    if ((open_ || last_) && !quiet && reply::MayBecome(text, kName) && text.size() < kName.size())
         return false;
     // Any other answer begins: the device before it is complete.
     Report(now, step);
@@ -96,8 +86,8 @@ bool TScanReader::ReadOne(Ms now, TStep& step, bool quiet) {
             buffer_.erase(0, at + 12);
             return true;
         }
-    } else if (!quiet && (BeginsAs(text, kStarted) || BeginsAs(text, kEnded) ||
-                          (BeginsAs(text, kDevice) && text.size() <= kDevice.size() + 1))) {
+    } else if (!quiet && (reply::MayBecome(text, kStarted) || reply::MayBecome(text, kEnded) ||
+                          (reply::MayBecome(text, kDevice) && text.size() <= kDevice.size() + 1))) {
         return false;
     }
     // None of these: kept as bytes the module sent unasked, up to the next answer (or until
@@ -152,8 +142,6 @@ TStep TScan::BytesReceived(std::string_view bytes, Ms now) {
     lastByteAt_ = now;
     quiet_ = false;
     if (state_ == TState::Asking) {
-        if (sinceWritten_.size() < kMaxPending)
-            sinceWritten_.append(bytes.substr(0, kMaxPending - sinceWritten_.size()));
         if (const auto outcome = inFlight_.BytesReceived(bytes, now, step))
             Asked(*outcome, now, step);
         return step;
@@ -224,10 +212,8 @@ void TScan::Asked(const TOutcome& outcome, Ms now, TStep& step) {
         Finish(TResult::Cancelled, now, step);
         return;
     }
-    // The devices that came with the acknowledgement, after the echo.
-    reader_.Feed(std::string_view(sinceWritten_).substr(std::min(outcome.Echo.size(), sinceWritten_.size())),
-                 now, step);
-    sinceWritten_.clear();
+    // The devices that came with the acknowledgement.
+    reader_.Feed(inFlight_.AfterEcho(), now, step);
     if (reader_.Ended())
         Finish(TResult::Completed, now, step);
 }

@@ -74,7 +74,6 @@ class TScan : public TPolicy {
     int quietGapMs_;
     TState state_ = TState::Idle;
     TInFlight inFlight_;
-    std::string sinceWritten_; // every byte since "AT+DISC?": the devices may come with its reply
     TScanReader reader_;
     Ms endsAt_ = 0;
     Ms lastByteAt_ = 0;

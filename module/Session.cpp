@@ -65,10 +65,7 @@ void TModuleSession::Run(std::unique_ptr<TPolicy> policy) {
     if (!Expect(IsOpen() && !policy_, "a policy runs alone on an open port"))
         return;
     // What the module said before is reported before the policy's first event.
-    TStep before;
-    idle_.Report(Now(), before, true);
-    for (TEvent& event : before.Events)
-        emit linkEvent(event);
+    Idle({}, true);
     policy_ = std::move(policy);
     Apply(policy_->Start(Now()));
 }
@@ -104,12 +101,8 @@ void TModuleSession::Apply(TStep step) {
         port_.SetBaudRate(*step.SetBaudRate);
     if (step.Write && IsOpen()) {
         // What the module said before this command is no answer to it; it is still shown.
-        TStep before;
-        idle_.Add(port_.ReadAll(), Now(), before);
-        idle_.Report(Now(), before, true);
+        Idle(port_.ReadAll(), true);
         port_.DiscardInput();
-        for (TEvent& event : before.Events)
-            emit linkEvent(event);
         failed = !port_.Write(*step.Write);
     }
     const std::optional<TResult> result = step.Finished();
@@ -131,6 +124,14 @@ void TModuleSession::Apply(TStep step) {
     Arm();
 }
 
+void TModuleSession::Idle(std::string_view bytes, bool flush) {
+    TStep step;
+    idle_.Add(bytes, Now(), step);
+    idle_.Report(Now(), step, flush);
+    for (TEvent& event : step.Events)
+        emit linkEvent(event);
+}
+
 void TModuleSession::Arm() {
     const std::optional<Ms> wake = Earliest(policy_ ? policy_->WakeAt() : std::nullopt, idle_.WakeAt());
     if (wake)
@@ -147,10 +148,7 @@ void TModuleSession::ReadPort() {
         Apply(policy_->BytesReceived(bytes, Now()));
         return;
     }
-    TStep step;
-    idle_.Add(bytes, Now(), step);
-    for (TEvent& event : step.Events)
-        emit linkEvent(event);
+    Idle(bytes, false);
     Arm();
 }
 
@@ -159,10 +157,7 @@ void TModuleSession::TimerFired() {
         Apply(policy_->TimePassed(Now()));
         return;
     }
-    TStep step;
-    idle_.Report(Now(), step);
-    for (TEvent& event : step.Events)
-        emit linkEvent(event);
+    Idle({}, false);
     Arm();
 }
 
@@ -175,10 +170,7 @@ void TModuleSession::LosePort() {
     if (!IsOpen())
         return;
     port_.Close();
-    TStep flushed;
-    idle_.Report(Now(), flushed, true);
-    for (TEvent& event : flushed.Events)
-        emit linkEvent(event);
+    Idle({}, true);
     const unsigned closes = closes_;
     if (policy_)
         Apply(policy_->ConnectionLost(Now()));

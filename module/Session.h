@@ -80,6 +80,9 @@ class TModuleSession : public QObject {
     void LookForPort();
     void TimerFired();
     void Arm();
+    // Bytes that came while no policy runs (or before a write): gathered until the module is
+    // quiet (or at once, when flushing), and told.
+    void Idle(std::string_view bytes, bool flush);
 
     TSerialPort port_;
     std::string name_;
