@@ -86,11 +86,10 @@ TStep TBatchRun::Cancel(Ms now) {
         stopAfterModule_ = true;
         return {};
     }
+    // A watch stops once its probe has its outcome; the run ends with it.
+    if (inner_)
+        return Drive([&](TPolicy& p) { return p.Cancel(now); }, now);
     TStep step;
-    if (inner_) {
-        // A watch stops at once: it only asked "AT".
-        step = Drive([&](TPolicy& p) { return p.Cancel(now); }, now);
-    }
     if (!Finished())
         Finish(TResult::Cancelled, now, step);
     return step;

@@ -24,8 +24,8 @@ class TBatchRun : public TPolicy {
     // The module under way ends as its list does; the run then waits for the port.
     TStep ConnectionLost(Ms now) override;
     TStep PortBack(Ms now) override;
-    // A module being set up is finished first (a module is never left half set up); otherwise
-    // the run stops at once.
+    // A module being set up is finished first (a module is never left half set up); a probe
+    // under way has its outcome first; otherwise the run stops at once.
     TStep Cancel(Ms now) override;
     std::optional<Ms> WakeAt() const override;
     bool Finished() const override { return state_ == TState::Done; }

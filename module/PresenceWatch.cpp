@@ -45,7 +45,9 @@ TStep TPresenceWatch::ConnectionLost(Ms now) {
 
 TStep TPresenceWatch::Cancel(Ms now) {
     TStep step;
-    if (!Finished())
+    if (probe_.Busy())
+        cancelled_ = true;
+    else if (!Finished())
         Finish(TResult::Cancelled, now, step);
     return step;
 }
@@ -64,6 +66,10 @@ void TPresenceWatch::Probe(Ms now, TStep& step) {
 }
 
 void TPresenceWatch::ProbeEnded(const TOutcome& outcome, Ms now, TStep& step) {
+    if (cancelled_) {
+        Finish(TResult::Cancelled, now, step);
+        return;
+    }
     if (outcome.Acknowledged()) {
         silentSince_.reset();
         if (await_ == TAwait::Arrival) {

@@ -26,7 +26,8 @@ class TPresenceWatch : public TPolicy {
     // A port that goes away took its module with it: the watch for a departure ends (Completed);
     // the watch for an arrival fails.
     TStep ConnectionLost(Ms now) override;
-    // Stops at once: the probe under way only asked "AT".
+    // Stops once the probe under way has its outcome, so that its "AT" never runs into the next
+    // command; between probes, at once.
     TStep Cancel(Ms now) override;
     std::optional<Ms> WakeAt() const override;
     bool Finished() const override { return state_ == TState::Done; }
@@ -49,6 +50,7 @@ class TPresenceWatch : public TPolicy {
     Ms probeSentAt_ = 0;
     Ms nextProbeAt_ = 0;
     std::optional<Ms> silentSince_;
+    bool cancelled_ = false;
 };
 
 } // namespace kelvara::link

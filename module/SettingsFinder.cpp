@@ -38,7 +38,9 @@ TStep TSettingsFinder::TimePassed(Ms now) {
 }
 
 void TSettingsFinder::EndTry(const TOutcome& outcome, Ms now, TStep& step) {
-    if (outcome.Acknowledged()) {
+    if (cancelled_) {
+        Finish(TResult::Cancelled, now, step);
+    } else if (outcome.Acknowledged()) {
         step.Add(TFound{.At = now, .BaudRate = BaudRate(), .LineEnd = LineEnd(),
                         .Echoes = !outcome.Echo.empty()});
         Finish(TResult::Completed, now, step);
@@ -62,7 +64,9 @@ TStep TSettingsFinder::ConnectionLost(Ms now) {
 
 TStep TSettingsFinder::Cancel(Ms now) {
     TStep step;
-    if (!Finished())
+    if (inFlight_.Busy())
+        cancelled_ = true;
+    else if (!Finished())
         Finish(TResult::Cancelled, now, step);
     return step;
 }

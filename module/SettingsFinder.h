@@ -31,7 +31,8 @@ class TSettingsFinder : public TPolicy {
     TStep BytesReceived(std::string_view bytes, Ms now) override;
     TStep TimePassed(Ms now) override;
     TStep ConnectionLost(Ms now) override;
-    // Stops at once: the try under way only asked "AT".
+    // Stops once the "AT" under way has its outcome (at most its short timeout): a module that
+    // takes a command when the sender falls silent must not get it run into the next command.
     TStep Cancel(Ms now) override;
     std::optional<Ms> WakeAt() const override;
     bool Finished() const override { return state_ == TState::Done; }
@@ -56,6 +57,7 @@ class TSettingsFinder : public TPolicy {
     std::size_t try_ = 0;
     Ms settleEndsAt_ = 0;
     TInFlight inFlight_;
+    bool cancelled_ = false;
 };
 
 } // namespace kelvara::link
