@@ -19,6 +19,7 @@
 //                                       longest the event loop goes without running, and the
 //                                       time from pressing Send to the first byte on the wire
 #include "FakeModule.h"
+#include "SerialPort.h"
 #include "LongestStall.h"
 #include "ListSender.h"
 #include "Session.h"
@@ -33,7 +34,6 @@
 #include <QLineEdit>
 #include <QElapsedTimer>
 #include <QPushButton>
-#include <QSerialPort>
 #include <QSpinBox>
 #include <QTimer>
 
@@ -411,9 +411,9 @@ int Window() {
 
     // The port's own opening, for comparison.
     TFakeModule other;
-    QSerialPort port(QString::fromStdString(other.PortPath()));
+    kelvara::link::TSerialPort port;
     const auto opening = Clock::now();
-    port.open(QIODevice::ReadWrite);
+    port.Open(other.PortPath(), 9600);
     std::printf("opening the port alone: %.2f ms\n", Ms(Clock::now() - opening));
     return 0;
 }

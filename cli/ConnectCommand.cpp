@@ -1,16 +1,14 @@
 // kelvara-cli connect: a connection to a remote device, and a data session over it.
 #include "CliSession.h"
 #include "Command.h"
+#include "Input.h"
 
 #include "Connection.h"
 #include "Printable.h"
 
-#include <QSocketNotifier>
 #include <QTimer>
 
-#include <unistd.h>
-
-#include <cerrno>
+#include <optional>
 
 namespace kelvara::cli {
 
@@ -62,22 +60,17 @@ class TConnectCommand : public TLineCommand {
             if (connection)
                 session.Session().Drive([&](Ms now) { return call(*connection, now); });
         };
-        const bool terminal = isatty(STDIN_FILENO) == 1;
+        const bool terminal = IsTerminal(0);
         // On a terminal each line typed is data; otherwise standard input's bytes as they are,
         // and once it ends, what arrives for `seconds` more.
         std::string typed;
-        QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-        input.setEnabled(false);
         QTimer last;
         last.setSingleShot(true);
         QObject::connect(&last, &QTimer::timeout, [&] { drive([](TConnection& c, Ms now) { return c.Disconnect(now); }); });
-        QObject::connect(&input, &QSocketNotifier::activated, [&] {
-            char buffer[4096];
-            const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
-            if (n < 0 && (errno == EAGAIN || errno == EINTR))
-                return;
-            if (n <= 0) {
-                input.setEnabled(false);
+        std::optional<TInputReader> input;
+        input.emplace([&](std::string_view piece) {
+            if (piece.empty()) {
+                input->SetEnabled(false);
                 if (terminal)
                     drive([](TConnection& c, Ms now) { return c.Disconnect(now); });
                 else
@@ -88,18 +81,17 @@ class TConnectCommand : public TLineCommand {
             if (!connection || !connection->Connected())
                 return;
             if (!terminal) {
-                drive([&](TConnection& c, Ms now) {
-                    return c.SendRaw(std::string_view(buffer, static_cast<std::size_t>(n)), now);
-                });
+                drive([&](TConnection& c, Ms now) { return c.SendRaw(piece, now); });
                 return;
             }
-            typed.append(buffer, static_cast<std::size_t>(n));
+            typed.append(piece);
             for (std::size_t end; (end = typed.find('\n')) != std::string::npos;) {
                 const std::string text = typed.substr(0, end);
                 typed.erase(0, end + 1);
                 drive([&](TConnection& c, Ms now) { return c.Send(text, now); });
             }
         });
+        input->SetEnabled(false); // until connected
 
         std::optional<TOutcome> refused;
         std::optional<TConnectionState> state;
@@ -115,11 +107,11 @@ class TConnectCommand : public TLineCommand {
                 state = *seen;
                 if (seen->State == TLinkState::Connected) {
                     err << kProgram << ": connected to " << address << '\n';
-                    input.setEnabled(true);
+                    input->SetEnabled(true);
                 }
             } else if (std::holds_alternative<TFinished>(event)) {
                 connection = nullptr;
-                input.setEnabled(false);
+                input->SetEnabled(false);
                 last.stop();
             }
         });

@@ -7,6 +7,32 @@ namespace kelvara::cli {
 
 namespace {
 
+// What differs between the systems: how a port is named, how typed input ends, and what to do
+// when a port is refused.
+#ifdef _WIN32
+#define KELVARA_END_OF_INPUT "Ctrl+Z"
+#define KELVARA_PORT_HELP                                                                          \
+    "the module's port: COM1 to COM256, as 'ports' lists (see\n"                                  \
+    "                      Device Manager, Ports (COM & LPT))"
+#define KELVARA_PLATFORM_NOTES                                                                     \
+    "A port refused as in use is open in another program: close it there.\n"                      \
+    "\n"                                                                                          \
+    "Examples:\n"                                                                                 \
+    "  kelvara-cli ports\n"                                                                       \
+    "  kelvara-cli ibeacon --major 1 --minor 7 --port COM3 --baud auto\n"                         \
+    "  kelvara-cli study --format 128 --commands > study.txt\n"                                   \
+    "  kelvara-cli send --port COM3 --line-end crlf study.txt\n"
+#else
+#define KELVARA_END_OF_INPUT "Ctrl+D"
+#define KELVARA_PORT_HELP                                                                          \
+    "the module's port: a device path such as /dev/ttyUSB0,\n"                                    \
+    "                      a link to one (/dev/serial/by-id/...), or a name that\n"               \
+    "                      'ports' lists"
+#define KELVARA_PLATFORM_NOTES                                                                     \
+    "Permission denied on a port usually means joining the 'dialout' group:\n"                    \
+    "sudo adduser $USER dialout, then log in again.\n"
+#endif
+
 constexpr std::string_view kUsage =
     R"(Usage: kelvara-cli study [--format 16|128] [--notify TEXT] [--write TEXT] [OUT]
        kelvara-cli ibeacon [--uuid TEXT] [--major TEXT] [--minor TEXT] [OUT]
@@ -42,7 +68,7 @@ Commands:
     --minor TEXT      Minor: 4 hexadecimal or 5 decimal digits (default: 10125)
   send      send the commands of FILE (or of standard input), one a line;
             lines beginning with # are skipped. On a terminal, each line typed
-            is sent as it is entered, until Ctrl+D
+            is sent as it is entered, until )" KELVARA_END_OF_INPUT R"(
   find      find the baud rate and line ending at which the module on PORT
             answers "AT"; prints BAUD LINE-END, and "echo" if it echoes
   ports     list the serial ports found: PORT<TAB>DESCRIPTION, one a line
@@ -51,7 +77,7 @@ Commands:
             "OK+DISCE" (or S seconds, default 10: exit status 4)
   connect   connect to the device at ADDRESS (12 hexadecimal digits, ':'
             between the bytes or not; --type T, default 0), then send it each
-            line typed until Ctrl+D, or standard input's bytes, printing what
+            line typed until )" KELVARA_END_OF_INPUT R"(, or standard input's bytes, printing what
             it sends as it comes (escaped as replies are); with standard input
             not a terminal, until S seconds (default 2) after its end
 
@@ -72,9 +98,7 @@ Many modules (study, ibeacon, with --port):
 
 Sending (study, ibeacon, send):
   --commands          print only the commands that would be sent, one a line
-  --port PORT         the module's port: a device path such as /dev/ttyUSB0,
-                      a link to one (/dev/serial/by-id/...), or a name that
-                      'ports' lists
+  --port PORT         )" KELVARA_PORT_HELP R"(
   --baud N|auto       1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200 or
                       230400 (default: 9600), 8 data bits, no parity, 1 stop
                       bit, no flow control; auto: find it first (and the line
@@ -109,9 +133,7 @@ Exit status: 0 done, 1 field rejected or output not written, 2 usage error
 or a refused command file, 3 port could not be used, 4 a command was not
 acknowledged or no module answered, 130 interrupted (the first Ctrl+C stops
 after the command under way, a second at once).
-Permission denied on a port usually means joining the 'dialout' group:
-sudo adduser $USER dialout, then log in again.
-)";
+)" KELVARA_PLATFORM_NOTES;
 
 } // namespace
 

@@ -1,65 +1,27 @@
 #include "Interrupts.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include "Input.h"
 
-#include <cerrno>
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <algorithm>
 #include <cstdio>
 #include <string>
 
 namespace kelvara::cli {
 
-namespace {
-
-// The one global of kelvara-cli: where the signal handler writes.
-volatile sig_atomic_t gInterruptPipe = -1;
-
-} // namespace
-
-TInterrupts::TInterrupts(std::function<void(int)> onInterrupt)
-    : onInterrupt_(std::move(onInterrupt)) {
-    if (pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0)
-        return;
-    gInterruptPipe = pipe_[1];
-    notifier_.emplace(pipe_[0], QSocketNotifier::Read);
-    QObject::connect(&*notifier_, &QSocketNotifier::activated, [this] {
-        char drained[16];
-        ssize_t n = 0;
-        while ((n = read(pipe_[0], drained, sizeof drained)) > 0) {
-            for (ssize_t i = 0; i < n; ++i)
-                onInterrupt_(++count_);
-        }
-    });
-    struct sigaction action = {};
-    action.sa_handler = &TInterrupts::Handle;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (std::size_t i = 0; i < kSignals.size(); ++i)
-        sigaction(kSignals[i], &action, &old_[i]);
+TProgress::TProgress() : shown_(IsTerminal(2)) {
+#ifdef _WIN32
+    // The lines are drawn over with the terminal's escape sequences, which a Windows console
+    // follows once asked to.
+    const HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (shown_ && GetConsoleMode(console, &mode))
+        SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+#endif
 }
-
-TInterrupts::~TInterrupts() {
-    if (pipe_[0] < 0)
-        return;
-    for (std::size_t i = 0; i < kSignals.size(); ++i)
-        sigaction(kSignals[i], &old_[i], nullptr);
-    gInterruptPipe = -1;
-    notifier_.reset();
-    close(pipe_[0]);
-    close(pipe_[1]);
-}
-
-void TInterrupts::Handle(int) {
-    const int saved = errno;
-    if (gInterruptPipe >= 0) {
-        const char byte = 1;
-        [[maybe_unused]] const auto written = write(gInterruptPipe, &byte, 1);
-    }
-    errno = saved;
-}
-
-TProgress::TProgress() : shown_(isatty(STDERR_FILENO) == 1) {}
 
 void TProgress::Show(std::size_t index, std::size_t total, const std::string& what) {
     ShowLines({'[' + std::to_string(index + 1) + '/' + std::to_string(total) + "] " + what + " ..."});

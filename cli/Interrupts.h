@@ -1,11 +1,16 @@
 #pragma once
 
-// SIGINT, SIGTERM and SIGHUP turned into a call on the event loop, through a pipe: a signal
-// handler may do little more than write a byte. The call is told how many have come.
+// Interrupts turned into a call on the event loop, which is told how many have come. On Linux
+// SIGINT, SIGTERM and SIGHUP, through a pipe: a signal handler may do little more than write a
+// byte. On Windows Ctrl+C, Ctrl+Break and the console closing, which the system tells on a
+// thread of its own.
 
+#include <QObject>
+#ifndef _WIN32
 #include <QSocketNotifier>
 
 #include <signal.h>
+#endif
 
 #include <array>
 #include <functional>
@@ -23,14 +28,19 @@ class TInterrupts {
     TInterrupts& operator=(const TInterrupts&) = delete;
 
   private:
+    std::function<void(int)> onInterrupt_;
+    int count_ = 0;
+#ifdef _WIN32
+    static int __stdcall Handle(unsigned long type);
+    QObject receiver_;
+#else
     static constexpr std::array<int, 3> kSignals = {SIGINT, SIGTERM, SIGHUP};
     static void Handle(int);
 
-    std::function<void(int)> onInterrupt_;
     int pipe_[2] = {-1, -1};
     std::optional<QSocketNotifier> notifier_;
     std::array<struct sigaction, 3> old_ = {};
-    int count_ = 0;
+#endif
 };
 
 // The progress display on a terminal's standard error: one line, or one a port.

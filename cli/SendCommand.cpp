@@ -2,17 +2,13 @@
 // terminal, each line typed sent as it is entered. And the sending of any list.
 #include "CliSession.h"
 #include "Command.h"
+#include "Input.h"
 
 #include "CommandFile.h"
 #include "Console.h"
 #include "ListSender.h"
 #include "Printable.h"
 
-#include <QSocketNotifier>
-
-#include <unistd.h>
-
-#include <cerrno>
 #include <fstream>
 #include <iostream>
 
@@ -38,15 +34,9 @@ int TalkInteractively(const TTalkRequest& request, std::ostream& out, std::ostre
     // Lines typed are read as the terminal hands them over, each sent when it is complete.
     std::string pending;
     std::size_t lineNumber = 0;
-    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&input, &QSocketNotifier::activated, [&] {
-        char buffer[4096];
-        const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
-        if (n < 0 && (errno == EAGAIN || errno == EINTR))
-            return;
-        if (n > 0)
-            pending.append(buffer, static_cast<std::size_t>(n));
-        const bool ended = n <= 0;
+    TInputReader input([&](std::string_view piece) {
+        pending.append(piece);
+        const bool ended = piece.empty();
         std::size_t end = 0;
         while ((end = pending.find('\n')) != std::string::npos || (ended && !pending.empty())) {
             const std::string line = pending.substr(0, end);
@@ -62,7 +52,7 @@ int TalkInteractively(const TTalkRequest& request, std::ostream& out, std::ostre
         if (pending.size() > kMaxCommandBytes * 4)
             pending.clear(); // a line far too long to be a command
         if (ended) {
-            input.setEnabled(false);
+            input.SetEnabled(false);
             drive([](TConsole& c, Ms now) { return c.End(now); });
         }
     });
@@ -99,7 +89,7 @@ class TSendCommand : public TLineCommand {
         const TTalkRequest* request = &line.Request;
         const std::string file =
             parsed->Operands.empty() ? std::string("-") : std::string(parsed->Operands.front());
-        if (file == "-" && isatty(STDIN_FILENO) == 1)
+        if (file == "-" && IsTerminal(0))
             return TalkInteractively(*request, out, err);
 
         std::string text;

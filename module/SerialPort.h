@@ -2,12 +2,13 @@
 
 // The serial port, and nothing more: opened by the name the user gave, exclusively (one sender
 // per module), 8N1 without flow control; bytes in and out; its loss reported. It knows no
-// policy: the session above it decides what goes on the wire.
+// policy: the session above it decides what goes on the wire. Each system has its own side:
+// SerialPortLinux.cpp (on Qt Serial Port) and SerialPortWindows.cpp (on the Win32 serial API).
 
 #include <QObject>
-#include <QSerialPort>
 #include <QString>
 
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -27,7 +28,9 @@ struct TOpenFailure {
 // how to join that group.
 QString PermissionHint(const std::string& port);
 
-// The device file a port name stands for: a path as it is, a bare name ("ttyUSB0") under /dev.
+// What a port name stands for. On Linux the device file: a path as it is, a bare name
+// ("ttyUSB0") under /dev. On Windows the device: "COM3" is "\\.\COM3", a device path as it is;
+// an empty string for a name that names no serial port.
 std::string DevicePath(const std::string& port);
 
 class TSerialPort : public QObject {
@@ -37,12 +40,13 @@ class TSerialPort : public QObject {
     explicit TSerialPort(QObject* parent = nullptr);
     ~TSerialPort() override;
 
-    // Opens the port (a device path or a link to one, such as those under /dev/serial/by-id/,
-    // or a name that the port list shows; a file name, not text) at the rate. Whatever name
+    // Opens the port (on Linux a device path or a link to one, such as those under
+    // /dev/serial/by-id/, or a name that the port list shows, a file name, not text; on Windows
+    // "COM1" to "COM256") at the rate. Whatever name
     // another sender has it open by, the port is refused as in use, and changes nothing. Returns
     // false when the port cannot be opened or set up; OpenFailure() says why.
     bool Open(const std::string& port, int baudRate);
-    bool IsOpen() const { return port_.isOpen(); }
+    bool IsOpen() const;
     const TOpenFailure& OpenFailure() const { return openFailure_; }
     // Hands what is still buffered to the system, so no command is cut off, then lets go.
     void Close();
@@ -64,14 +68,9 @@ class TSerialPort : public QObject {
     void lost();
 
   private:
-    bool Refuse(int error);
-    void Failed(QSerialPort::SerialPortError error);
-
-    QSerialPort port_;
+    class TDevice; // the system's side
+    std::unique_ptr<TDevice> device_;
     TOpenFailure openFailure_;
-    int lockFd_ = -1;
-    bool writing_ = false;
-    bool failedWhileWriting_ = false;
 };
 
 } // namespace kelvara::link

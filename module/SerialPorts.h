@@ -6,8 +6,8 @@
 namespace kelvara::link {
 
 struct TPortDescription {
-    QString Name;     // "ttyUSB0": what to pass as the port
-    QString Location; // "/dev/ttyUSB0"
+    QString Name;     // "ttyUSB0" or "COM3": what to pass as the port
+    QString Location; // "/dev/ttyUSB0" or "\\.\COM3"
     // The port's description, with its manufacturer and USB vendor:product where known.
     QString Description;
 };

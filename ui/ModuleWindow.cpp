@@ -109,7 +109,7 @@ bool TfrmModule::EnsureOpen() {
         return false;
     const QString port = port_->ChosenPort();
     if (port.isEmpty()) {
-        SetStatus(tr("Choose a port, or type a device path such as /dev/ttyUSB0."));
+        SetStatus(tr("Choose a port, or type %1.").arg(TPortPanel::TypedPortExample()));
         ui->cbPort->setFocus(Qt::OtherFocusReason);
         return false;
     }

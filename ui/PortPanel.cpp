@@ -37,6 +37,10 @@ TPortPanel::TPortPanel(Ui::TfrmModule& form, QObject* parent) : QObject(parent),
         ui.cbLineEnd->addItem(LineEndText(lineEnd), static_cast<int>(lineEnd));
     ui.spnTimeout->setRange(kMinTimeoutMs, kMaxTimeoutMs);
     ui.spnPause->setRange(kMinPauseMs, kMaxPauseMs);
+#ifdef Q_OS_WIN
+    ui.cbPort->setToolTip(tr("A serial port found on this computer, or its name such as COM3 "
+                             "(Device Manager, Ports (COM & LPT))"));
+#endif
     connect(ui.btnRefresh, &QPushButton::clicked, this, &TPortPanel::Refresh);
     connect(ui.cbBaud, qOverload<int>(&QComboBox::currentIndexChanged), this,
             [this] { emit baudRateChosen(Settings().BaudRate); });
@@ -54,6 +58,14 @@ void TPortPanel::Refresh() {
     }
     if (!typed.isEmpty() && ui.cbPort->findText(typed) < 0)
         ui.cbPort->setEditText(typed);
+}
+
+QString TPortPanel::TypedPortExample() {
+#ifdef Q_OS_WIN
+    return tr("its name such as COM3");
+#else
+    return tr("a device path such as /dev/ttyUSB0");
+#endif
 }
 
 QString TPortPanel::ChosenPort() const {

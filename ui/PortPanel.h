@@ -27,6 +27,8 @@ class TPortPanel : public QObject {
     void Refresh();
     // The port chosen from the list, or the path typed.
     QString ChosenPort() const;
+    // How to name a port to type on this system: "a device path such as /dev/ttyUSB0".
+    static QString TypedPortExample();
     kelvara::link::TSendSettings Settings() const;
     // What an event of the settings finder says: the status, and a note for the transcript once
     // the settings are found (they are then shown).

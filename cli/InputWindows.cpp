@@ -1,0 +1,119 @@
+#include "Input.h"
+
+#include <QMetaObject>
+#include <QPointer>
+
+#include <windows.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace kelvara::cli {
+
+namespace {
+
+HANDLE StreamHandle(int stream) {
+    return GetStdHandle(stream == 0 ? STD_INPUT_HANDLE : STD_ERROR_HANDLE);
+}
+
+} // namespace
+
+bool IsTerminal(int stream) {
+    DWORD mode = 0;
+    const HANDLE handle = StreamHandle(stream);
+    return GetFileType(handle) == FILE_TYPE_CHAR && GetConsoleMode(handle, &mode);
+}
+
+// Windows cannot wait for standard input beside the event loop's other sources, so a thread
+// reads it and hands each piece over. The thread may be blocked in a read when the reader goes:
+// it then finds no one to hand to, and ends with the process.
+struct TInputReader::TState {
+    std::mutex Lock;
+    std::condition_variable Resumed;
+    QPointer<QObject> Receiver;
+    bool Enabled = true; // under Lock: whether the thread reads
+    // On the event loop: pieces read before the reader was disabled wait here until enabled.
+    bool Handing = true;
+    std::vector<std::string> Held;
+    bool Ended = false;
+    std::function<void(std::string_view)> OnBytes;
+
+    void Hand(std::string piece) {
+        if (!Handing) {
+            Held.push_back(std::move(piece));
+            return;
+        }
+        if (Ended)
+            return;
+        Ended = piece.empty();
+        OnBytes(piece);
+    }
+};
+
+TInputReader::TInputReader(std::function<void(std::string_view)> onBytes)
+    : state_(std::make_shared<TState>()) {
+    state_->Receiver = new QObject;
+    state_->OnBytes = std::move(onBytes);
+    const bool console = IsTerminal(0);
+    std::thread([state = state_, console] {
+        const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+        for (;;) {
+            {
+                std::unique_lock lock(state->Lock);
+                state->Resumed.wait(lock, [&] { return state->Enabled || !state->Receiver; });
+                if (!state->Receiver)
+                    return;
+            }
+            char buffer[4096];
+            DWORD n = 0;
+            const bool read = ReadFile(input, buffer, sizeof buffer, &n, nullptr);
+            std::string piece(buffer, read ? n : 0);
+            // At a console a line ends in CR LF, and Ctrl+Z at the start of a line ends the input.
+            if (console) {
+                if (!piece.empty() && piece.front() == '\x1a')
+                    piece.clear();
+                for (std::size_t at; (at = piece.find("\r\n")) != std::string::npos;)
+                    piece.erase(at, 1);
+            }
+            std::lock_guard lock(state->Lock);
+            if (!state->Receiver)
+                return;
+            QMetaObject::invokeMethod(
+                state->Receiver, [state, piece] { state->Hand(piece); }, Qt::QueuedConnection);
+            if (piece.empty())
+                return;
+        }
+    }).detach();
+}
+
+TInputReader::~TInputReader() {
+    QObject* receiver = nullptr;
+    {
+        std::lock_guard lock(state_->Lock);
+        receiver = state_->Receiver;
+        state_->Receiver = nullptr;
+    }
+    state_->Resumed.notify_all();
+    delete receiver;
+}
+
+void TInputReader::SetEnabled(bool enabled) {
+    {
+        std::lock_guard lock(state_->Lock);
+        state_->Enabled = enabled;
+    }
+    state_->Resumed.notify_all();
+    state_->Handing = enabled;
+    if (enabled && !state_->Held.empty()) {
+        QMetaObject::invokeMethod(state_->Receiver, [state = state_] {
+            for (std::string& piece : std::exchange(state->Held, {}))
+                state->Hand(std::move(piece));
+        }, Qt::QueuedConnection);
+    }
+}
+
+} // namespace kelvara::cli

@@ -1,0 +1,211 @@
+#include "SerialPort.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSerialPort>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+namespace kelvara::link {
+
+std::string DevicePath(const std::string& port) {
+    if (port.find('/') != std::string::npos)
+        return port;
+    return "/dev/" + port;
+}
+
+QString PermissionHint(const std::string& port) {
+    // Serial ports belong to a group whose members may use them: 'dialout' on Debian and
+    // Ubuntu, another name elsewhere. Name the one that owns this port, when joining it would
+    // give the right to read and write it.
+    const auto join = [](const QString& group) {
+        return QFileInfo::exists(QStringLiteral("/usr/sbin/adduser"))
+                   ? QStringLiteral("sudo adduser $USER %1").arg(group)
+                   : QStringLiteral("sudo usermod -aG %1 $USER").arg(group);
+    };
+    struct stat info {};
+    if (stat(DevicePath(port).c_str(), &info) == 0 && info.st_gid != 0 &&
+        (info.st_mode & S_IRGRP) && (info.st_mode & S_IWGRP)) {
+        if (const struct group* owner = getgrgid(info.st_gid)) {
+            const QString group = QString::fromLocal8Bit(owner->gr_name);
+            return QStringLiteral("%1 belongs to the '%2' group; add yourself with '%3', then "
+                                  "log out and in again")
+                .arg(QFile::decodeName(QByteArray::fromStdString(port)), group, join(group));
+        }
+    }
+    return QStringLiteral("serial ports belong to the 'dialout' group; add yourself with '%1', "
+                          "then log out and in again")
+        .arg(join(QStringLiteral("dialout")));
+}
+
+// Qt Serial Port, with a lock on the device beside it.
+class TSerialPort::TDevice {
+  public:
+    explicit TDevice(TSerialPort& owner) : owner_(owner) {
+        QObject::connect(&Port, &QSerialPort::readyRead, &owner, &TSerialPort::readyRead);
+        QObject::connect(&Port, &QSerialPort::errorOccurred, &owner,
+                [this](QSerialPort::SerialPortError error) { Failed(error); });
+    }
+    QSerialPort Port;
+    int LockFd = -1;
+    bool Writing = false;
+    bool FailedWhileWriting = false;
+
+  private:
+    void Failed(QSerialPort::SerialPortError error) {
+        if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError || !Port.isOpen())
+            return;
+        Port.clearError();
+        // A failure while writing is the writer's to deal with, once write() has returned, so
+        // that the session never handles a loss inside another step.
+        if (Writing)
+            FailedWhileWriting = true;
+        else
+            emit owner_.lost();
+    }
+
+    TSerialPort& owner_;
+};
+
+namespace {
+
+TOpenFailure Refusal(int error) {
+    using TKind = TOpenFailure::TKind;
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case ELOOP:
+    case ENXIO:
+    case ENODEV:
+        return {TKind::NoSuchPort, QStringLiteral("no such port")};
+    case EACCES:
+    case EPERM:
+        return {TKind::PermissionDenied, QStringLiteral("permission denied")};
+    case EBUSY:
+    case EWOULDBLOCK:
+        return {TKind::InUse, QStringLiteral("in use by another program")};
+    default:
+        return {TKind::Other, QString::fromLocal8Bit(std::strerror(error))};
+    }
+}
+
+} // namespace
+
+bool TSerialPort::Exists(const std::string& port) {
+    return !port.empty() && port.find('\0') == std::string::npos &&
+           access(DevicePath(port).c_str(), F_OK) == 0;
+}
+
+TSerialPort::TSerialPort(QObject* parent)
+    : QObject(parent), device_(std::make_unique<TDevice>(*this)) {}
+
+TSerialPort::~TSerialPort() {
+    // Closing must not reach a session that is being destroyed.
+    device_->Port.disconnect(this);
+    Close();
+}
+
+bool TSerialPort::IsOpen() const { return device_->Port.isOpen(); }
+
+bool TSerialPort::Open(const std::string& port, int baudRate) {
+    Close();
+    openFailure_ = {};
+    // A port name is a file name: any bytes but NUL, which no path can hold.
+    const auto refuse = [this](int error) {
+        openFailure_ = Refusal(error);
+        return false;
+    };
+    if (port.empty() || port.find('\0') != std::string::npos)
+        return refuse(ENOENT);
+    char resolved[PATH_MAX];
+    if (!realpath(DevicePath(port).c_str(), resolved))
+        return refuse(errno);
+
+    // One sender per module. The lock is taken on the device itself, so it holds whatever name
+    // the port was opened by, and for root too; it is taken before the port is set up, so a
+    // refused sender changes nothing on a port in use.
+    const int lock = open(resolved, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (lock < 0)
+        return refuse(errno);
+    if (flock(lock, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        close(lock);
+        return refuse(error == EWOULDBLOCK ? EBUSY : error);
+    }
+    device_->LockFd = lock;
+    QSerialPort& serial = device_->Port;
+
+    serial.setPortName(QFile::decodeName(QByteArray(resolved)));
+    serial.setBaudRate(baudRate);
+    serial.setDataBits(QSerialPort::Data8);
+    serial.setParity(QSerialPort::NoParity);
+    serial.setStopBits(QSerialPort::OneStop);
+    serial.setFlowControl(QSerialPort::NoFlowControl);
+    if (!serial.open(QIODevice::ReadWrite)) {
+        // The device is ours, so a refusal here is another program's lock file.
+        if (serial.error() == QSerialPort::PermissionError)
+            openFailure_ = {TOpenFailure::TKind::InUse,
+                            QStringLiteral("in use by another program (%1)").arg(serial.errorString())};
+        else if (serial.error() == QSerialPort::DeviceNotFoundError)
+            openFailure_ = {TOpenFailure::TKind::NoSuchPort, QStringLiteral("no such port")};
+        else
+            openFailure_ = {TOpenFailure::TKind::Other, serial.errorString()};
+        serial.clearError();
+        Close();
+        return false;
+    }
+    return true;
+}
+
+void TSerialPort::Close() {
+    QSerialPort& serial = device_->Port;
+    if (serial.isOpen()) {
+        serial.flush();
+        serial.close();
+        serial.clearError();
+    }
+    if (device_->LockFd >= 0) {
+        close(device_->LockFd);
+        device_->LockFd = -1;
+    }
+}
+
+bool TSerialPort::SetBaudRate(int baudRate) {
+    return IsOpen() && device_->Port.setBaudRate(baudRate);
+}
+
+std::string TSerialPort::ReadAll() {
+    if (!IsOpen())
+        return {};
+    return device_->Port.readAll().toStdString();
+}
+
+void TSerialPort::DiscardInput() {
+    if (IsOpen())
+        device_->Port.clear(QSerialPort::Input);
+}
+
+bool TSerialPort::Write(std::string_view bytes) {
+    if (!IsOpen())
+        return false;
+    TDevice& device = *device_;
+    device.Writing = true;
+    device.FailedWhileWriting = false;
+    const auto size = static_cast<qint64>(bytes.size());
+    const bool written = device.Port.write(bytes.data(), size) == size &&
+                         (device.Port.flush() || device.Port.bytesToWrite() == 0);
+    device.Writing = false;
+    return written && !device.FailedWhileWriting;
+}
+
+} // namespace kelvara::link
