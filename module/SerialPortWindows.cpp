@@ -223,6 +223,12 @@ class TSerialPort::TDevice {
         if (!ok && GetLastError() == ERROR_IO_INCOMPLETE)
             return;
         reading_ = false;
+        if (!ok && GetLastError() == ERROR_OPERATION_ABORTED) {
+            // Not by us (Close stops the notifier first): a driver ends pending reads when its
+            // input is purged or its settings change. The port is still there.
+            retry_.start();
+            return;
+        }
         if (!ok) {
             lost_ = true;
             emit owner_.lost();

@@ -189,9 +189,12 @@ void TModuleSession::LookForPort() {
     }
     if (!TSerialPort::Exists(name_))
         return;
-    // It may still be being set up (its permissions): a refusal here is tried again.
+    // It may still be being set up (its permissions): a refusal here is tried again. A port
+    // listed but not there yet (Windows lists some ports before they can be opened) is simply
+    // not back.
     if (!port_.Open(name_, baudRate_)) {
-        emit reopenRefused();
+        if (port_.OpenFailure().Kind != TOpenFailure::TKind::NoSuchPort)
+            emit reopenRefused();
         return;
     }
     replug_.stop();
