@@ -54,7 +54,7 @@ TEST(Batch, ModuleAfterModuleEachWithItsOwnMinorAndARecordToGoOnFrom) {
     module.On("AT+MINO0x278E", refuse);
 
     module.SwapAfterEach("AT+MINO0x", 1600ms);
-    const std::vector<std::string> batch = {"ibeacon",  "--port", module.PortPath(), "--line-end",
+    const std::vector<std::string> batch = {"ibeacon",  "--port", module.PortName(), "--line-end",
                                             "cr",       "--pause", "0",             "--count",
                                             "minor",    "--record", record.string(), "--modules"};
     auto first = batch;
@@ -81,7 +81,7 @@ TEST(Batch, ModuleAfterModuleEachWithItsOwnMinorAndARecordToGoOnFrom) {
 
     // The record, times aside.
     const std::string text = TimesMasked(ReadAll(record));
-    const std::string row = "\r\nTIME," + module.PortPath() +
+    const std::string row = "\r\nTIME," + module.PortName() +
                             ",ibeacon,,,,0000FFF0-0000-1000-8000-00805F9B34FB,10123,";
     EXPECT_EQ(text, "time,port,list,format,notify,write,uuid,major,minor,outcome,command,reply" +
                         row + "10125,set up,," + row +
@@ -98,18 +98,18 @@ TEST(Batch, WhatCannotBeDoneIsRefusedBeforeAnythingIsSent) {
     std::ofstream(record) << "time,port,list,format,notify,write,uuid,major,minor,outcome,command,"
                              "reply\r\n2026-12-09T10:00:00.000Z,/dev/ttyUSB0,ibeacon,,,,"
                              "0000FFF0-0000-1000-8000-00805F9B34FB,10123,10125,set up,,\r\n";
-    const Result past = RunCli({"ibeacon", "--minor", "FFFE", "--port", module.PortPath(),
+    const Result past = RunCli({"ibeacon", "--minor", "FFFE", "--port", module.PortName(),
                                 "--modules", "3", "--count", "minor"});
     EXPECT_EQ(past.Status, 1);
     EXPECT_EQ(past.Err, "kelvara-cli: --minor: Please input correct iBeacon Minor value! "
                         "(module 3 of 3 would get 65536)\n");
-    const Result other = RunCli({"ibeacon", "--major", "04D2", "--port", module.PortPath(),
+    const Result other = RunCli({"ibeacon", "--major", "04D2", "--port", module.PortName(),
                                  "--modules", "1", "--record", record.string()});
     EXPECT_EQ(other.Status, 2);
     EXPECT_EQ(other.Err, "kelvara-cli: " + record.string() +
                              ": row 1 has --major 10123, not 04D2: it records another batch\n");
     std::ofstream(record) << "not,a,record\n";
-    const Result notOurs = RunCli({"study", "--port", module.PortPath(), "--modules", "1",
+    const Result notOurs = RunCli({"study", "--port", module.PortName(), "--modules", "1",
                                    "--record", record.string()});
     EXPECT_EQ(notOurs.Status, 2);
     EXPECT_TRUE(notOurs.Err.starts_with("kelvara-cli: " + record.string() +
@@ -146,7 +146,7 @@ TEST(Batch, ThreePortsShareOneCountOneRecordAndGiveNoValueTwice) {
         std::vector<std::string> args = {"ibeacon", "--line-end", "cr", "--pause", "0", "--count",
                                          "minor", "--record", record.string(), "--modules", count};
         for (std::size_t port : ports)
-            args.insert(args.end(), {"--port", modules[port].PortPath()});
+            args.insert(args.end(), {"--port", modules[port].PortName()});
         return RunCli(args);
     };
     const Result r1 = batch({0, 1, 2}, "6");
@@ -164,14 +164,14 @@ TEST(Batch, ThreePortsShareOneCountOneRecordAndGiveNoValueTwice) {
         std::getline(line, port, '\t');
         std::getline(line, values, '\t');
         std::getline(line, outcome);
-        EXPECT_TRUE(port == modules[0].PortPath() || port == modules[1].PortPath() ||
-                    port == modules[2].PortPath()) << out[i];
+        EXPECT_TRUE(port == modules[0].PortName() || port == modules[1].PortName() ||
+                    port == modules[2].PortName()) << out[i];
         ASSERT_TRUE(values.starts_with(kUuid)) << out[i];
         const std::string minor = values.substr(kUuid.size());
         if (outcome == "set up") {
             setUp.push_back(minor);
         } else {
-            EXPECT_EQ(port, modules[1].PortPath());
+            EXPECT_EQ(port, modules[1].PortName());
             EXPECT_EQ(outcome, "failed: AT+MINO0x" + kelvara::FormatHex(std::stoul(minor), 4) +
                                    ": answered \"ERROR\\x0d\\x0a\"");
             failedMinor = minor;
@@ -219,8 +219,8 @@ TEST(Batch, APortThatCannotBeUsedIsToldAndTheOthersGoOn) {
     const auto notAPort = std::filesystem::temp_directory_path() /
                           ("kelvara-not-a-port-" + std::to_string(getpid()));
     std::ofstream(notAPort) << "a file";
-    const Result r = RunCli({"ibeacon", "--pause", "0", "--modules", "2", "--port", modules[0].PortPath(),
-                             "--port", notAPort.string(), "--port", modules[1].PortPath()});
+    const Result r = RunCli({"ibeacon", "--pause", "0", "--modules", "2", "--port", modules[0].PortName(),
+                             "--port", notAPort.string(), "--port", modules[1].PortName()});
     EXPECT_EQ(r.Status, 0) << r.Err;
     EXPECT_TRUE(r.Err.starts_with("kelvara-cli: " + notAPort.string() + ": ")) << r.Err;
     EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 1) << r.Err;

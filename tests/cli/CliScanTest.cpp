@@ -29,7 +29,7 @@ TFakeModule& Master(TFakeModule& module, int dropAfterMs = -1) {
 
 TEST(Scan, PrintsEachDeviceAsFoundUntilTheModuleSaysItIsDone) {
     TFakeModule module;
-    const Result r = RunCli({"scan", "--port", Master(module).PortPath()});
+    const Result r = RunCli({"scan", "--port", Master(module).PortName()});
     EXPECT_EQ(r.Status, 0) << r.Err;
     EXPECT_EQ(r.Out, kDevices);
     EXPECT_EQ(r.Err, "");
@@ -39,14 +39,14 @@ TEST(Scan, PrintsEachDeviceAsFoundUntilTheModuleSaysItIsDone) {
 TEST(Scan, AScanThatDoesNotEndInTimeIsAFailureWithWhatWasFound) {
     TFakeModule module;
     module.Scanning({"OK+DIS0:C4BE84123456"}, 1500, {});
-    const Result r = RunCli({"scan", "--port", module.PortPath(), "--seconds", "1"});
+    const Result r = RunCli({"scan", "--port", module.PortName(), "--seconds", "1"});
     EXPECT_EQ(r.Status, 4);
     EXPECT_EQ(r.Out, "");
     EXPECT_EQ(r.Err, "kelvara-cli: the scan did not end within 1 s\n");
     // A module in the slave role does not scan.
     TFakeModule slave;
     slave.On("AT+DISC?", kelvara::testing::TModuleBehaviour::Answering("ERROR\r\n"));
-    const Result refused = RunCli({"scan", "--port", slave.PortPath()});
+    const Result refused = RunCli({"scan", "--port", slave.PortName()});
     EXPECT_EQ(refused.Status, 4);
     EXPECT_EQ(refused.Err, "kelvara-cli: AT+DISC?: answered \"ERROR\\x0d\\x0a\"\n");
 }
@@ -58,7 +58,7 @@ TEST(Connect, ADataSessionFromATerminalUntilCtrlD) {
     int input = -1;
     ASSERT_EQ(openpty(&terminal, &input, nullptr, nullptr, nullptr), 0);
     const Result r = RunCli(
-        {"connect", "--port", module.PortPath(), "--type", "1", "a8:1b:6a:ae:52:21"},
+        {"connect", "--port", module.PortName(), "--type", "1", "a8:1b:6a:ae:52:21"},
         [&](pid_t) {
             for (int i = 0; i < 400 && !module.IsConnected(); ++i)
                 std::this_thread::sleep_for(10ms);
@@ -85,7 +85,7 @@ TEST(Connect, StandardInputGoesAsItIsAndWhatComesBackIsPrinted) {
     ASSERT_EQ(pipe(fds), 0);
     ASSERT_EQ(write(fds[1], "ping\r\n", 6), 6);
     close(fds[1]);
-    const Result r = RunCli({"connect", "--port", module.PortPath(), "--seconds", "1",
+    const Result r = RunCli({"connect", "--port", module.PortName(), "--seconds", "1",
                              "C4BE84123456"},
                             {}, KELVARA_CLI_PATH, fds[0]);
     close(fds[0]);
@@ -98,7 +98,7 @@ TEST(Connect, FailuresEndWithTheirReason) {
     TFakeModule module;
     Master(module, 300);
     // A device the module cannot reach.
-    const Result unknown = RunCli({"connect", "--port", module.PortPath(), "112233445566"},
+    const Result unknown = RunCli({"connect", "--port", module.PortName(), "112233445566"},
                                   {}, KELVARA_CLI_PATH, open("/dev/null", O_RDONLY));
     EXPECT_EQ(unknown.Status, 4);
     EXPECT_EQ(unknown.Err, "kelvara-cli: AT+CO0112233445566: the connection failed (OK+CONNF)\n");
@@ -106,7 +106,7 @@ TEST(Connect, FailuresEndWithTheirReason) {
     int terminal = -1;
     int input = -1;
     ASSERT_EQ(openpty(&terminal, &input, nullptr, nullptr, nullptr), 0);
-    const Result dropped = RunCli({"connect", "--port", module.PortPath(), "C4BE84123456"}, {},
+    const Result dropped = RunCli({"connect", "--port", module.PortName(), "C4BE84123456"}, {},
                                   KELVARA_CLI_PATH, input);
     close(input);
     close(terminal);
@@ -114,7 +114,7 @@ TEST(Connect, FailuresEndWithTheirReason) {
     EXPECT_EQ(dropped.Err, "kelvara-cli: connected to C4BE84123456\n"
                            "kelvara-cli: C4BE84123456: the connection dropped (OK+LOST)\n");
     // An address that is none.
-    const Result bad = RunCli({"connect", "--port", module.PortPath(), "C4:BE:84:12:34"});
+    const Result bad = RunCli({"connect", "--port", module.PortName(), "C4:BE:84:12:34"});
     EXPECT_EQ(bad.Status, 2);
     EXPECT_TRUE(bad.Err.starts_with("kelvara-cli: ADDRESS takes 12 hexadecimal digits")) << bad.Err;
 }

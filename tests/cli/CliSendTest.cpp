@@ -52,7 +52,7 @@ std::string Joined(const std::vector<std::string>& commands, std::size_t count,
 }
 
 std::vector<std::string> Send(const TFakeModule& module, std::vector<std::string> args) {
-    args.insert(args.end(), {"--port", module.PortPath(), "--pause", "0"});
+    args.insert(args.end(), {"--port", module.PortName(), "--pause", "0"});
     return args;
 }
 
@@ -145,7 +145,7 @@ TEST(Send, ReplyInTwoPiecesIsOneReplyAndStrayBytesAreNoReply) {
     module.On("AT+IMME1", TModuleBehaviour::InTwoPieces("OK+Set:1", 10));
     // Unasked bytes during the pause after AT+SHOW1 would make AT+COMP1's answer look refused.
     module.On("AT+SHOW1", TModuleBehaviour::ThenStray("ERROR", 150));
-    std::vector<std::string> args = {"study", "--port", module.PortPath(), "--pause", "400"};
+    std::vector<std::string> args = {"study", "--port", module.PortName(), "--pause", "400"};
     const Result r = RunCli(args);
     EXPECT_EQ(r.Status, 0) << r.Err;
     std::string expected = Acknowledged(kStudy16, kStudy16.size());
@@ -176,7 +176,7 @@ TEST(Send, PortsThatCannotBeUsed) {
 
 TEST(Send, PortWithoutPermissionSaysWhatToDo) {
     TFakeModule module;
-    std::vector<std::string> args = {"study", "--port", module.PortPath()};
+    std::vector<std::string> args = {"study", "--port", module.PortName()};
     std::string program = KELVARA_CLI_PATH;
     // Where nobody may write: an instrumented (coverage) build writes its counts here instead of
     // complaining on standard error that it cannot write beside the build.
@@ -209,7 +209,7 @@ TEST(Send, PortWithoutPermissionSaysWhatToDo) {
                                  : "sudo usermod -aG dialout $USER";
     EXPECT_EQ(r.Status, 3) << r.Err;
     EXPECT_EQ(r.Out, "");
-    EXPECT_EQ(r.Err, "kelvara-cli: " + module.PortPath() +
+    EXPECT_EQ(r.Err, "kelvara-cli: " + module.PortName() +
                          ": permission denied\nkelvara-cli: serial ports belong to the 'dialout' "
                          "group; add yourself with '" + join + "', then log out and in again\n");
     EXPECT_EQ(module.Received(), "");
@@ -225,8 +225,8 @@ TEST(Send, PortWithoutPermissionSaysWhatToDo) {
     const std::string joinUucp = access("/usr/sbin/adduser", X_OK) == 0
                                      ? "sudo adduser $USER uucp"
                                      : "sudo usermod -aG uucp $USER";
-    EXPECT_EQ(owned.Err, "kelvara-cli: " + module.PortPath() + ": permission denied\nkelvara-cli: " +
-                             module.PortPath() + " belongs to the 'uucp' group; add yourself with '" +
+    EXPECT_EQ(owned.Err, "kelvara-cli: " + module.PortName() + ": permission denied\nkelvara-cli: " +
+                             module.PortName() + " belongs to the 'uucp' group; add yourself with '" +
                              joinUucp + "', then log out and in again\n");
 }
 

@@ -45,7 +45,7 @@ TEST(Talk, AnEditedListFileGoesToAnEchoingModule) {
 
     TFakeModule module;
     module.Style({.Echo = true, .AnswerOkLines = true, .CommandEnd = "\r\n"});
-    const Result r = RunCli({"send", "--port", module.PortPath(), "--pause", "0", "--line-end",
+    const Result r = RunCli({"send", "--port", module.PortName(), "--pause", "0", "--line-end",
                              "crlf", file.string()});
     EXPECT_EQ(r.Status, 0) << r.Err;
     EXPECT_EQ(r.Err, "");
@@ -62,7 +62,7 @@ TEST(Talk, AnEditedListFileGoesToAnEchoingModule) {
     EXPECT_EQ(r.Out, ended("\tOK\\x0d\\x0a\n")); // the echo takes the line break after it
 
     std::ofstream(scratch.Path / "bad.txt") << "AT+RENEW\n\nAT+\x01X\n";
-    const Result bad = RunCli({"send", "--port", module.PortPath(), (scratch.Path / "bad.txt").string()});
+    const Result bad = RunCli({"send", "--port", module.PortName(), (scratch.Path / "bad.txt").string()});
     EXPECT_EQ(bad.Status, 2);
     EXPECT_EQ(bad.Err, "kelvara-cli: " + (scratch.Path / "bad.txt").string() +
                            ":3: holds a control byte\n");
@@ -82,13 +82,13 @@ class Find : public testing::TestWithParam<FindCase> {};
 TEST_P(Find, FindsTheSettingsSendingNothingButAtAndLineEndings) {
     TFakeModule module;
     module.Style(GetParam().Style);
-    const Result found = RunCli({"find", "--port", module.PortPath()});
+    const Result found = RunCli({"find", "--port", module.PortName()});
     EXPECT_EQ(found.Status, 0) << found.Err;
     EXPECT_EQ(found.Out, GetParam().Found + "\n");
     EXPECT_EQ(module.Received().find_first_not_of("AT\r\n"), std::string::npos);
 
     // --baud auto: the list goes out at the settings found.
-    const Result sent = RunCli({"study", "--port", module.PortPath(), "--baud", "auto",
+    const Result sent = RunCli({"study", "--port", module.PortName(), "--baud", "auto",
                                 "--pause", "0"});
     EXPECT_EQ(sent.Status, 0) << sent.Err;
     EXPECT_EQ(std::count(sent.Out.begin(), sent.Out.end(), '\n'), 9) << sent.Out;
@@ -108,10 +108,10 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Talk, FindGivesUpOnASilentModule) {
     TFakeModule module;
     module.On("AT", TModuleBehaviour::Silent());
-    const Result r = RunCli({"find", "--port", module.PortPath()});
+    const Result r = RunCli({"find", "--port", module.PortName()});
     EXPECT_EQ(r.Status, 4);
     EXPECT_EQ(r.Out, "");
-    EXPECT_EQ(r.Err, "kelvara-cli: " + module.PortPath() + ": no module answered at any setting\n");
+    EXPECT_EQ(r.Err, "kelvara-cli: " + module.PortName() + ": no module answered at any setting\n");
 }
 
 TEST(Talk, ASessionOnATerminalSendsEachLineAndShowsLateAnswers) {
@@ -129,7 +129,7 @@ TEST(Talk, ASessionOnATerminalSendsEachLineAndShowsLateAnswers) {
         ASSERT_EQ(write(terminal, text.data(), text.size()), static_cast<ssize_t>(text.size()));
     };
     const Result r = RunCli(
-        {"send", "--port", module.PortPath()},
+        {"send", "--port", module.PortName()},
         [&](pid_t) {
             type("AT+DISC?\n");
             // The scan's results come unasked; the next line goes once they have been shown.
@@ -157,7 +157,7 @@ TEST(Talk, OneSenderPerModuleWhateverTheName) {
     const auto link = scratch.Path / "by-id-link";
     std::filesystem::create_symlink(module.PortPath(), link);
     Result second;
-    const Result first = RunCli({"study", "--port", module.PortPath(), "--pause", "0"}, [&](pid_t) {
+    const Result first = RunCli({"study", "--port", module.PortName(), "--pause", "0"}, [&](pid_t) {
         if (module.WaitForCommands(2, 10s))
             second = RunCli({"study", "--port", link.string()});
     });
@@ -188,7 +188,7 @@ TEST(Talk, ARepliesRulesHoldWhateverTheTimeoutAndTheLine) {
     module.On("AT+RENEW", TModuleBehaviour::InTwoPieces("OK+RENEW", 40));
     // A module that restarts after acknowledging: the line drops within the quiet gap.
     module.On("AT+IMME1", TModuleBehaviour::AnswerThenHangUp());
-    const Result r = RunCli({"study", "--port", module.PortPath(), "--pause", "0", "--line-end",
+    const Result r = RunCli({"study", "--port", module.PortName(), "--pause", "0", "--line-end",
                              "cr", "--timeout", "25"});
     EXPECT_EQ(r.Status, 4);
     EXPECT_EQ(r.Out, "AT+RENEW\tOK+RENEW\nAT+IMME1\tOK+IMME1\n");
@@ -200,7 +200,7 @@ TEST(Talk, AClosedOrFullOutputNeverStopsASendPartWay) {
         TFakeModule module;
         const Result r = RunCli({"-c", std::string("set -o pipefail; \"$0\" study --port \"$1\" "
                                                    "--pause 0 ") + consumer,
-                                 KELVARA_CLI_PATH, module.PortPath()},
+                                 KELVARA_CLI_PATH, module.PortName()},
                                 {}, "/bin/bash");
         EXPECT_EQ(r.Status, 1) << consumer;
         EXPECT_EQ(r.Err, "kelvara-cli: could not write to standard output\n") << consumer;

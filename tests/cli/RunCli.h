@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <array>
+#include <cstdlib>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,15 +22,29 @@ struct Result {
     std::string Err;
 };
 
+// The command that runs kelvara-cli: the program built beside the tests, or the words of
+// KELVARA_TEST_CLI ("wine /path/kelvara-cli.exe": the Windows build under Wine).
+inline std::vector<std::string> CliCommand() {
+    const char* given = std::getenv("KELVARA_TEST_CLI");
+    if (!given || !*given)
+        return {KELVARA_CLI_PATH};
+    std::vector<std::string> words;
+    std::istringstream in(given);
+    for (std::string word; in >> word;)
+        words.push_back(word);
+    return words;
+}
+
 // Runs kelvara-cli (or another program) with the arguments and collects its streams and exit
 // status. While it runs, whileRunning (when given) is called with its process id from another
 // thread. Standard input is the caller's, or stdinFd when given.
 inline Result RunCli(const std::vector<std::string>& args,
                      const std::function<void(pid_t)>& whileRunning = {},
                      std::string program = KELVARA_CLI_PATH, int stdinFd = -1) {
+    std::vector<std::string> copies =
+        program == KELVARA_CLI_PATH ? CliCommand() : std::vector<std::string>{program};
+    copies.insert(copies.end(), args.begin(), args.end());
     std::vector<char*> argv;
-    argv.push_back(program.data());
-    std::vector<std::string> copies = args;
     for (auto& arg : copies)
         argv.push_back(arg.data());
     argv.push_back(nullptr);
@@ -46,7 +62,7 @@ inline Result RunCli(const std::vector<std::string>& args,
     posix_spawn_file_actions_addclose(&actions, outPipe[0]);
     posix_spawn_file_actions_addclose(&actions, errPipe[0]);
     pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(outPipe[1]);
     close(errPipe[1]);

