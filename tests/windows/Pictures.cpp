@@ -28,12 +28,36 @@ bool Save(const QImage& picture, const QString& path) {
     return saved;
 }
 
+// A window as it is on the screen, copied from its own pixels.
+QImage OnScreen(HWND handle) {
+    RECT area{};
+    GetClientRect(handle, &area);
+    const int width = area.right - area.left;
+    const int height = area.bottom - area.top;
+    HDC window = GetDC(handle);
+    HDC memory = CreateCompatibleDC(window);
+    HBITMAP bitmap = CreateCompatibleBitmap(window, width, height);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, window, 0, 0, SRCCOPY);
+    SelectObject(memory, old);
+    const QImage picture = QImage::fromHBITMAP(bitmap);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(handle, window);
+    return picture;
+}
+
+QImage OnScreen(QWidget* window) {
+    QTest::qWait(300);
+    return OnScreen(reinterpret_cast<HWND>(window->winId()));
+}
+
 // Presses the button and pictures the modal window it opens before closing it.
 bool PressAndGrab(QPushButton* button, const QString& path) {
     bool saved = false;
-    QTimer::singleShot(300, [&] {
+    QTimer::singleShot(500, [&] {
         if (QWidget* modal = QApplication::activeModalWidget()) {
-            saved = Save(modal->grab().toImage(), path);
+            saved = Save(OnScreen(modal), path);
             modal->close();
         }
     });
@@ -41,27 +65,14 @@ bool PressAndGrab(QPushButton* button, const QString& path) {
     return saved;
 }
 
-// The message box on the screen, copied from the window's own pixels, then answered OK.
+// Windows' own message box on the screen, then answered OK.
 bool GrabSystemBox(QPushButton* button, const QString& path) {
     bool saved = false;
     QTimer::singleShot(500, [&] {
         HWND box = FindWindowW(L"#32770", nullptr);
         if (!box)
             return;
-        RECT area{};
-        GetWindowRect(box, &area);
-        const int width = area.right - area.left;
-        const int height = area.bottom - area.top;
-        HDC window = GetWindowDC(box);
-        HDC memory = CreateCompatibleDC(window);
-        HBITMAP bitmap = CreateCompatibleBitmap(window, width, height);
-        HGDIOBJ old = SelectObject(memory, bitmap);
-        BitBlt(memory, 0, 0, width, height, window, 0, 0, SRCCOPY);
-        SelectObject(memory, old);
-        saved = Save(QImage::fromHBITMAP(bitmap), path);
-        DeleteObject(bitmap);
-        DeleteDC(memory);
-        ReleaseDC(box, window);
+        saved = Save(OnScreen(box), path);
         PostMessageW(box, WM_COMMAND, IDOK, 0);
     });
     button->click();
@@ -78,7 +89,7 @@ int main(int argc, char* argv[]) {
     TfrmMain main;
     main.show();
     QTest::qWait(500);
-    ok &= Save(main.grab().toImage(), out.absoluteFilePath(QStringLiteral("windows-main.png")));
+    ok &= Save(OnScreen(&main), out.absoluteFilePath(QStringLiteral("windows-main.png")));
     auto* show = main.findChild<QPushButton*>(QStringLiteral("btnShow"));
     ok &= PressAndGrab(show, out.absoluteFilePath(QStringLiteral("windows-list.png")));
     main.findChild<QLineEdit*>(QStringLiteral("edtCharNotify"))->setText(QStringLiteral("FFG1"));
@@ -90,6 +101,6 @@ int main(int argc, char* argv[]) {
     module.resize(680, 560);
     module.show();
     QTest::qWait(500);
-    ok &= Save(module.grab().toImage(), out.absoluteFilePath(QStringLiteral("windows-module.png")));
+    ok &= Save(OnScreen(&module), out.absoluteFilePath(QStringLiteral("windows-module.png")));
     return ok ? 0 : 1;
 }
