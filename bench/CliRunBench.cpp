@@ -4,8 +4,8 @@
 //   kelvara_cli_run_bench RUNS PROGRAM [WORD...]   e.g. 20 wine build/windows/cli/kelvara-cli.exe
 // With KELVARA_TEST_COM_PORTS set, the module is reached through the COM port that leads to it.
 #include "FakeModule.h"
+#include "Spawn.h"
 
-#include <spawn.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -15,27 +15,17 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
 // Runs the command with its output thrown away; its wall time in milliseconds, or -1 on failure.
 double Run(std::vector<std::string> words) {
-    std::vector<char*> argv;
-    for (auto& word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", 1 /* O_WRONLY */, 0);
     const auto start = Clock::now();
-    pid_t pid = 0;
+    const pid_t pid = Spawn(std::move(words));
     int status = 0;
-    const bool ran = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0 &&
-                     waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    posix_spawn_file_actions_destroy(&actions);
+    const bool ran = pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+                     WEXITSTATUS(status) == 0;
     return ran ? std::chrono::duration<double, std::milli>(Clock::now() - start).count() : -1;
 }
 

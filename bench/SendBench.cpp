@@ -20,6 +20,7 @@
 //                                       time from pressing Send to the first byte on the wire
 #include "FakeModule.h"
 #include "SerialPort.h"
+#include "Spawn.h"
 #include "LongestStall.h"
 #include "ListSender.h"
 #include "Session.h"
@@ -38,7 +39,6 @@
 #include <QTimer>
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -54,7 +54,6 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
 
 using kelvara::testing::TFakeModule;
 using namespace kelvara::link;
@@ -196,21 +195,6 @@ int Find() {
         std::printf("find, %-36s median %7.1f ms\n", c.Name, Median(times));
     }
     return 0;
-}
-
-// Starts a program with its standard output thrown away; its process id, or -1.
-pid_t Spawn(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (auto& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return spawned == 0 ? pid : -1;
 }
 
 int Batch(const char* cli) {
