@@ -54,7 +54,6 @@
 #include <string>
 #include <vector>
 
-
 using kelvara::testing::TFakeModule;
 using namespace kelvara::link;
 using Clock = std::chrono::steady_clock;
