@@ -7,7 +7,6 @@
 #include "BatchPorts.h"
 #include "Printable.h"
 
-#include <map>
 
 namespace kelvara::cli {
 
@@ -57,24 +56,10 @@ class TBatchFront {
         if (const auto* awaited = std::get_if<TModuleAwaited>(&event)) {
             Show(port, AwaitedText(awaited->What, Name(port)));
         } else if (const auto* taken = std::get_if<TModuleTaken>(&event)) {
-            underWay_[port] = {module, taken->Fields};
             Show(port, "sending " + BatchValues(job_.Source.Kind, taken->Fields));
         } else if (const auto* ended = std::get_if<TModuleEnded>(&event)) {
-            underWay_.erase(port);
             Print(port, module, ended->Fields, ended->Failure);
         }
-    }
-
-    // After a stop at once: each module cut short part-way through its list, recorded as such.
-    void RecordCutShort() {
-        for (const auto& [port, module] : underWay_) {
-            const TOutcome failure{.Verdict = TVerdict::ConnectionLost, .Command = "(stopped at once)"};
-            std::string why;
-            if (record_)
-                record_->Append(plan_.Row(Name(port), module.second, failure), why);
-            Print(port, module.first, module.second, failure);
-        }
-        underWay_.clear();
     }
 
     TBatchPorts* Batch = nullptr;
@@ -101,7 +86,6 @@ class TBatchFront {
     TCliSession& cli_;
     bool several_;
     std::vector<std::string> states_;
-    std::map<std::size_t, std::pair<std::size_t, TFields>> underWay_;
 };
 
 } // namespace
@@ -188,13 +172,15 @@ int RunBatch(const TBatchJob& job, const TTalkRequest& request,
 
     batch.Start();
     cli.Loop([&] { return !batch.Running(); });
-    if (cli.StoppedAtOnce())
-        front.RecordCutShort();
     cli.Progress().Clear();
     if (const auto status = cli.StoppedWith())
         return cli.Finish(*status);
-    for (std::size_t port = 0; ports.size() > 1 && port < batch.Ports(); ++port) {
-        if (batch.Lost(port))
+    bool lost = false;
+    for (std::size_t port = 0; port < batch.Ports(); ++port) {
+        if (!batch.Lost(port))
+            continue;
+        lost = true;
+        if (ports.size() > 1)
             err << kProgram << ": " << Printable(batch.Name(port))
                 << ": connection lost; it did not come back\n";
     }
@@ -202,7 +188,8 @@ int RunBatch(const TBatchJob& job, const TTalkRequest& request,
         return cli.Finish(kExitOk);
     err << kProgram << ": interrupted; " << plan.Done() << " of " << job.Modules
         << " modules set up\n";
-    return cli.Finish(kExitInterrupted);
+    // A batch that ended short while a port was away ended because it went away.
+    return cli.Finish(lost ? kExitPort : kExitInterrupted);
 }
 
 } // namespace kelvara::cli

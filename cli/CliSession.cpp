@@ -1,6 +1,7 @@
 #include "CliSession.h"
 
 #include "Printable.h"
+#include "SerialPort.h"
 #include "SettingsFinder.h"
 
 #include <signal.h>
@@ -174,7 +175,7 @@ int TCliSession::ReportPortLost() {
 }
 
 void TCliSession::Seen(const TEvent& event) {
-    if (const auto* written = std::get_if<TWritten>(&event); written && !written->Command.empty())
+    if (const auto* written = std::get_if<TWritten>(&event); written && written->Kind == TWriteKind::Command)
         underWay_ = written->Command;
     if (const auto* outcome = std::get_if<TOutcome>(&event)) {
         underWay_.clear();

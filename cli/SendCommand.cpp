@@ -137,16 +137,18 @@ int SendCommands(const TTalkRequest& request, const std::vector<std::string>& co
                 session.Print(AcknowledgedLine(*outcome));
             }
         });
+    // A command cut off by the port going away failed for the port, not for the module.
+    const auto failed = [&] {
+        err << FailureLine(*failure);
+        return failure->Verdict == TVerdict::ConnectionLost || session.Lost() ? kExitPort
+                                                                             : kExitNotAcknowledged;
+    };
     if (!result || *result == TResult::Cancelled) {
         // A command that failed while stopping is what happened to the module.
-        if (failure)
-            err << FailureLine(*failure);
-        return session.Finish(failure ? kExitNotAcknowledged : session.ReportInterrupted());
+        return session.Finish(failure ? failed() : session.ReportInterrupted());
     }
-    if (*result == TResult::Failed) {
-        err << FailureLine(*failure);
-        return session.Finish(kExitNotAcknowledged);
-    }
+    if (*result == TResult::Failed)
+        return session.Finish(failure ? failed() : session.ReportPortLost());
     return session.Finish(kExitOk);
 }
 

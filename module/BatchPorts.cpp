@@ -1,6 +1,7 @@
 #include "BatchPorts.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace kelvara::link {
 
@@ -11,15 +12,22 @@ TBatchPorts::TBatchPorts(TBatchPlan& plan, const TSendSettings& settings, TRecor
 TBatchPorts::~TBatchPorts() {
     // The runs hold the plan: none may outlive the batch on a session that does.
     for (TPort& port : ports_) {
+        if (!port.Session)
+            continue;
         port.Session->disconnect(this);
         if (port.Run)
             port.Session->Abandon();
     }
 }
 
+bool TBatchPorts::Lost(std::size_t index) const {
+    const TPort& port = ports_[index];
+    return !port.Dropped && (!port.Session || !port.Session->IsOpen());
+}
+
 void TBatchPorts::Add(const std::string& name, TModuleSession& session) {
     const std::size_t index = ports_.size();
-    ports_.push_back({name, &session, nullptr, nullptr, std::nullopt, false});
+    ports_.push_back({name, &session, nullptr, nullptr, std::nullopt, {}, 0, false});
     connect(&session, &TModuleSession::linkEvent, this,
             [this, index](const TEvent& event) { Seen(index, event); });
     connect(&session, &TModuleSession::finished, this, [this, index] { Ended(index); });
@@ -49,17 +57,18 @@ bool TBatchPorts::SettingUp() const {
 
 void TBatchPorts::Stop() {
     for (TPort& port : ports_) {
-        if (port.Run)
+        if (port.Run && port.Session)
             port.Session->Stop();
     }
 }
 
 void TBatchPorts::StopAtOnce() {
     for (TPort& port : ports_) {
-        if (port.Run)
+        if (port.Run && port.Session)
             port.Session->Abandon();
         port.Run = nullptr;
     }
+    CutShort();
     if (!over_) {
         over_ = true;
         emit finished(TResult::Cancelled);
@@ -70,7 +79,8 @@ void TBatchPorts::Drop(std::size_t index) {
     TPort& port = ports_[index];
     if (!port.Run)
         return;
-    port.Session->Close();
+    if (port.Session)
+        port.Session->Close();
     port.UnderWay.reset();
     port.Dropped = true;
     Ended(index);
@@ -80,16 +90,19 @@ void TBatchPorts::Seen(std::size_t index, const TEvent& event) {
     TPort& port = ports_[index];
     if (!port.Run)
         return;
-    if (std::holds_alternative<TModuleTaken>(event))
+    if (const auto* taken = std::get_if<TModuleTaken>(&event)) {
         port.UnderWay = ++modules_;
+        port.Fields = taken->Fields;
+        port.Attempt = taken->Attempt;
+    }
     const std::size_t module = port.UnderWay.value_or(0);
     if (const auto* ended = std::get_if<TModuleEnded>(&event)) {
         port.UnderWay.reset();
         std::string why;
         if (record_ && !record_->Append(plan_.Row(port.Name, ended->Fields, ended->Failure), why)) {
-            // Nothing more is done without the record.
-            StopAtOnce();
+            // Nothing more is done without the record; the front hears why before the end.
             emit recordFailed(module, QString::fromLocal8Bit(why.c_str()));
+            StopAtOnce();
             return;
         }
     }
@@ -97,6 +110,25 @@ void TBatchPorts::Seen(std::size_t index, const TEvent& event) {
     // The last module set up: ports waiting for theirs to come back wait no more.
     if (std::holds_alternative<TModuleEnded>(event) && plan_.Complete())
         Stop();
+}
+
+void TBatchPorts::CutShort() {
+    for (std::size_t index = 0; index < ports_.size(); ++index) {
+        TPort& port = ports_[index];
+        if (!port.UnderWay)
+            continue;
+        const std::size_t module = *std::exchange(port.UnderWay, std::nullopt);
+        const TModuleEnded ended{.At = port.Session ? port.Session->Now() : 0,
+                                 .Attempt = port.Attempt,
+                                 .Fields = port.Fields,
+                                 .Failure = TOutcome{.Verdict = TVerdict::ConnectionLost,
+                                                     .Command = std::string(kStoppedAtOnce)}};
+        // The record goes on being written: a row it cannot take is the failure already told.
+        std::string why;
+        if (record_)
+            record_->Append(plan_.Row(port.Name, ended.Fields, ended.Failure), why);
+        emit batchEvent(index, module, ended);
+    }
 }
 
 void TBatchPorts::Ended(std::size_t index) {

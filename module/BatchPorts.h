@@ -10,6 +10,7 @@
 #include "Session.h"
 
 #include <QObject>
+#include <QPointer>
 
 #include <memory>
 #include <optional>
@@ -17,6 +18,9 @@
 #include <vector>
 
 namespace kelvara::link {
+
+// What a module cut short by a stop at once failed on, in its row.
+inline constexpr std::string_view kStoppedAtOnce = "(stopped at once)";
 
 class TBatchPorts : public QObject {
     Q_OBJECT
@@ -34,7 +38,8 @@ class TBatchPorts : public QObject {
     void Start();
     // Each port finishes the module it is setting up, and the batch ends.
     void Stop();
-    // Every port stops at once; no row is written for a module cut short.
+    // Every port stops at once. A module cut short part-way through its list ends as failed,
+    // "(stopped at once)", with its row in the record.
     void StopAtOnce();
     // The port stops at once and is closed, the others go on: a port that came back but cannot
     // be opened.
@@ -48,7 +53,7 @@ class TBatchPorts : public QObject {
     // The number (counted from 1 over all ports) of the module under way on the port, if any.
     std::optional<std::size_t> UnderWay(std::size_t port) const { return ports_[port].UnderWay; }
     // A port whose adapter went away and has not come back (a port dropped aside).
-    bool Lost(std::size_t port) const { return !ports_[port].Dropped && !ports_[port].Session->IsOpen(); }
+    bool Lost(std::size_t port) const;
 
   signals:
     // An event of a port's run; module is the number of its module under way, or 0.
@@ -61,15 +66,20 @@ class TBatchPorts : public QObject {
   private:
     struct TPort {
         std::string Name;
-        TModuleSession* Session = nullptr;
+        // The caller's session may go first (a window closing): then it is let be.
+        QPointer<TModuleSession> Session;
         std::unique_ptr<TModuleSession> Owned;
         TBatchRun* Run = nullptr;
         std::optional<std::size_t> UnderWay;
+        TFields Fields; // the module's under way, and its attempt
+        std::size_t Attempt = 0;
         bool Dropped = false;
     };
 
     void Seen(std::size_t port, const TEvent& event);
     void Ended(std::size_t port);
+    // The modules under way end as cut short, each with its row.
+    void CutShort();
 
     TBatchPlan& plan_;
     TSendSettings settings_;

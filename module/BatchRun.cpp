@@ -19,6 +19,7 @@ template <class Call> TStep TBatchRun::Drive(Call call, Ms now) {
     TStep inner = call(*inner_);
     step.SetBaudRate = inner.SetBaudRate;
     step.Write = std::move(inner.Write);
+    step.SetAside = inner.SetAside;
     std::optional<TResult> result;
     for (TEvent& event : inner.Events) {
         if (const auto* finished = std::get_if<TFinished>(&event)) {
@@ -44,9 +45,18 @@ TStep TBatchRun::BytesReceived(std::string_view bytes, Ms now) {
 TStep TBatchRun::TimePassed(Ms now) {
     TStep step;
     if (state_ != TState::Sending && state_ != TState::Done && plan_.Complete()) {
-        // Every module is set up, on this port or another.
-        Finish(TResult::Completed, now, step);
-        return step;
+        // Every module is set up, on this port or another. A watch asking "AT" has its
+        // answer first, as a cancelled one does, so that the module takes no half command.
+        if (!inner_) {
+            Finish(TResult::Completed, now, step);
+            return step;
+        }
+        if (!completing_) {
+            completing_ = true;
+            step = Drive([&](TPolicy& p) { return p.Cancel(now); }, now);
+            if (Finished() || step.Write || !step.Events.empty())
+                return step;
+        }
     }
     if ((state_ == TState::Gap && now >= goneAt_ + kGoneAfterMs) ||
         (state_ == TState::Queued && now >= queuedUntil_)) {
@@ -129,10 +139,7 @@ void TBatchRun::Watch(TPresenceWatchAwait await, Ms now, TStep& step) {
     Awaited(arrival ? TAwaited::Module : TAwaited::Removal, now, step);
     inner_ = std::make_unique<TPresenceWatch>(await, settings_.BaudRate, settings_.LineEnd,
                                               quietGapMs_);
-    TStep started = inner_->Start(now);
-    step.Write = std::move(started.Write);
-    for (TEvent& event : started.Events)
-        step.Add(std::move(event));
+    step.Append(inner_->Start(now));
 }
 
 void TBatchRun::TakeModule(Ms now, TStep& step) {
@@ -155,10 +162,7 @@ void TBatchRun::TakeModule(Ms now, TStep& step) {
     step.Add(TModuleTaken{.At = now, .Attempt = ++attempts_, .Fields = fields_, .Commands = commands});
     state_ = TState::Sending;
     inner_ = std::make_unique<TListSender>(std::move(commands), settings_, quietGapMs_);
-    const TStep started = inner_->Start(now);
-    step.Write = started.Write;
-    for (const TEvent& event : started.Events)
-        step.Add(event);
+    step.Append(inner_->Start(now));
 }
 
 void TBatchRun::EndModule(bool setUp, Ms now, TStep& step) {

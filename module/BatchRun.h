@@ -58,6 +58,7 @@ class TBatchRun : public TPolicy {
     std::unique_ptr<TPolicy> inner_;
     bool portLost_ = false;      // the port is gone: nothing is started until it is back
     bool stopAfterModule_ = false;
+    bool completing_ = false;    // the plan is complete: the watch under way is ending
     std::size_t attempts_ = 0;
     std::size_t place_ = 0;      // the module under way
     TFields fields_;

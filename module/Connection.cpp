@@ -90,10 +90,12 @@ TStep TConnection::TimePassed(Ms now) {
     if (Finished())
         return step;
     if ((state_ == TState::Waiting || state_ == TState::Disconnecting) && now >= waitEndsAt_) {
+        const bool waiting = state_ == TState::Waiting;
         step.Add(TConnectionState{.At = now,
-                                  .State = state_ == TState::Waiting ? TLinkState::Failed
-                                                                     : TLinkState::Disconnected});
-        Finish(state_ == TState::Waiting ? TResult::Failed : TResult::Completed, now, step);
+                                  .State = waiting ? TLinkState::Failed : TLinkState::Disconnected});
+        // No word came: a connection the user cancelled meanwhile was cancelled, not failed.
+        Finish(!waiting ? TResult::Completed : cancelled_ ? TResult::Cancelled : TResult::Failed,
+               now, step);
     }
     return step;
 }
@@ -122,10 +124,7 @@ void TConnection::Read(Ms now, TStep& step, bool quiet) {
                 } else {
                     state_ = TState::Connected;
                     if (cancelled_) {
-                        const TStep ending = Disconnect(now);
-                        step.Write = ending.Write;
-                        for (const TEvent& event : ending.Events)
-                            step.Add(event);
+                        step.Append(Disconnect(now));
                     }
                 }
                 continue;
@@ -190,7 +189,7 @@ TStep TConnection::SendRaw(std::string_view data, Ms now) {
     if (!Expect(state_ == TState::Connected, "data goes over a connection that stands") || data.empty())
         return step;
     step.Write = std::string(data);
-    step.Add(TWritten{.At = now, .Index = 0, .Command = {}, .Bytes = *step.Write});
+    step.Add(TWritten{.At = now, .Index = 0, .Command = {}, .Bytes = *step.Write, .Kind = TWriteKind::Data});
     return step;
 }
 
@@ -201,7 +200,8 @@ TStep TConnection::Disconnect(Ms now) {
     state_ = TState::Disconnecting;
     waitEndsAt_ = now + settings_.TimeoutMs;
     step.Write = "AT";
-    step.Add(TWritten{.At = now, .Index = 0, .Command = {}, .Bytes = *step.Write});
+    step.Add(TWritten{.At = now, .Index = 0, .Command = {}, .Bytes = *step.Write,
+                      .Kind = TWriteKind::Disconnect});
     return step;
 }
 

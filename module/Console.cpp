@@ -100,8 +100,10 @@ void TConsole::SendNext(Ms now, TStep& step) {
 }
 
 void TConsole::DropQueue(Ms now, TStep& step) {
+    // Each keeps the index it would have had, counting on from the commands sent.
+    std::size_t index = sent_;
     for (std::string& command : queue_)
-        step.Add(TNotSent{.At = now, .Index = sent_, .Command = std::move(command)});
+        step.Add(TNotSent{.At = now, .Index = index++, .Command = std::move(command)});
     queue_.clear();
 }
 

@@ -162,6 +162,8 @@ void TInFlight::Start(TExchange exchange, std::size_t index, Ms now, TStep& step
     sinceWritten_.clear();
     afterEcho_.clear();
     step.Write = exchange_->Start(now);
+    // What came before the command is no answer to it.
+    step.SetAside = true;
     step.Add(TWritten{.At = now, .Index = index, .Command = exchange_->Command(),
                       .Bytes = *step.Write});
 }

@@ -55,6 +55,17 @@ std::optional<TResult> TStep::Finished() const {
     return std::nullopt;
 }
 
+void TStep::Append(TStep other) {
+    if (other.SetBaudRate)
+        SetBaudRate = other.SetBaudRate;
+    if (other.Write) {
+        Write = std::move(other.Write);
+        SetAside = other.SetAside;
+    }
+    for (TEvent& event : other.Events)
+        Events.push_back(std::move(event));
+}
+
 bool Expect(bool condition, const char* what) {
 #if !defined(NDEBUG) || defined(KELVARA_LINK_CHECKS)
     if (!condition) {

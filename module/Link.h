@@ -78,12 +78,20 @@ enum class TVerdict {
 // The events of a policy, each carrying what it means. Index counts the commands of a policy
 // from 0 (a list's command, a console's typed command, the settings finder's try).
 
-// Bytes went on the wire: a command and its line ending, or (Command empty) a lone line ending.
+// What bytes written stand for.
+enum class TWriteKind {
+    Command,    // a command and its line ending
+    LineEnd,    // a lone line ending (the settings finder's try)
+    Data,       // data for the remote device, over a connection
+    Disconnect, // the "AT" that ends a connection
+};
+// Bytes went on the wire.
 struct TWritten {
     Ms At = 0;
     std::size_t Index = 0;
-    std::string Command{};
+    std::string Command{}; // the command, for Kind Command; empty otherwise
     std::string Bytes{};
+    TWriteKind Kind = TWriteKind::Command;
 };
 // The module repeated the command: these bytes, set aside from its reply.
 struct TEcho {
@@ -186,10 +194,17 @@ using TEvent = std::variant<TWritten, TEcho, TOutcome, TNotSent, TUnasked, TTryi
 // What the port must do after a call, and what happened.
 struct TStep {
     std::optional<int> SetBaudRate;   // first: change the port's rate
-    std::optional<std::string> Write; // then: discard the bytes waiting on the port, write these
+    std::optional<std::string> Write; // then: write these
+    // Before the write, the bytes waiting on the port are no answer to it: they are taken off
+    // the port and told as unasked (a command exchange). Otherwise they stay, and reach the
+    // policy in their order whatever is written meanwhile (data, a scan).
+    bool SetAside = false;
     std::vector<TEvent> Events;
 
     void Add(TEvent event) { Events.push_back(std::move(event)); }
+    // Takes on another step's work on the port (with what it says of the bytes waiting) and
+    // its events, after its own: a policy passing on the step of a policy it runs.
+    void Append(TStep other);
     // The policy ended in this step: how.
     std::optional<TResult> Finished() const;
 };

@@ -101,13 +101,13 @@ TOpenFailure Refusal(int error) {
 
 } // namespace
 
-bool TSerialPort::Exists(const std::string& port) {
+bool TSerialPort::PortExists(const std::string& port) {
     return !port.empty() && port.find('\0') == std::string::npos &&
            access(DevicePath(port).c_str(), F_OK) == 0;
 }
 
 TSerialPort::TSerialPort(QObject* parent)
-    : QObject(parent), device_(std::make_unique<TDevice>(*this)) {}
+    : TPort(parent), device_(std::make_unique<TDevice>(*this)) {}
 
 TSerialPort::~TSerialPort() {
     // Closing must not reach a session that is being destroyed.
@@ -164,6 +164,9 @@ bool TSerialPort::Open(const std::string& port, int baudRate) {
         Close();
         return false;
     }
+    // Emptying the port reads it directly, and must never wait.
+    if (const int fd = serial.handle(); fd >= 0)
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     return true;
 }
 
@@ -190,9 +193,15 @@ std::string TSerialPort::ReadAll() {
     return device_->Port.readAll().toStdString();
 }
 
-void TSerialPort::DiscardInput() {
-    if (IsOpen())
-        device_->Port.clear(QSerialPort::Input);
+std::string TSerialPort::DiscardInput() {
+    // What Qt has read already, then what the system still holds, read without waiting (and
+    // without signals, which would reach the session in the middle of its step).
+    std::string bytes = ReadAll();
+    const int fd = IsOpen() ? device_->Port.handle() : -1;
+    char buffer[4096];
+    for (ssize_t count; fd >= 0 && (count = ::read(fd, buffer, sizeof buffer)) > 0;)
+        bytes.append(buffer, static_cast<std::size_t>(count));
+    return bytes;
 }
 
 bool TSerialPort::Write(std::string_view bytes) {

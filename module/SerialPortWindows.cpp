@@ -166,11 +166,6 @@ class TSerialPort::TDevice {
 
     std::string TakeReceived() { return std::exchange(received_, {}); }
 
-    void DiscardInput() {
-        received_.clear();
-        if (IsOpen())
-            PurgeComm(handle_, PURGE_RXCLEAR);
-    }
 
     // Waits until the driver has taken every byte, or the write timeout.
     bool Write(std::string_view bytes) {
@@ -271,7 +266,7 @@ QString PermissionHint(const std::string& port) {
         .arg(QString::fromStdString(port));
 }
 
-bool TSerialPort::Exists(const std::string& port) {
+bool TSerialPort::PortExists(const std::string& port) {
     const std::string path = DevicePath(port);
     if (path.empty())
         return false;
@@ -283,7 +278,7 @@ bool TSerialPort::Exists(const std::string& port) {
 }
 
 TSerialPort::TSerialPort(QObject* parent)
-    : QObject(parent), device_(std::make_unique<TDevice>(*this)) {}
+    : TPort(parent), device_(std::make_unique<TDevice>(*this)) {}
 
 TSerialPort::~TSerialPort() { Close(); }
 
@@ -301,7 +296,8 @@ bool TSerialPort::SetBaudRate(int baudRate) { return device_->SetBaudRate(baudRa
 
 std::string TSerialPort::ReadAll() { return device_->TakeReceived(); }
 
-void TSerialPort::DiscardInput() { device_->DiscardInput(); }
+// Bytes still on their way arrive through the read under way: nothing is purged.
+std::string TSerialPort::DiscardInput() { return device_->TakeReceived(); }
 
 bool TSerialPort::Write(std::string_view bytes) { return device_->Write(bytes); }
 

@@ -1,5 +1,7 @@
 #include "Session.h"
 
+#include "SerialPort.h"
+
 #include <algorithm>
 
 namespace kelvara::link {
@@ -11,40 +13,44 @@ constexpr int kLookForPortMs = 100;
 
 } // namespace
 
-TModuleSession::TModuleSession(QObject* parent) : QObject(parent) {
+TModuleSession::TModuleSession(QObject* parent)
+    : TModuleSession(std::make_unique<TSerialPort>(), std::make_shared<TSteadyClock>(), parent) {}
+
+TModuleSession::TModuleSession(std::unique_ptr<TPort> port, std::shared_ptr<const TClock> clock,
+                               QObject* parent)
+    : QObject(parent), port_(std::move(port)), clock_(std::move(clock)) {
     timer_.setSingleShot(true);
     timer_.setTimerType(Qt::PreciseTimer);
-    connect(&timer_, &QTimer::timeout, this, &TModuleSession::TimerFired);
+    connect(&timer_, &QTimer::timeout, this, &TModuleSession::TimePassed);
     replug_.setInterval(kLookForPortMs);
     connect(&replug_, &QTimer::timeout, this, &TModuleSession::LookForPort);
-    connect(&port_, &TSerialPort::readyRead, this, &TModuleSession::ReadPort);
-    connect(&port_, &TSerialPort::lost, this, &TModuleSession::LosePort);
+    connect(port_.get(), &TPort::readyRead, this, &TModuleSession::ReadPort);
+    connect(port_.get(), &TPort::lost, this, &TModuleSession::LosePort);
 }
 
 TModuleSession::~TModuleSession() {
     timer_.stop();
     replug_.stop();
     policy_.reset();
-    port_.disconnect(this);
-    port_.Close();
+    port_->disconnect(this);
+    port_->Close();
 }
 
 bool TModuleSession::Open(const std::string& name, int baudRate) {
     Close();
-    if (!port_.Open(name, baudRate))
+    if (!port_->Open(name, baudRate))
         return false;
     name_ = name;
     baudRate_ = baudRate;
-    if (!clock_.isValid())
-        clock_.start();
+    if (!started_)
+        started_ = clock_->Now();
     return true;
 }
 
 bool TModuleSession::SetBaudRate(int baudRate) {
-    if (!port_.SetBaudRate(baudRate))
-        return false;
+    // Kept even while the port is away: it comes back at this rate.
     baudRate_ = baudRate;
-    return true;
+    return IsOpen() && port_->SetBaudRate(baudRate);
 }
 
 void TModuleSession::SetReopen(bool reopen) {
@@ -90,20 +96,21 @@ void TModuleSession::Close() {
     Abandon();
     replug_.stop();
     awaited_ = false;
-    port_.Close();
+    port_->Close();
     idle_ = TUnaskedBytes();
 }
 
 void TModuleSession::Apply(TStep step) {
     TPolicy* const policy = policy_.get();
     bool failed = false;
-    if (step.SetBaudRate && IsOpen())
-        port_.SetBaudRate(*step.SetBaudRate);
+    if (step.SetBaudRate)
+        SetBaudRate(*step.SetBaudRate);
     if (step.Write && IsOpen()) {
-        // What the module said before this command is no answer to it; it is still shown.
-        Idle(port_.ReadAll(), true);
-        port_.DiscardInput();
-        failed = !port_.Write(*step.Write);
+        // What the module said before a command is no answer to it; it is still shown. Any
+        // other write leaves the port's bytes to reach the policy in their turn.
+        if (step.SetAside)
+            Idle(port_->DiscardInput(), true);
+        failed = !port_->Write(*step.Write);
     }
     const std::optional<TResult> result = step.Finished();
     for (TEvent& event : step.Events)
@@ -132,8 +139,12 @@ void TModuleSession::Idle(std::string_view bytes, bool flush) {
         emit linkEvent(event);
 }
 
+std::optional<Ms> TModuleSession::WakeAt() const {
+    return Earliest(policy_ ? policy_->WakeAt() : std::nullopt, idle_.WakeAt());
+}
+
 void TModuleSession::Arm() {
-    const std::optional<Ms> wake = Earliest(policy_ ? policy_->WakeAt() : std::nullopt, idle_.WakeAt());
+    const std::optional<Ms> wake = WakeAt();
     if (wake)
         timer_.start(static_cast<int>(std::max<Ms>(0, *wake - Now())));
     else
@@ -141,7 +152,7 @@ void TModuleSession::Arm() {
 }
 
 void TModuleSession::ReadPort() {
-    const std::string bytes = port_.ReadAll();
+    const std::string bytes = port_->ReadAll();
     if (bytes.empty())
         return;
     if (policy_) {
@@ -152,7 +163,7 @@ void TModuleSession::ReadPort() {
     Arm();
 }
 
-void TModuleSession::TimerFired() {
+void TModuleSession::TimePassed() {
     if (policy_) {
         Apply(policy_->TimePassed(Now()));
         return;
@@ -169,7 +180,7 @@ void TModuleSession::LosePort() {
     ReadPort();
     if (!IsOpen())
         return;
-    port_.Close();
+    port_->Close();
     Idle({}, true);
     const unsigned closes = closes_;
     if (policy_)
@@ -187,20 +198,20 @@ void TModuleSession::LookForPort() {
         replug_.stop();
         return;
     }
-    if (!TSerialPort::Exists(name_))
+    if (!port_->Exists(name_))
         return;
     // It may still be being set up (its permissions): a refusal here is tried again. A port
     // listed but not there yet (Windows lists some ports before they can be opened) is simply
     // not back.
-    if (!port_.Open(name_, baudRate_)) {
-        if (port_.OpenFailure().Kind != TOpenFailure::TKind::NoSuchPort)
+    if (!port_->Open(name_, baudRate_)) {
+        if (port_->OpenFailure().Kind != TOpenFailure::TKind::NoSuchPort)
             emit reopenRefused();
         return;
     }
     replug_.stop();
     awaited_ = false;
-    if (!clock_.isValid())
-        clock_.start();
+    if (!started_)
+        started_ = clock_->Now();
     if (policy_)
         Apply(policy_->PortBack(Now()));
     emit portBack();

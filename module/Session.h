@@ -8,14 +8,14 @@
 // slow the module is. kelvara-cli and the module window both run their policies here.
 
 #include "Exchange.h"
-#include "SerialPort.h"
+#include "Port.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace kelvara::link {
@@ -24,17 +24,23 @@ class TModuleSession : public QObject {
     Q_OBJECT
 
   public:
+    // A session on this system's serial port, by the steady clock.
     explicit TModuleSession(QObject* parent = nullptr);
+    // A session on the port given, by the clock given (a test's in-memory port and its time).
+    TModuleSession(std::unique_ptr<TPort> port, std::shared_ptr<const TClock> clock,
+                   QObject* parent = nullptr);
     // Drops the policy, without another event, and closes the port.
     ~TModuleSession() override;
 
     // Opens the port by the name the user gave, at the rate; OpenFailure() says why not.
     bool Open(const std::string& name, int baudRate);
-    const TOpenFailure& OpenFailure() const { return port_.OpenFailure(); }
-    bool IsOpen() const { return port_.IsOpen(); }
+    const TOpenFailure& OpenFailure() const { return port_->OpenFailure(); }
+    bool IsOpen() const { return port_->IsOpen(); }
     // The port's name as the user gave it.
     const std::string& PortName() const { return name_; }
+    // The rate the port has, and has again when it is opened again after a loss.
     bool SetBaudRate(int baudRate);
+    int BaudRate() const { return baudRate_; }
     // While on, a port that went away is looked for and opened again at the rate it had. It is
     // always looked for while a policy waits for it.
     void SetReopen(bool reopen);
@@ -47,10 +53,19 @@ class TModuleSession : public QObject {
     // Runs the policy on the open port until it finishes; the port stays open afterwards.
     void Run(std::unique_ptr<TPolicy> policy);
     bool IsRunning() const { return policy_ != nullptr; }
+    // The policy running, when it is a P; nothing once it has finished or was dropped. A front
+    // asks here each time rather than keeping a pointer of its own.
+    template <class P> P* Running() const { return dynamic_cast<P*>(policy_.get()); }
     // Makes a call on the policy running (a command typed into a console, say) and applies the
-    // step it returns. The caller keeps its own pointer to the policy it started, until
-    // finished().
+    // step it returns.
     void Drive(const std::function<TStep(Ms now)>& call);
+    // The same, on the policy running when it is a P: false (and nothing done) otherwise.
+    template <class P, class Call> bool DriveAs(Call call) {
+        P* const policy = Running<P>();
+        if (policy)
+            Drive([&](Ms now) { return call(*policy, now); });
+        return policy != nullptr;
+    }
     // Stops the policy after the command (or module) under way.
     void Stop();
     // Drops the policy at once, without another event; the port stays open.
@@ -59,7 +74,13 @@ class TModuleSession : public QObject {
     void Close();
 
     // Milliseconds since the port was first opened.
-    Ms Now() const { return clock_.isValid() ? clock_.elapsed() : 0; }
+    Ms Now() const { return started_ ? clock_->Now() - *started_ : 0; }
+    // When the session next has something to do by itself.
+    std::optional<Ms> WakeAt() const;
+    // What the session's timers do, for a test that gives the time itself: the policy's (or the
+    // idle bytes') time passed, and a look for a port that went away.
+    void TimePassed();
+    void LookForPort();
 
   signals:
     void linkEvent(const kelvara::link::TEvent& event);
@@ -77,14 +98,14 @@ class TModuleSession : public QObject {
     void Apply(TStep step);
     void ReadPort();
     void LosePort();
-    void LookForPort();
-    void TimerFired();
     void Arm();
     // Bytes that came while no policy runs (or before a write): gathered until the module is
     // quiet (or at once, when flushing), and told.
     void Idle(std::string_view bytes, bool flush);
 
-    TSerialPort port_;
+    std::unique_ptr<TPort> port_;
+    std::shared_ptr<const TClock> clock_;
+    std::optional<Ms> started_; // when the port was first opened, by the clock
     std::string name_;
     int baudRate_ = 0;
     bool reopen_ = false;
@@ -92,7 +113,6 @@ class TModuleSession : public QObject {
     unsigned closes_ = 0; // how often the session was closed, so that a handler's close is seen
     QTimer timer_;
     QTimer replug_;
-    QElapsedTimer clock_;
     std::unique_ptr<TPolicy> policy_;
     // What the module says while no policy runs.
     TUnaskedBytes idle_;

@@ -89,7 +89,9 @@ void TSettingsFinder::BeginTry(Ms now, TStep& step) {
     state_ = TState::Settling;
     settleEndsAt_ = now + kFindSettleMs;
     step.Write = std::string(LineEndBytes(TLineEnd::CrLf));
-    step.Add(TWritten{.At = now, .Index = try_, .Command = {}, .Bytes = *step.Write});
+    step.SetAside = true;
+    step.Add(TWritten{.At = now, .Index = try_, .Command = {}, .Bytes = *step.Write,
+                      .Kind = TWriteKind::LineEnd});
 }
 
 void TSettingsFinder::Ask(Ms now, TStep& step) {

@@ -98,7 +98,9 @@ bool TBatchPanel::Prepare() {
 }
 
 bool TBatchPanel::Start(TModuleSession& session, const TSendSettings& settings) {
-    auto ports = std::make_unique<TBatchPorts>(*plan_, settings, record_.get());
+    // The batch is the panel's: whatever becomes of it, it goes with the window, while the
+    // window's session is still there.
+    auto ports = std::make_unique<TBatchPorts>(*plan_, settings, record_.get(), this);
     ports->Add(session.PortName(), session);
     // The other ports are opened before anything is sent; one that cannot be is told.
     for (const QString& name : ui.edtBatchPorts->text().split(' ', Qt::SkipEmptyParts)) {
@@ -224,7 +226,8 @@ void TBatchPanel::Ended(TResult result) {
     for (std::size_t port = 0; port < ports_->Ports(); ++port)
         ShowPort(port, ports_->Lost(port) ? tr("gone") : tr("done"));
     record_.reset();
-    // The other ports are let go once the batch has returned from this call.
+    // The other ports are let go once the batch has returned from this call (or with the
+    // panel, should the window go first).
     ports_.release()->deleteLater();
     emit finished(result);
 }

@@ -8,6 +8,7 @@
 #include <QCompleter>
 #include <QDateTime>
 #include <QFileDialog>
+#include <QScrollBar>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -85,7 +86,7 @@ TConsolePanel::TConsolePanel(Ui::TfrmModule& form, const std::vector<std::string
 }
 
 std::variant<std::string, kelvara::TCommandFileError> TConsolePanel::Typed() const {
-    const QByteArray typed = ui.edtCommand->text().toLocal8Bit();
+    const QByteArray typed = ui.edtCommand->text().toUtf8();
     return kelvara::ReadCommandLine(
         std::string_view(typed.constData(), static_cast<std::size_t>(typed.size())), 1);
 }
@@ -129,7 +130,8 @@ bool TConsolePanel::eventFilter(QObject* watched, QEvent* event) {
 
 void TConsolePanel::See(const TEvent& event) {
     if (const auto* written = std::get_if<TWritten>(&event)) {
-        Add(written->At, dataMode_ ? TEntryKind::DataSent : TEntryKind::Written, written->Bytes);
+        Add(written->At, written->Kind == TWriteKind::Data ? TEntryKind::DataSent : TEntryKind::Written,
+            written->Bytes);
     } else if (const auto* data = std::get_if<TData>(&event)) {
         Add(data->At, TEntryKind::DataReceived, data->Bytes);
     } else if (const auto* echo = std::get_if<TEcho>(&event)) {
@@ -159,6 +161,10 @@ void TConsolePanel::Add(Ms at, TEntryKind kind, const std::string& text) {
     const std::size_t added = transcript_.Add(at, kind, text);
     const auto& entries = transcript_.Entries();
     const bool hex = ui.chkHex->isChecked();
+    // The view follows the newest entry unless the user has scrolled away from it; once the
+    // oldest entries go, the view would otherwise stay behind.
+    QScrollBar* scroll = ui.memTranscript->verticalScrollBar();
+    const bool following = scroll->value() >= scroll->maximum();
     for (std::size_t i = entries.size() - std::min(added, entries.size()); i < entries.size(); ++i) {
         const QString line =
             FromBytes(TTranscript::Line(entries[i], hex, "\xe2\x80\xa8")).toHtmlEscaped();
@@ -166,6 +172,8 @@ void TConsolePanel::Add(Ms at, TEntryKind kind, const std::string& text) {
             QStringLiteral("<span style=\"white-space:pre-wrap; color:%1\">%2</span>")
                 .arg(QLatin1String(EntryColour(entries[i].Kind)), line));
     }
+    if (following)
+        scroll->setValue(scroll->maximum());
     if (transcript_.Dropped() > 0) {
         ui.lbDropped->setText(FromBytes(transcript_.DroppedText()));
         ui.lbDropped->show();

@@ -9,6 +9,7 @@
 #include "ListSender.h"
 #include "PortPanel.h"
 #include "Scan.h"
+#include "SerialPort.h"
 #include "SettingsFinder.h"
 #include "ui_ModuleWindow.h"
 
@@ -56,8 +57,7 @@ TfrmModule::TfrmModule(kelvara::TCommandList list, std::optional<kelvara::TListS
     connect(devices_, &TDevicesPanel::status, this, &TfrmModule::SetStatus);
     connect(devices_, &TDevicesPanel::connectRequested, this, &TfrmModule::Connect);
     connect(devices_, &TDevicesPanel::disconnectRequested, this, [this] {
-        if (connection_)
-            session_.Drive([this](Ms now) { return connection_->Disconnect(now); });
+        session_.DriveAs<TConnection>([](TConnection& c, Ms now) { return c.Disconnect(now); });
     });
     connect(port_, &TPortPanel::baudRateChosen, this, [this](int baudRate) {
         if (session_.IsOpen() && session_.SetBaudRate(baudRate))
@@ -89,10 +89,15 @@ bool TfrmModule::Stoppable() const {
 }
 
 bool TfrmModule::IsBusy() const {
-    if (activity_ == TActivity::Console)
-        return consolePolicy_ && consolePolicy_->Busy();
+    if (activity_ == TActivity::Console) {
+        const TConsole* console = ConsoleRunning();
+        return console && console->Busy();
+    }
     return Stoppable();
 }
+
+TConsole* TfrmModule::ConsoleRunning() const { return session_.Running<TConsole>(); }
+TConnection* TfrmModule::ConnectionRunning() const { return session_.Running<TConnection>(); }
 
 void TfrmModule::SetStatus(const QString& text) {
     // However long (a reply of noise), the status never widens the window.
@@ -133,8 +138,7 @@ bool TfrmModule::EnsureOpen() {
 }
 
 void TfrmModule::Begin(TActivity what) {
-    if (consolePolicy_)
-        session_.Drive([this](Ms now) { return consolePolicy_->End(now); });
+    session_.DriveAs<TConsole>([](TConsole& c, Ms now) { return c.End(now); });
     session_.SetBaudRate(port_->Settings().BaudRate);
     port_->Save();
     activity_ = what;
@@ -175,25 +179,23 @@ void TfrmModule::Connect(char type, const QString& address) {
     if (IsBusy() || !EnsureOpen())
         return;
     devices_->Connecting(address);
-    auto connection = std::make_unique<TConnection>(type, address.toStdString(), port_->Settings());
-    TConnection* started = connection.get();
-    Run(TActivity::Connection, std::move(connection));
-    connection_ = activity_ == TActivity::Connection ? started : nullptr;
+    Run(TActivity::Connection,
+        std::make_unique<TConnection>(type, address.toStdString(), port_->Settings()));
     ui->edtCommand->setFocus(Qt::OtherFocusReason);
 }
 
 void TfrmModule::edtCommandReturnPressed() {
     // Connected, the line is data for the remote device, sent as it is.
-    if (connection_ && connection_->Connected()) {
-        const QByteArray data = ui->edtCommand->text().toLocal8Bit();
+    if (const TConnection* connection = ConnectionRunning(); connection && connection->Connected()) {
+        const std::string data = ui->edtCommand->text().toUtf8().toStdString();
         console_->Sent();
-        session_.Drive([&](Ms now) { return connection_->Send(data.toStdString(), now); });
+        session_.DriveAs<TConnection>([&](TConnection& c, Ms now) { return c.Send(data, now); });
         return;
     }
     if (Stoppable())
         return;
     // A console that is stopping (the window closing after the command under way) takes no more.
-    if (closeWhenStopped_ || (consolePolicy_ && consolePolicy_->Ending()))
+    if (closeWhenStopped_ || (ConsoleRunning() && ConsoleRunning()->Ending()))
         return;
     auto read = console_->Typed();
     if (const auto* refused = std::get_if<kelvara::TCommandFileError>(&read)) {
@@ -204,16 +206,12 @@ void TfrmModule::edtCommandReturnPressed() {
     if (command.empty() || !EnsureOpen())
         return;
     const TSendSettings settings = port_->Settings();
-    if (!consolePolicy_) {
-        auto console = std::make_unique<TConsole>(settings.LineEnd, settings.TimeoutMs);
-        TConsole* started = console.get();
-        Run(TActivity::Console, std::move(console));
-        consolePolicy_ = started;
-    } else {
-        consolePolicy_->ChangeSettings(settings.LineEnd, settings.TimeoutMs);
-    }
+    if (TConsole* console = ConsoleRunning())
+        console->ChangeSettings(settings.LineEnd, settings.TimeoutMs);
+    else
+        Run(TActivity::Console, std::make_unique<TConsole>(settings.LineEnd, settings.TimeoutMs));
     console_->Sent();
-    session_.Drive([&](Ms now) { return consolePolicy_->Submit(std::move(command), now); });
+    session_.DriveAs<TConsole>([&](TConsole& c, Ms now) { return c.Submit(std::move(command), now); });
     UpdateControls();
 }
 
@@ -255,8 +253,6 @@ void TfrmModule::Finished(TResult result) {
         return;
     const TActivity was = activity_;
     activity_ = TActivity::Idle;
-    consolePolicy_ = nullptr;
-    connection_ = nullptr;
     console_->SetDataMode({});
     UpdateControls();
     if (was == TActivity::Scan || was == TActivity::Connection) {
@@ -324,7 +320,6 @@ void TfrmModule::btnDisconnectClick() {
     const bool wasOpen = session_.IsOpen();
     session_.Close();
     activity_ = TActivity::Idle;
-    consolePolicy_ = nullptr;
     if (wasOpen)
         Note(tr("%1 closed").arg(FromBytes(session_.PortName())));
     SetStatus(tr("Disconnected. The port opens again when you send, find or type a command."));
@@ -342,7 +337,8 @@ void TfrmModule::UpdateControls() {
     ui->btnFind->setEnabled(!busy);
     ui->btnDisconnect->setEnabled(!busy && (session_.IsOpen() || waiting));
     ui->edtCommand->setEnabled(!stoppable || activity_ == TActivity::Connection);
-    devices_->Enable(!busy, connection_ && connection_->Connected());
+    const TConnection* connection = ConnectionRunning();
+    devices_->Enable(!busy, connection && connection->Connected());
     ui->gbBatch->setEnabled(!busy && batch_->Available());
     ui->btnClose->setText(stoppable ? tr("Cancel") : tr("Close"));
 }
@@ -381,8 +377,6 @@ void TfrmModule::done(int result) {
     batch_->StopAtOnce();
     session_.Close();
     activity_ = TActivity::Idle;
-    consolePolicy_ = nullptr;
-    connection_ = nullptr;
     QDialog::done(result);
 }
 

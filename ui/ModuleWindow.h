@@ -17,7 +17,7 @@ class TfrmModule;
 namespace kelvara::link {
 class TConnection;
 class TConsole;
-}
+} // namespace kelvara::link
 class TBatchPanel;
 class TConsolePanel;
 class TDevicesPanel;
@@ -85,6 +85,9 @@ class TfrmModule : public QDialog {
     void Note(const QString& text);
     void UpdateControls();
     void Cancel();
+    // The console or the connection running on the session, if one is.
+    kelvara::link::TConsole* ConsoleRunning() const;
+    kelvara::link::TConnection* ConnectionRunning() const;
     // A list, a search or a batch runs: Close cancels it, and typed commands wait.
     bool Stoppable() const;
     void SetStatus(const QString& text);
@@ -98,7 +101,4 @@ class TfrmModule : public QDialog {
     TDevicesPanel* devices_;
     TActivity activity_ = TActivity::Idle;
     bool closeWhenStopped_ = false;
-    // The console running, where the window calls on it; valid until it finishes.
-    kelvara::link::TConsole* consolePolicy_ = nullptr;
-    kelvara::link::TConnection* connection_ = nullptr;
 };

@@ -1,0 +1,75 @@
+#pragma once
+
+// What a session needs of a port, whatever carries the bytes: a serial port on this system, or
+// an in-memory port under a test. And what it needs of a clock: the time now, in milliseconds.
+
+#include <QObject>
+#include <QString>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kelvara::link {
+
+using Ms = std::int64_t;
+
+// Why a port could not be opened or set up.
+struct TOpenFailure {
+    enum class TKind { None, NoSuchPort, PermissionDenied, InUse, Other };
+    TKind Kind = TKind::None;
+    QString Reason;
+
+    // The user lacks the right to use the port; PermissionHint says what to do about it.
+    bool PermissionDenied() const { return Kind == TKind::PermissionDenied; }
+};
+
+class TPort : public QObject {
+    Q_OBJECT
+
+  public:
+    using QObject::QObject;
+
+    // Opens the port by that name at the rate; false when it cannot be, OpenFailure() says why.
+    virtual bool Open(const std::string& name, int baudRate) = 0;
+    virtual bool IsOpen() const = 0;
+    virtual const TOpenFailure& OpenFailure() const = 0;
+    // Hands what is still buffered to the system, so no command is cut off, then lets go.
+    virtual void Close() = 0;
+    virtual bool SetBaudRate(int baudRate) = 0;
+    // The bytes received and not yet read.
+    virtual std::string ReadAll() = 0;
+    // Empties the port: every byte received up to now, including those the system still held,
+    // is returned, so that the caller decides what becomes of them. Nothing is thrown away.
+    virtual std::string DiscardInput() = 0;
+    // Hands the bytes to the system; false when the port failed meanwhile (lost() is then not
+    // emitted: the caller deals with it).
+    virtual bool Write(std::string_view bytes) = 0;
+    // Whether something is there by that name: a port that went away has come back.
+    virtual bool Exists(const std::string& name) const = 0;
+
+  signals:
+    void readyRead();
+    // The port failed (an unplugged adapter, a hung-up line); it is still open until Close.
+    void lost();
+};
+
+class TClock {
+  public:
+    virtual ~TClock() = default;
+    // Milliseconds since some fixed moment; never goes back.
+    virtual Ms Now() const = 0;
+};
+
+// The system's monotonic clock.
+class TSteadyClock : public TClock {
+  public:
+    Ms Now() const override {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
+};
+
+} // namespace kelvara::link

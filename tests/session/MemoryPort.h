@@ -1,0 +1,101 @@
+#pragma once
+
+// A port in memory, scripted from both sides, and a clock the test sets: a session driven by
+// plain calls with the time given. Bytes "arrive" in the port's buffer and are told (readyRead)
+// when the test delivers them, so that some can wait there while the session writes; bytes can
+// also be set to arrive during the next write, after the session has looked at the port.
+
+#include "Port.h"
+
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kelvara::testing {
+
+using link::Ms;
+
+class TTestClock : public link::TClock {
+  public:
+    Ms Now() const override { return now; }
+    Ms now = 1000;
+};
+
+class TMemoryPort : public link::TPort {
+  public:
+    // What the far end says to each write, if anything (a module answering).
+    std::function<std::string(const std::string& written)> Answer;
+    // The rates the port was opened or set at, in order.
+    std::vector<int> Rates;
+    std::vector<std::string> Writes;
+    bool Present = true;
+    bool FailNextWrite = false;
+    int Opens = 0;
+
+    bool Open(const std::string&, int baudRate) override {
+        if (!Present) {
+            failure_ = {link::TOpenFailure::TKind::NoSuchPort, QStringLiteral("no such port")};
+            return false;
+        }
+        open_ = true;
+        ++Opens;
+        Rates.push_back(baudRate);
+        return true;
+    }
+    bool IsOpen() const override { return open_; }
+    const link::TOpenFailure& OpenFailure() const override { return failure_; }
+    void Close() override {
+        open_ = false;
+        buffer_.clear();
+    }
+    bool SetBaudRate(int baudRate) override {
+        Rates.push_back(baudRate);
+        return open_;
+    }
+    std::string ReadAll() override { return std::exchange(buffer_, {}); }
+    std::string DiscardInput() override { return ReadAll(); }
+    bool Write(std::string_view bytes) override {
+        if (!open_ || std::exchange(FailNextWrite, false))
+            return false;
+        // What came while the write went out is in the buffer once it returns.
+        for (std::string& late : duringWrite_)
+            buffer_ += late;
+        duringWrite_.clear();
+        Writes.emplace_back(bytes);
+        if (Answer)
+            buffer_ += Answer(std::string(bytes));
+        return true;
+    }
+    bool Exists(const std::string&) const override { return Present; }
+
+    // Bytes from the far end, in the buffer, not yet told.
+    void Arrive(const std::string& bytes) { buffer_ += bytes; }
+    // Bytes that reach the buffer while the next write goes out.
+    void ArriveDuringNextWrite(const std::string& bytes) { duringWrite_.push_back(bytes); }
+    // Tells the session what waits in the buffer, as the system does once it has read it.
+    void Deliver() {
+        if (open_ && !buffer_.empty())
+            emit readyRead();
+    }
+    bool Waiting() const { return open_ && !buffer_.empty(); }
+    // The adapter pulled out.
+    void Unplug() {
+        Present = false;
+        emit lost();
+    }
+    std::string Written() const {
+        std::string all;
+        for (const std::string& write : Writes)
+            all += write;
+        return all;
+    }
+
+  private:
+    bool open_ = false;
+    link::TOpenFailure failure_;
+    std::string buffer_;
+    std::vector<std::string> duringWrite_;
+};
+
+} // namespace kelvara::testing

@@ -1,0 +1,408 @@
+// The module session and a batch over its ports, in-process on in-memory ports, by plain calls
+// with the time given: no pseudo-terminal, no event loop.
+#include "MemoryPort.h"
+#include "PolicyRun.h"
+
+#include "BatchPorts.h"
+#include "Connection.h"
+#include "ListSender.h"
+#include "Session.h"
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fstream>
+#include <sstream>
+#include <sys/resource.h>
+
+namespace kelvara::testing {
+namespace {
+
+using TLog = std::vector<std::string>;
+
+constexpr TSendSettings kNoPause{.BaudRate = 9600, .LineEnd = TLineEnd::None, .TimeoutMs = 100, .PauseMs = 0};
+
+// A session on an in-memory port, and every event it told, described.
+struct TRig {
+    explicit TRig(std::shared_ptr<TTestClock> shared = std::make_shared<TTestClock>()) : clock(std::move(shared)) {
+        auto owned = std::make_unique<TMemoryPort>();
+        port = owned.get();
+        session = std::make_unique<TModuleSession>(std::move(owned), clock);
+        QObject::connect(session.get(), &TModuleSession::linkEvent,
+                         [this](const TEvent& event) { log.push_back(Describe(event)); events.push_back(event); });
+        QObject::connect(session.get(), &TModuleSession::finished, [this](TResult) { ++finished; });
+        EXPECT_TRUE(session->Open("mem0", 9600));
+    }
+    std::string Data() const {
+        std::string data;
+        for (const TEvent& event : events)
+            if (const auto* d = std::get_if<TData>(&event))
+                data += d->Bytes;
+        return data;
+    }
+
+    std::shared_ptr<TTestClock> clock;
+    TMemoryPort* port = nullptr;
+    std::unique_ptr<TModuleSession> session;
+    TLog log;
+    std::vector<TEvent> events;
+    int finished = 0;
+};
+
+// Advances the clock to the session's next wake-up (times are the session's, from its opening)
+// and runs what is due there, until nothing is due before `limit` ms of session time.
+void Pump(const std::vector<TRig*>& rigs, Ms limit) {
+    TTestClock& clock = *rigs.front()->clock;
+    for (int i = 0; i < 100000; ++i) {
+        // An answer written while a delivery is handled is delivered too, at the same time.
+        for (bool waiting = true; waiting;) {
+            waiting = false;
+            for (TRig* rig : rigs) {
+                rig->port->Deliver();
+                waiting |= rig->port->Waiting();
+            }
+        }
+        std::optional<Ms> next;
+        for (TRig* rig : rigs)
+            next = Earliest(next, rig->session->WakeAt());
+        const Ms now = rigs.front()->session->Now();
+        if (!next || *next > limit)
+            return;
+        clock.now += std::max<Ms>(0, *next - now);
+        for (TRig* rig : rigs) {
+            if (const auto wake = rig->session->WakeAt(); wake && *wake <= rig->session->Now())
+                rig->session->TimePassed();
+        }
+    }
+}
+
+struct DataCase {
+    const char* Name;
+    bool DuringWrite; // the device's line reaches the port while the user's goes out
+};
+
+class DataSession : public ::testing::TestWithParam<DataCase> {};
+
+// A device that talks while the user sends: each of its lines is in the port (not yet read)
+// when the user's line is written, or arrives during that write. Every byte reaches the front,
+// in order, as data; none is taken for anything else.
+TEST_P(DataSession, KeepsEveryByteTheDeviceSendsWhateverIsWrittenMeanwhile) {
+    TRig rig;
+    rig.port->Answer = [](const std::string& written) {
+        return written.starts_with("AT+CO") ? std::string("OK+CONNAOK+CONN") : std::string();
+    };
+    rig.session->Run(std::make_unique<TConnection>('0', "C4BE84123456", kNoPause));
+    Pump({&rig}, 200);
+    ASSERT_NE(rig.session->Running<TConnection>(), nullptr);
+    ASSERT_TRUE(rig.session->Running<TConnection>()->Connected()) << ::testing::PrintToString(rig.log);
+    std::string sent;
+    for (int i = 0; i < 50; ++i) {
+        const std::string line = "t=" + std::to_string(i) + "\r\n";
+        sent += line;
+        if (GetParam().DuringWrite)
+            rig.port->ArriveDuringNextWrite(line);
+        else
+            rig.port->Arrive(line);
+        ASSERT_TRUE(rig.session->DriveAs<TConnection>(
+            [&](TConnection& c, Ms now) { return c.Send("x" + std::to_string(i), now); }));
+        rig.clock->now += 5;
+        rig.port->Deliver();
+    }
+    Pump({&rig}, rig.session->Now() + 100);
+    EXPECT_EQ(rig.Data(), sent);
+    // Each write is data, not a command: the console shows it as sent to the device.
+    for (const TEvent& event : rig.events) {
+        if (const auto* written = std::get_if<TWritten>(&event); written && written->Bytes.starts_with("x")) {
+            EXPECT_EQ(written->Kind, TWriteKind::Data);
+        }
+    }
+    // The module's word that the device went, waiting in the port as the user writes.
+    rig.port->Arrive("OK+LOST");
+    rig.session->DriveAs<TConnection>([](TConnection& c, Ms now) { return c.Send("late", now); });
+    Pump({&rig}, rig.session->Now() + 100);
+    EXPECT_EQ(rig.log.back(), "@" + std::to_string(rig.session->Now()) + " finished failed");
+    EXPECT_EQ(rig.log[rig.log.size() - 2], "@" + std::to_string(rig.session->Now()) + " dropped OK+LOST");
+}
+
+INSTANTIATE_TEST_SUITE_P(Device, DataSession,
+                         ::testing::Values(DataCase{"WaitingInThePortAtTheWrite", false},
+                                           DataCase{"ArrivingDuringTheWrite", true}),
+                         [](const auto& info) { return info.param.Name; });
+
+// A command's reply is what comes after it: what the module said before is set aside, still
+// shown, and a command written is a command.
+TEST(Session, ACommandSetsAsideWhatCameBeforeItAndShowsIt) {
+    TRig rig;
+    rig.session->Run(std::make_unique<TConsole>(TLineEnd::None, 100));
+    rig.port->Arrive("+READY");
+    rig.session->DriveAs<TConsole>([](TConsole& c, Ms now) { return c.Submit("AT", now); });
+    rig.port->Arrive("OK\r\n");
+    Pump({&rig}, 300);
+    EXPECT_EQ(rig.log, (TLog{"@0 unasked +READY", "@0 > AT", "@0 ack 0 AT OK\\x0d\\x0a"}));
+    EXPECT_EQ(std::get<TWritten>(rig.events[1]).Kind, TWriteKind::Command);
+}
+
+// A policy that sets the rate, then waits for its port through a loss.
+class TRateThenWait : public TPolicy {
+  public:
+    TStep Start(Ms) override {
+        TStep step;
+        step.SetBaudRate = 19200;
+        return step;
+    }
+    TStep BytesReceived(std::string_view, Ms) override { return {}; }
+    TStep TimePassed(Ms) override { return {}; }
+    TStep ConnectionLost(Ms) override { return {}; }
+    TStep PortBack(Ms now) override { return Done(now); }
+    TStep Cancel(Ms now) override { return Done(now); }
+    std::optional<Ms> WakeAt() const override { return std::nullopt; }
+    bool Finished() const override { return done_; }
+
+  private:
+    TStep Done(Ms now) {
+        done_ = true;
+        TStep step;
+        step.Add(TFinished{.At = now});
+        return step;
+    }
+    bool done_ = false;
+};
+
+struct LossCase {
+    const char* Name;
+    std::function<void(TRig&)> Act;
+    std::vector<int> Rates;  // the port's rates, in order
+    TLog Log;
+    int Finished;
+    bool Open;
+};
+
+class PortLoss : public ::testing::TestWithParam<LossCase> {};
+
+TEST_P(PortLoss, EndsOrWaitsAsThePolicySays) {
+    TRig rig;
+    int lost = 0, back = 0;
+    QObject::connect(rig.session.get(), &TModuleSession::portLost, [&] { ++lost; });
+    QObject::connect(rig.session.get(), &TModuleSession::portBack, [&] { ++back; });
+    GetParam().Act(rig);
+    EXPECT_EQ(rig.port->Rates, GetParam().Rates);
+    EXPECT_EQ(rig.log, GetParam().Log);
+    EXPECT_EQ(rig.finished, GetParam().Finished);
+    EXPECT_EQ(rig.session->IsOpen(), GetParam().Open);
+    EXPECT_EQ(lost, 1);
+    EXPECT_EQ(back, GetParam().Open ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Session, PortLoss,
+    ::testing::Values(
+        // The rate a policy set is the one the port comes back at.
+        LossCase{"ReopensAtTheRateThePolicySet",
+                 [](TRig& rig) {
+                     rig.session->Run(std::make_unique<TRateThenWait>());
+                     rig.port->Unplug();
+                     rig.session->LookForPort(); // not back yet
+                     rig.port->Present = true;
+                     rig.session->LookForPort();
+                 },
+                 {9600, 19200, 19200}, {"@0 finished completed"}, 1, true},
+        // A write that fails is the port gone: the command fails as lost, nothing follows.
+        LossCase{"AWriteThatFailsLosesThePort",
+                 [](TRig& rig) {
+                     rig.session->Run(std::make_unique<TConsole>(TLineEnd::None, 100));
+                     rig.port->FailNextWrite = true;
+                     rig.session->DriveAs<TConsole>([](TConsole& c, Ms now) { return c.Submit("AT", now); });
+                 },
+                 {9600}, {"@0 > AT", "@0 lost 0 AT", "@0 finished failed"}, 1, false}),
+    [](const auto& info) { return info.param.Name; });
+
+// A handler may abandon the policy, or start another, while the session is telling an event.
+TEST(Session, AHandlerMayAbandonOrStartAPolicyDuringAnEvent) {
+    TRig rig;
+    int abandoned = 0;
+    const auto connection = QObject::connect(rig.session.get(), &TModuleSession::linkEvent, [&](const TEvent& event) {
+        if (std::holds_alternative<TWritten>(event) && abandoned++ == 0)
+            rig.session->Abandon();
+    });
+    rig.session->Run(std::make_unique<TConsole>(TLineEnd::None, 100));
+    rig.session->DriveAs<TConsole>([](TConsole& c, Ms now) { return c.Submit("AT", now); });
+    EXPECT_FALSE(rig.session->IsRunning());
+    EXPECT_EQ(rig.session->Running<TConsole>(), nullptr);
+    EXPECT_FALSE(rig.session->DriveAs<TConsole>([](TConsole& c, Ms now) { return c.Submit("AT", now); }));
+    // What the module says now is unasked.
+    rig.port->Arrive("OK\r\n");
+    Pump({&rig}, 500);
+    EXPECT_EQ(rig.log, (TLog{"@0 > AT", "@0 unasked OK\\x0d\\x0a"}));
+    QObject::disconnect(connection);
+
+    // A second console started as the first finishes runs on.
+    rig.log.clear();
+    bool restarted = false;
+    QObject::connect(rig.session.get(), &TModuleSession::finished, [&] {
+        if (!std::exchange(restarted, true))
+            rig.session->Run(std::make_unique<TConsole>(TLineEnd::None, 100));
+    });
+    rig.session->Run(std::make_unique<TConsole>(TLineEnd::None, 100));
+    rig.session->DriveAs<TConsole>([](TConsole& c, Ms now) { return c.End(now); });
+    ASSERT_NE(rig.session->Running<TConsole>(), nullptr);
+    rig.session->DriveAs<TConsole>([](TConsole& c, Ms now) { return c.Submit("AT+B", now); });
+    rig.port->Arrive("OK\r\n");
+    Pump({&rig}, 1000);
+    EXPECT_EQ(rig.log, (TLog{"@50 finished completed", "@50 > AT+B", "@50 ack 0 AT+B OK\\x0d\\x0a"}));
+}
+
+// -- A batch over in-memory ports --
+
+TBatchPlan Plan(std::size_t modules) {
+    return std::get<TBatchPlan>(
+        TBatchPlan::Make({kelvara::DefaultSource(kelvara::TListKind::Beacon), "minor", modules}, {}));
+}
+
+// A module on a port: it answers every command "OK" while `present`, then (once its list has
+// come, when `leaves`) goes.
+void Module(TRig& rig, bool present, bool leaves = true) {
+    auto here = std::make_shared<bool>(present);
+    rig.port->Answer = [here, leaves](const std::string& written) {
+        if (!*here)
+            return std::string();
+        if (leaves && written.starts_with("AT+RESET"))
+            *here = false;
+        return std::string("OK\r\n");
+    };
+}
+
+struct TBatchRig {
+    explicit TBatchRig(std::size_t ports, std::size_t modules, TRecordFile* record = nullptr)
+        : plan(Plan(modules)), batch(plan, kNoPause, record) {
+        auto clock = std::make_shared<TTestClock>();
+        for (std::size_t i = 0; i < ports; ++i) {
+            rigs.push_back(std::make_unique<TRig>(clock));
+            batch.Add("mem" + std::to_string(i), *rigs.back()->session);
+        }
+        QObject::connect(&batch, &TBatchPorts::batchEvent, [this](std::size_t port, std::size_t module, const TEvent& event) {
+            seen.push_back(std::to_string(port) + ':' + std::to_string(module) + ' ' +
+                           Describe(event).substr(Describe(event).find(' ') + 1));
+        });
+        QObject::connect(&batch, &TBatchPorts::recordFailed,
+                         [this](std::size_t module, const QString&) { seen.push_back("record failed " + std::to_string(module)); });
+        QObject::connect(&batch, &TBatchPorts::finished, [this](TResult result) {
+            seen.push_back(result == TResult::Completed ? "finished completed" : "finished cancelled");
+        });
+    }
+    std::vector<TRig*> All() {
+        std::vector<TRig*> all;
+        for (auto& rig : rigs)
+            all.push_back(rig.get());
+        return all;
+    }
+    // The batch's own news: modules taken and ended, and its end.
+    TLog Modules() const {
+        TLog modules;
+        for (const std::string& line : seen)
+            if (line.find(" take ") != std::string::npos || line.find(" end ") != std::string::npos ||
+                !std::isdigit(static_cast<unsigned char>(line.front())))
+                modules.push_back(line);
+        return modules;
+    }
+
+    TBatchPlan plan;
+    std::vector<std::unique_ptr<TRig>> rigs;
+    TBatchPorts batch;
+    TLog seen;
+};
+
+std::string ReadFile(const QString& path) {
+    std::ifstream in(path.toStdString());
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST(BatchPorts, SeveralPortsShareOnePlanAndNoValueIsGivenTwice) {
+    TBatchRig rig(2, 2);
+    Module(*rig.rigs[0], true);
+    Module(*rig.rigs[1], true);
+    rig.batch.Start();
+    Pump(rig.All(), 60000);
+    EXPECT_EQ(rig.Modules(), (TLog{"0:1 take 1 minor=10125", "1:2 take 1 minor=10126", "0:1 end 1 set up",
+                                   "1:2 end 1 set up", "finished completed"}));
+    EXPECT_FALSE(rig.batch.Running()) << ::testing::PrintToString(rig.rigs[0]->log);
+}
+
+// The probe of a port still waiting for a module has its answer (or its silence) before the
+// port stops, once another port has set up the last module.
+TEST(BatchPorts, APortProbingWhenThePlanCompletesEndsItsProbeFirst) {
+    TBatchRig rig(2, 1);
+    Module(*rig.rigs[0], true);
+    Module(*rig.rigs[1], false); // no module here: its "AT" goes unanswered
+    rig.batch.Start();
+    Pump(rig.All(), 60000);
+    EXPECT_EQ(rig.seen.back(), "finished completed");
+    const TLog& probing = rig.rigs[1]->log;
+    ASSERT_GE(probing.size(), 3u);
+    // Every "AT" written has its outcome before the run ends.
+    int open = 0;
+    for (const std::string& line : probing) {
+        if (line.find(" > AT") != std::string::npos)
+            ++open;
+        if (line.find(" no answer ") != std::string::npos)
+            --open;
+    }
+    EXPECT_EQ(open, 0) << ::testing::PrintToString(probing);
+}
+
+TEST(BatchPorts, AModuleStoppedAtOnceEndsAsCutShortWithItsRow) {
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("record.csv"));
+    TRecordFile record;
+    std::vector<kelvara::TRecordRow> rows;
+    std::string why;
+    ASSERT_TRUE(record.Open(path.toStdString(), rows, why)) << why;
+    TBatchRig rig(1, 2, &record);
+    rig.rigs[0]->port->Answer = [](const std::string& written) {
+        return written.starts_with("AT+MARJ") ? std::string() : std::string("OK\r\n");
+    };
+    rig.batch.Start();
+    Pump(rig.All(), 50); // the module under way, its list waiting for an answer
+    ASSERT_TRUE(rig.batch.SettingUp());
+    rig.batch.StopAtOnce();
+    EXPECT_EQ(rig.Modules(), (TLog{"0:1 take 1 minor=10125", "0:1 end 1 failed (stopped at once)",
+                                   "finished cancelled"}));
+    EXPECT_NE(ReadFile(path).find("(stopped at once)"), std::string::npos) << ReadFile(path);
+}
+
+// A record that can take no more stops every port, and the front hears why before the end.
+TEST(BatchPorts, ARecordThatCannotBeWrittenIsToldBeforeTheBatchEnds) {
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("record.csv"));
+    TRecordFile record;
+    std::vector<kelvara::TRecordRow> rows;
+    std::string why;
+    ASSERT_TRUE(record.Open(path.toStdString(), rows, why)) << why;
+    TBatchRig rig(1, 2, &record);
+    Module(*rig.rigs[0], true);
+    // The file may grow no more: its next row fails as a full disk would.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit kept{};
+    getrlimit(RLIMIT_FSIZE, &kept);
+    rlimit full = kept;
+    full.rlim_cur = static_cast<rlim_t>(ReadFile(path).size());
+    setrlimit(RLIMIT_FSIZE, &full);
+    rig.batch.Start();
+    Pump(rig.All(), 60000);
+    setrlimit(RLIMIT_FSIZE, &kept);
+    EXPECT_EQ(rig.Modules(), (TLog{"0:1 take 1 minor=10125", "record failed 1", "finished cancelled"}));
+    EXPECT_FALSE(rig.batch.Running());
+}
+
+} // namespace
+} // namespace kelvara::testing
+
+int main(int argc, char* argv[]) {
+    QCoreApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
