@@ -101,9 +101,9 @@ INSTANTIATE_TEST_SUITE_P(
                    {Bytes(0, "OK+DIS0:1C1A"), Bytes(20, "2B3C4D5E"), Submit(200, "AT"), Bytes(205, "OK\r\n")},
                    {"@0 unasked OK+DIS0:1C1A2B3C4D5E", "@200 > AT\\x0d", "@205 ack 0 AT OK\\x0d\\x0a"}},
         PolicyCase{"CancelDropsTheQueue", Console(),
-                   {Submit(0, "AT+A"), Submit(1, "AT+B"), Cancel(2), Bytes(5, "OK\r\n")},
-                   {"@0 > AT+A\\x0d", "@2 not sent 1 AT+B", "@5 ack 0 AT+A OK\\x0d\\x0a",
-                    "@5 finished cancelled"}},
+                   {Submit(0, "AT+A"), Submit(1, "AT+B"), Submit(1, "AT+C"), Cancel(2), Bytes(5, "OK\r\n")},
+                   {"@0 > AT+A\\x0d", "@2 not sent 1 AT+B", "@2 not sent 2 AT+C",
+                    "@5 ack 0 AT+A OK\\x0d\\x0a", "@5 finished cancelled"}},
         PolicyCase{"EndsWithItsPort", Console(), {Submit(0, "AT+A"), Lost(3)},
                    {"@0 > AT+A\\x0d", "@3 lost 0 AT+A", "@3 finished failed"}}),
     [](const auto& info) { return info.param.Name; });

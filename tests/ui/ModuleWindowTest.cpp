@@ -412,6 +412,13 @@ class ModuleWindowTest : public QObject {
         QTest::keyClick(devices, Qt::Key_Down);
         QTest::keyClick(devices, Qt::Key_Return);
         QTRY_VERIFY_WITH_TIMEOUT(state->text().startsWith(QStringLiteral("Connected to C4BE84123456.")), 5000);
+        // The state shows whole beside the buttons, however narrow its room.
+        const QRect needed = state->fontMetrics().boundingRect(QRect(0, 0, state->width(), 10000),
+                                                               Qt::TextWordWrap, state->text());
+        QTRY_VERIFY2(needed.width() <= state->contentsRect().width() &&
+                         needed.height() <= state->contentsRect().height(),
+                     qPrintable(QStringLiteral("%1x%2 in %3x%4").arg(needed.width()).arg(needed.height())
+                                    .arg(state->contentsRect().width()).arg(state->contentsRect().height())));
         auto* line = Find<QLineEdit>(&window, "edtCommand");
         QVERIFY(line->placeholderText().contains(QStringLiteral("C4BE84123456")));
         Type(window, QStringLiteral("hello"));
