@@ -4,16 +4,19 @@
 #include <QFileInfo>
 #include <QSerialPort>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 namespace kelvara::link {
 
@@ -99,6 +102,55 @@ TOpenFailure Refusal(int error) {
     }
 }
 
+// Qt Serial Port keeps the old lock-file convention beside our lock on the device: a file named
+// after the device (LCK..ttyUSB0, LCK..pts_3) holding its owner's process number. A name comes
+// back with another device (the next adapter plugged in, the next pseudo-terminal) and a process
+// number with another process, so a lock file can outlive its owner and still look held. The
+// lock is someone's only while its process has this very device open.
+std::string LockFileOf(const std::string& device) {
+    std::string name = device.starts_with("/dev/") ? device.substr(5) : device;
+    std::replace(name.begin(), name.end(), '/', '_');
+    for (const char* folder : {"/var/lock", "/tmp"}) {
+        const std::string path = std::string(folder) + "/LCK.." + name;
+        if (access(path.c_str(), F_OK) == 0)
+            return path;
+    }
+    return {};
+}
+
+bool HasDeviceOpen(long pid, dev_t device) {
+    const std::string folder = "/proc/" + std::to_string(pid) + "/fd";
+    DIR* fds = opendir(folder.c_str());
+    // A process we may not look into may well hold it.
+    if (!fds)
+        return errno != ENOENT;
+    bool found = false;
+    while (const dirent* entry = readdir(fds)) {
+        struct stat info {};
+        if (entry->d_name[0] != '.' && stat((folder + '/' + entry->d_name).c_str(), &info) == 0 &&
+            S_ISCHR(info.st_mode) && info.st_rdev == device) {
+            found = true;
+            break;
+        }
+    }
+    closedir(fds);
+    return found;
+}
+
+// Removes the device's lock file when no process holds it; true when one was removed.
+bool RemoveLockNobodyHolds(const std::string& device) {
+    const std::string path = LockFileOf(device);
+    struct stat info {};
+    if (path.empty() || stat(device.c_str(), &info) != 0)
+        return false;
+    std::ifstream file(path);
+    long pid = 0;
+    // Our own process holds no port of ours on the device: we hold its lock.
+    if (!(file >> pid) || pid <= 0 || (pid != getpid() && HasDeviceOpen(pid, info.st_rdev)))
+        return false;
+    return unlink(path.c_str()) == 0;
+}
+
 } // namespace
 
 bool TSerialPort::PortExists(const std::string& port) {
@@ -151,7 +203,14 @@ bool TSerialPort::Open(const std::string& port, int baudRate) {
     serial.setParity(QSerialPort::NoParity);
     serial.setStopBits(QSerialPort::OneStop);
     serial.setFlowControl(QSerialPort::NoFlowControl);
-    if (!serial.open(QIODevice::ReadWrite)) {
+    bool opened = serial.open(QIODevice::ReadWrite);
+    // The device is ours (no sender has it: we hold its lock), so a lock file naming it that no
+    // process holds is one left behind: the adapter is never refused for it.
+    if (!opened && serial.error() == QSerialPort::PermissionError && RemoveLockNobodyHolds(resolved)) {
+        serial.clearError();
+        opened = serial.open(QIODevice::ReadWrite);
+    }
+    if (!opened) {
         // The device is ours, so a refusal here is another program's lock file.
         if (serial.error() == QSerialPort::PermissionError)
             openFailure_ = {TOpenFailure::TKind::InUse,
