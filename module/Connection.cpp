@@ -43,9 +43,10 @@ TStep TConnection::Start(Ms now) {
     if (!Expect(state_ == TState::Idle, "a connection is started once"))
         return step;
     state_ = TState::Asking;
-    inFlight_.Start(TExchange(ConnectCommand(type_, address_), settings_.LineEnd,
-                              settings_.TimeoutMs, quietGapMs_),
-                    0, now, step);
+    TExchange asking(ConnectCommand(type_, address_), settings_.LineEnd, settings_.TimeoutMs, quietGapMs_);
+    // The device's data may follow the module's words at once, and never pause.
+    asking.CompleteOn(std::string(kAccepted));
+    inFlight_.Start(std::move(asking), 0, now, step);
     return step;
 }
 

@@ -97,8 +97,13 @@ void TExchange::BytesReceived(std::string_view bytes, Ms now) {
     received_.append(bytes.substr(0, room));
     const std::string_view whole = received_;
     const std::size_t echo = reply::EchoLength(whole, command_, lineEnd_);
-    if (reply::CompleteAtOnce(reply::Judged(whole.substr(echo))))
+    const std::string_view judged = reply::Judged(whole.substr(echo));
+    if (!completeOn_.empty() && judged.starts_with(completeOn_)) {
+        received_.resize(static_cast<std::size_t>(judged.data() - whole.data()) + completeOn_.size());
         Conclude(TVerdict::Refused, now);
+    } else if (reply::CompleteAtOnce(judged)) {
+        Conclude(TVerdict::Refused, now);
+    }
 }
 
 void TExchange::TimePassed(Ms now) {

@@ -35,6 +35,10 @@ class TExchange {
   public:
     TExchange(std::string command, TLineEnd lineEnd, int timeoutMs, int quietGapMs = kQuietGapMs);
 
+    // A reply that begins with this word is complete as soon as the word has come: what follows
+    // it (a connection's data, which may never pause) is no part of the reply.
+    void CompleteOn(std::string word) { completeOn_ = std::move(word); }
+
     // The bytes to write: the command and its line ending.
     std::string Start(Ms now);
     void BytesReceived(std::string_view bytes, Ms now);
@@ -55,6 +59,7 @@ class TExchange {
     void Conclude(TVerdict failure, Ms now);
 
     std::string command_;
+    std::string completeOn_;
     TLineEnd lineEnd_;
     int timeoutMs_;
     int quietGapMs_;

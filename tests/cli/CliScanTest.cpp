@@ -94,6 +94,45 @@ TEST(Connect, StandardInputGoesAsItIsAndWhatComesBackIsPrinted) {
     EXPECT_EQ(module.Received(), "AT+CO0C4BE84123456ping\r\nAT");
 }
 
+// A sensor sends a line every millisecond while 300 lines go to it 5 ms apart: every byte it
+// sent before the connection ended is printed, in order, whatever was written meanwhile.
+TEST(Connect, ADeviceThatTalksWhileTheUserSendsLosesNothing) {
+    for (int round = 0; round < 3; ++round) {
+        TFakeModule module;
+        Master(module).Streaming(1);
+        // The write end stays the test's alone, so that closing it ends the program's input.
+        int fds[2];
+        ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+        std::thread user([&] {
+            std::this_thread::sleep_for(200ms);
+            for (int i = 0; i < 300; ++i) {
+                const std::string line = "u" + std::to_string(i) + "\n";
+                if (write(fds[1], line.data(), line.size()) != static_cast<ssize_t>(line.size()))
+                    break;
+                std::this_thread::sleep_for(5ms);
+            }
+            close(fds[1]);
+        });
+        const Result r = RunCli({"connect", "--port", module.PortName(), "--seconds", "0", "C4BE84123456"},
+                                {}, KELVARA_CLI_PATH, fds[0]);
+        user.join();
+        close(fds[0]);
+        EXPECT_EQ(r.Status, 0) << r.Err;
+        // What the device sent while connected: after "OK+CONN", up to the module's "OK+LOST".
+        const std::string sent = module.Sent();
+        const std::size_t from = sent.find("OK+CONN", sent.find("OK+CONNA") + 8) + 7;
+        const std::string stream = sent.substr(from, sent.rfind("OK+LOST") - from);
+        std::string printed = r.Out;
+        std::erase(printed, '\n');
+        std::string expected;
+        for (char c : stream)
+            expected += c == '\r' ? std::string("\\x0d") : c == '\n' ? std::string("\\x0a") : std::string(1, c);
+        EXPECT_GT(stream.size(), 1000u);
+        ASSERT_EQ(printed, expected) << "round " << round;
+        EXPECT_NE(module.Received().find("u299\n"), std::string::npos);
+    }
+}
+
 TEST(Connect, FailuresEndWithTheirReason) {
     TFakeModule module;
     Master(module, 300);

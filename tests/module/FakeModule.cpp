@@ -213,9 +213,10 @@ void TFakeModule::Received(const char* bytes, std::size_t count) {
         // The remote device's side: everything comes back, but "AT" alone ends the connection.
         const std::string data(bytes, count);
         if (data == "AT") {
+            std::lock_guard lock(streamMutex_);
             connected_ = false;
             Write("OK+LOST");
-        } else {
+        } else if (streamEveryMs_ == 0) {
             Write(data);
         }
         return;
@@ -317,6 +318,19 @@ bool TFakeModule::AnswerMaster(const std::string& command) {
     }
     Write("OK+CONN");
     connected_ = true;
+    if (const int everyMs = streamEveryMs_; everyMs > 0) {
+        helpers_.emplace_back([this, everyMs] {
+            for (int n = 0; !stop_; ++n) {
+                {
+                    std::lock_guard lock(streamMutex_);
+                    if (!connected_)
+                        return;
+                    Write("n=" + std::to_string(n) + "\r\n");
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(everyMs));
+            }
+        });
+    }
     if (dropAfterMs >= 0) {
         helpers_.emplace_back([this, dropAfterMs] {
             const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(dropAfterMs);
@@ -406,6 +420,11 @@ void TFakeModule::Answer(const std::string& command) {
         sleep(behaviour.StrayAfterMs);
         Write(behaviour.StrayAfter);
     }
+}
+
+std::string TFakeModule::Sent() const {
+    std::lock_guard lock(mutex_);
+    return sent_;
 }
 
 void TFakeModule::Write(const std::string& bytes) {

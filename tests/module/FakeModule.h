@@ -107,6 +107,11 @@ class TFakeModule {
     void Scanning(std::vector<std::string> pieces, int pieceMs, std::vector<std::string> known,
                   int dropAfterMs = -1);
     bool IsConnected() const { return connected_; }
+    // Connected, the remote device is a sensor: it sends "n=<count>\r\n" every everyMs, and
+    // takes what it receives without sending it back.
+    void Streaming(int everyMs) { streamEveryMs_ = everyMs; }
+    // Every byte sent so far.
+    std::string Sent() const;
     // Every byte received so far.
     std::string Received() const;
     // Waits until the module has sent these bytes; false after the wait limit.
@@ -147,6 +152,8 @@ class TFakeModule {
     std::atomic<bool> everOpened_{false};
     std::atomic<bool> present_{true};
     std::atomic<bool> connected_{false};
+    std::atomic<int> streamEveryMs_{0};
+    std::mutex streamMutex_; // a line of the stream and the module's "OK+LOST" never cross
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;

@@ -104,27 +104,42 @@ INSTANTIATE_TEST_SUITE_P(
         ConnectionCase{"ConnectedThenDataThenDropped",
                        {Bytes(5, "OK+CONNA"), Bytes(80, "OK+CONN"), Bytes(200, "hel"),
                         Bytes(201, "loOK+LO"), Bytes(202, "ST")},
-                       {"@0 > AT+CO0C4BE84123456", "@55 ack 0 AT+CO0C4BE84123456 OK+CONNA",
+                       {"@0 > AT+CO0C4BE84123456", "@5 ack 0 AT+CO0C4BE84123456 OK+CONNA",
                         "@130 connected OK+CONN", "@200 data hel", "@201 data lo",
                         "@202 dropped OK+LOST", "@202 finished failed"}},
         ConnectionCase{"TheWordsCanComeWithTheAcknowledgement",
                        {Bytes(5, "OK+CONNAOK+CONNF")},
-                       {"@0 > AT+CO0C4BE84123456", "@55 ack 0 AT+CO0C4BE84123456 OK+CONNAOK+CONNF",
-                        "@55 connection failed OK+CONNF", "@55 finished failed"}},
+                       {"@0 > AT+CO0C4BE84123456", "@5 ack 0 AT+CO0C4BE84123456 OK+CONNA",
+                        "@5 connection failed OK+CONNF", "@5 finished failed"}},
         ConnectionCase{"NoWordAfterTheAcknowledgementFails",
                        {Bytes(5, "OK+CONNA")},
-                       {"@0 > AT+CO0C4BE84123456", "@55 ack 0 AT+CO0C4BE84123456 OK+CONNA",
-                        "@1055 connection failed", "@1055 finished failed"}},
+                       {"@0 > AT+CO0C4BE84123456", "@5 ack 0 AT+CO0C4BE84123456 OK+CONNA",
+                        "@1005 connection failed", "@1005 finished failed"}},
         ConnectionCase{"ACancelWhileWaitingForTheWordIsACancel",
                        {Bytes(5, "OK+CONNA"), Cancel(300)},
-                       {"@0 > AT+CO0C4BE84123456", "@55 ack 0 AT+CO0C4BE84123456 OK+CONNA",
-                        "@1055 connection failed", "@1055 finished cancelled"}},
+                       {"@0 > AT+CO0C4BE84123456", "@5 ack 0 AT+CO0C4BE84123456 OK+CONNA",
+                        "@1005 connection failed", "@1005 finished cancelled"}},
         ConnectionCase{"ACancelDisconnectsWithAtAlone",
                        {Bytes(5, "OK+CONNAOK+CONN"), Cancel(300), Bytes(310, "OK+LOST")},
                        {"@0 > AT+CO0C4BE84123456",
-                        "@55 ack 0 AT+CO0C4BE84123456 OK+CONNAOK+CONN", "@55 connected OK+CONN",
+                        "@5 ack 0 AT+CO0C4BE84123456 OK+CONNA", "@55 connected OK+CONN",
                         "@300 > AT", "@310 disconnected OK+LOST", "@310 finished completed"}}),
     [](const auto& info) { return info.param.Name; });
+
+// A device whose data follows the module's words at once, and never pauses: the command was
+// accepted as soon as "OK+CONNA" came, and the data flows on past the longest a reply may take.
+TEST(Connection, DataThatNeverPausesFollowsTheAcceptanceAtOnce) {
+    TConnection connection('0', "C4BE84123456", kSettings);
+    std::vector<TAct> acts{Bytes(5, "OK+CONNAOK+CONNn=0")};
+    for (Ms at = 6; at < 3000; ++at)
+        acts.push_back(Bytes(at, "n"));
+    const auto log = TRun{connection, {}, 3000}.Play(acts);
+    ASSERT_GE(log.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(log.begin(), log.begin() + 4),
+              (std::vector<std::string>{"@0 > AT+CO0C4BE84123456", "@5 ack 0 AT+CO0C4BE84123456 OK+CONNA",
+                                        "@5 connected OK+CONN", "@5 data n=0"}));
+    EXPECT_TRUE(connection.Connected());
+}
 
 TEST(DeviceAddress, TakesTwelveDigitsWithOrWithoutColons) {
     EXPECT_EQ(DeviceAddress("c4:be:84:12:34:56"), "C4BE84123456");

@@ -532,6 +532,47 @@ class ModuleWindowTest : public QObject {
         window.close();
     }
 
+    // A sensor sends a line every millisecond while lines are typed 5 ms apart: every byte it
+    // sent while connected is in the transcript as received, in order.
+    void aDeviceThatTalksWhileLinesAreTypedLosesNothing() {
+        TFakeModule module;
+        module.Scanning({"OK+DIS0:C4BE84123456"}, 20, {"C4BE84123456"});
+        module.Streaming(1);
+        TfrmModule window(DefaultList());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        Find<QComboBox>(&window, "cbPort")->setEditText(QString::fromStdString(module.PortPath()));
+        Find<QPushButton>(&window, "btnScan")->click();
+        auto* devices = Find<QTreeWidget>(&window, "lstDevices");
+        auto* state = Find<QLabel>(&window, "lbDeviceState");
+        QTRY_VERIFY_WITH_TIMEOUT(state->text().startsWith(QStringLiteral("Scan done")), 5000);
+        devices->setFocus();
+        devices->setCurrentItem(devices->topLevelItem(0));
+        QTest::keyClick(devices, Qt::Key_Return);
+        QTRY_VERIFY_WITH_TIMEOUT(state->text().startsWith(QStringLiteral("Connected to")), 5000);
+        auto* line = Find<QLineEdit>(&window, "edtCommand");
+        line->setFocus();
+        for (int i = 0; i < 150; ++i) {
+            QTest::keyClicks(line, QStringLiteral("u%1").arg(i));
+            QTest::keyClick(line, Qt::Key_Return);
+            QTest::qWait(5);
+        }
+        Find<QPushButton>(&window, "btnDisconnectDevice")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!window.IsBusy() && !state->text().startsWith(QStringLiteral("Connected")), 5000);
+        const std::string sent = module.Sent();
+        const std::size_t from = sent.find("OK+CONN", sent.find("OK+CONNA") + 8) + 7;
+        const std::string stream = sent.substr(from, sent.rfind("OK+LOST") - from);
+        std::string received;
+        for (const auto& entry : window.Transcript().Entries())
+            if (entry.Kind == kelvara::ui::TEntryKind::DataReceived)
+                received += entry.Text;
+        QCOMPARE(window.Transcript().Dropped(), std::size_t{0});
+        QVERIFY(stream.size() > 1000);
+        QCOMPARE(received, stream);
+        QVERIFY(module.Received().find("u149") != std::string::npos);
+        window.close();
+    }
+
     void noReplyWidensTheWindowOrHidesItsButtons() {
         TFakeModule module;
         module.On("AT+RENEW", TModuleBehaviour::Answering("OK" + std::string(4000, '\xf0')));
