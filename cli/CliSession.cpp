@@ -1,10 +1,11 @@
 #include "CliSession.h"
 
+#include "CliSystem.h"
+
 #include "Printable.h"
 #include "SerialPort.h"
 #include "SettingsFinder.h"
 
-#include <signal.h>
 
 namespace kelvara::cli {
 
@@ -24,10 +25,7 @@ TCliSession::TCliSession(std::string port, std::ostream& out, std::ostream& err)
       application_(QCoreApplication::instance() ? std::nullopt
                                                 : std::make_optional<QCoreApplication>(argc_, argv_)),
       interrupts_([this](int count) { Interrupted(count); }) {
-#ifndef _WIN32
-    // A closed pipe must not kill a send part-way: writing fails, and is reported at the end.
-    signal(SIGPIPE, SIG_IGN);
-#endif
+    IgnoreBrokenPipes();
     QObject::connect(&session_, &TModuleSession::linkEvent,
                      [this](const TEvent& event) { Seen(event); });
     QObject::connect(&session_, &TModuleSession::finished, [this](TResult result) {

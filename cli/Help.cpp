@@ -1,37 +1,15 @@
 // kelvara-cli's usage and help texts.
+#include "CliSystem.h"
 #include "Options.h"
 
 #include <ostream>
+#include <string>
+#include <utility>
 
 namespace kelvara::cli {
 
 namespace {
 
-// What differs between the systems: how a port is named, how typed input ends, and what to do
-// when a port is refused.
-#ifdef _WIN32
-#define KELVARA_END_OF_INPUT "Ctrl+Z"
-#define KELVARA_PORT_HELP                                                                          \
-    "the module's port: COM1 to COM256, as 'ports' lists (see\n"                                  \
-    "                      Device Manager, Ports (COM & LPT))"
-#define KELVARA_PLATFORM_NOTES                                                                     \
-    "A port refused as in use is open in another program: close it there.\n"                      \
-    "\n"                                                                                          \
-    "Examples:\n"                                                                                 \
-    "  kelvara-cli ports\n"                                                                       \
-    "  kelvara-cli ibeacon --major 1 --minor 7 --port COM3 --baud auto\n"                         \
-    "  kelvara-cli study --format 128 --commands > study.txt\n"                                   \
-    "  kelvara-cli send --port COM3 --line-end crlf study.txt\n"
-#else
-#define KELVARA_END_OF_INPUT "Ctrl+D"
-#define KELVARA_PORT_HELP                                                                          \
-    "the module's port: a device path such as /dev/ttyUSB0,\n"                                    \
-    "                      a link to one (/dev/serial/by-id/...), or a name that\n"               \
-    "                      'ports' lists"
-#define KELVARA_PLATFORM_NOTES                                                                     \
-    "Permission denied on a port usually means joining the 'dialout' group:\n"                    \
-    "sudo adduser $USER dialout, then log in again.\n"
-#endif
 
 constexpr std::string_view kUsage =
     R"(Usage: kelvara-cli study [--format 16|128] [--notify TEXT] [--write TEXT] [OUT]
@@ -68,7 +46,7 @@ Commands:
     --minor TEXT      Minor: 4 hexadecimal or 5 decimal digits (default: 10125)
   send      send the commands of FILE (or of standard input), one a line;
             lines beginning with # are skipped. On a terminal, each line typed
-            is sent as it is entered, until )" KELVARA_END_OF_INPUT R"(
+            is sent as it is entered, until @END@
   find      find the baud rate and line ending at which the module on PORT
             answers "AT"; prints BAUD LINE-END, and "echo" if it echoes
   ports     list the serial ports found: PORT<TAB>DESCRIPTION, one a line
@@ -77,7 +55,7 @@ Commands:
             "OK+DISCE" (or S seconds, default 10: exit status 4)
   connect   connect to the device at ADDRESS (12 hexadecimal digits, ':'
             between the bytes or not; --type T, default 0), then send it each
-            line typed until )" KELVARA_END_OF_INPUT R"(, or standard input's bytes, printing what
+            line typed until @END@, or standard input's bytes, printing what
             it sends as it comes (escaped as replies are); with standard input
             not a terminal, until S seconds (default 2) after its end
 
@@ -98,7 +76,7 @@ Many modules (study, ibeacon, with --port):
 
 Sending (study, ibeacon, send):
   --commands          print only the commands that would be sent, one a line
-  --port PORT         )" KELVARA_PORT_HELP R"(
+  --port PORT         @PORT@
   --baud N|auto       1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200 or
                       230400 (default: 9600), 8 data bits, no parity, 1 stop
                       bit, no flow control; auto: find it first (and the line
@@ -133,7 +111,20 @@ Exit status: 0 done, 1 field rejected or output not written, 2 usage error
 or a refused command file, 3 port could not be used, 4 a command was not
 acknowledged or no module answered, 130 interrupted (the first Ctrl+C stops
 after the command under way, a second at once).
-)" KELVARA_PLATFORM_NOTES;
+@NOTES@)";
+
+// The help with this system's parts in their places.
+std::string Help() {
+    std::string text(kHelp);
+    const TSystemHelp& system = SystemHelp();
+    for (const auto& [mark, part] : {std::pair{std::string_view("@END@"), system.EndOfInput},
+                                     std::pair{std::string_view("@PORT@"), system.PortHelp},
+                                     std::pair{std::string_view("@NOTES@"), system.Notes}}) {
+        for (std::size_t at; (at = text.find(mark)) != std::string::npos;)
+            text.replace(at, mark.size(), part);
+    }
+    return text;
+}
 
 } // namespace
 
@@ -144,7 +135,7 @@ int UsageError(std::ostream& err, const std::string& problem) {
 }
 
 int PrintHelp(std::ostream& out) {
-    out << kUsage << kHelp;
+    out << kUsage << Help();
     return kExitOk;
 }
 

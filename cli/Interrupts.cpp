@@ -2,9 +2,7 @@
 
 #include "Input.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
+#include "CliSystem.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -13,14 +11,8 @@
 namespace kelvara::cli {
 
 TProgress::TProgress() : shown_(IsTerminal(2)) {
-#ifdef _WIN32
-    // The lines are drawn over with the terminal's escape sequences, which a Windows console
-    // follows once asked to.
-    const HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
-    DWORD mode = 0;
-    if (shown_ && GetConsoleMode(console, &mode))
-        SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
-#endif
+    if (shown_)
+        EnableTerminalSequences();
 }
 
 void TProgress::Show(std::size_t index, std::size_t total, const std::string& what) {

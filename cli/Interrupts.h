@@ -5,16 +5,8 @@
 // byte. On Windows Ctrl+C, Ctrl+Break and the console closing, which the system tells on a
 // thread of its own.
 
-#include <QObject>
-#ifndef _WIN32
-#include <QSocketNotifier>
-
-#include <signal.h>
-#endif
-
-#include <array>
 #include <functional>
-#include <optional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,19 +20,13 @@ class TInterrupts {
     TInterrupts& operator=(const TInterrupts&) = delete;
 
   private:
+    // Tells the next interrupt, on the event loop.
+    void Interrupted() { onInterrupt_(++count_); }
+
+    class TSystem; // the system's side: InterruptsLinux.cpp, InterruptsWindows.cpp
     std::function<void(int)> onInterrupt_;
     int count_ = 0;
-#ifdef _WIN32
-    static int __stdcall Handle(unsigned long type);
-    QObject receiver_;
-#else
-    static constexpr std::array<int, 3> kSignals = {SIGINT, SIGTERM, SIGHUP};
-    static void Handle(int);
-
-    int pipe_[2] = {-1, -1};
-    std::optional<QSocketNotifier> notifier_;
-    std::array<struct sigaction, 3> old_ = {};
-#endif
+    std::unique_ptr<TSystem> system_;
 };
 
 // The progress display on a terminal's standard error: one line, or one a port.

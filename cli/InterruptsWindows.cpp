@@ -1,6 +1,7 @@
 #include "Interrupts.h"
 
 #include <QMetaObject>
+#include <QObject>
 
 #include <windows.h>
 
@@ -8,42 +9,51 @@
 
 namespace kelvara::cli {
 
-namespace {
+class TInterrupts::TSystem {
+  public:
+    explicit TSystem(TInterrupts& owner) : owner_(owner) {
+        {
+            std::lock_guard lock(gLock);
+            gSystem = this;
+        }
+        SetConsoleCtrlHandler(&Handle, TRUE);
+    }
 
-// The one global of kelvara-cli: whom the console's handler hands an interrupt to.
-std::mutex gLock;
-TInterrupts* gInterrupts = nullptr;
+    ~TSystem() {
+        SetConsoleCtrlHandler(&Handle, FALSE);
+        std::lock_guard lock(gLock);
+        gSystem = nullptr;
+    }
 
-} // namespace
+  private:
+    // Runs on a thread the system starts; the call itself is made on the event loop (it is
+    // dropped if the receiver, and so this object, has gone by then).
+    static BOOL WINAPI Handle(DWORD type) {
+        if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && type != CTRL_CLOSE_EVENT)
+            return FALSE;
+        std::lock_guard lock(gLock);
+        if (!gSystem)
+            return FALSE;
+        TSystem* target = gSystem;
+        QMetaObject::invokeMethod(
+            &target->receiver_, [target] { target->owner_.Interrupted(); }, Qt::QueuedConnection);
+        return TRUE;
+    }
+
+    static std::mutex gLock;
+    // The one global of kelvara-cli: whom the console's handler hands an interrupt to.
+    static TSystem* gSystem;
+
+    TInterrupts& owner_;
+    QObject receiver_;
+};
+
+std::mutex TInterrupts::TSystem::gLock;
+TInterrupts::TSystem* TInterrupts::TSystem::gSystem = nullptr;
 
 TInterrupts::TInterrupts(std::function<void(int)> onInterrupt)
-    : onInterrupt_(std::move(onInterrupt)) {
-    {
-        std::lock_guard lock(gLock);
-        gInterrupts = this;
-    }
-    SetConsoleCtrlHandler(reinterpret_cast<PHANDLER_ROUTINE>(&TInterrupts::Handle), TRUE);
-}
+    : onInterrupt_(std::move(onInterrupt)), system_(std::make_unique<TSystem>(*this)) {}
 
-TInterrupts::~TInterrupts() {
-    SetConsoleCtrlHandler(reinterpret_cast<PHANDLER_ROUTINE>(&TInterrupts::Handle), FALSE);
-    std::lock_guard lock(gLock);
-    gInterrupts = nullptr;
-}
-
-// Runs on a thread the system starts; the call itself is made on the event loop (it is dropped
-// if the receiver, and so this object, has gone by then).
-int __stdcall TInterrupts::Handle(unsigned long type) {
-    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && type != CTRL_CLOSE_EVENT)
-        return FALSE;
-    std::lock_guard lock(gLock);
-    if (!gInterrupts)
-        return FALSE;
-    TInterrupts* target = gInterrupts;
-    QMetaObject::invokeMethod(
-        &target->receiver_, [target] { target->onInterrupt_(++target->count_); },
-        Qt::QueuedConnection);
-    return TRUE;
-}
+TInterrupts::~TInterrupts() = default;
 
 } // namespace kelvara::cli

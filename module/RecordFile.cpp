@@ -1,12 +1,7 @@
 #include "RecordFile.h"
+#include "RecordFileSystem.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -18,45 +13,8 @@
 
 namespace kelvara::link {
 
-namespace {
+using namespace record_io;
 
-// The few file calls that differ between the systems. On Windows, the C runtime's: bytes as they
-// are (no CR added), and _commit, which waits until the file is on the storage.
-#ifdef _WIN32
-int OpenRecord(const std::string& path) {
-    return _open(path.c_str(), _O_RDWR | _O_CREAT | _O_APPEND | _O_BINARY | _O_NOINHERIT,
-                 _S_IREAD | _S_IWRITE);
-}
-long long ReadAt(int fd, char* bytes, std::size_t count) {
-    if (_lseeki64(fd, 0, SEEK_SET) != 0)
-        return -1;
-    std::size_t done = 0;
-    while (done < count) {
-        const int n = _read(fd, bytes + done, static_cast<unsigned>(std::min<std::size_t>(count - done, 1u << 30)));
-        if (n <= 0)
-            return n < 0 ? -1 : static_cast<long long>(done);
-        done += static_cast<std::size_t>(n);
-    }
-    return static_cast<long long>(done);
-}
-long long WriteSome(int fd, const char* bytes, std::size_t count) {
-    return _write(fd, bytes, static_cast<unsigned>(std::min<std::size_t>(count, 1u << 30)));
-}
-bool SyncData(int fd) { return _commit(fd) == 0; }
-void CloseRecord(int fd) { _close(fd); }
-void UtcTime(std::time_t seconds, std::tm& utc) { gmtime_s(&utc, &seconds); }
-#else
-int OpenRecord(const std::string& path) {
-    return open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-}
-long long ReadAt(int fd, char* bytes, std::size_t count) { return pread(fd, bytes, count, 0); }
-long long WriteSome(int fd, const char* bytes, std::size_t count) { return write(fd, bytes, count); }
-bool SyncData(int fd) { return fdatasync(fd) == 0; }
-void CloseRecord(int fd) { close(fd); }
-void UtcTime(std::time_t seconds, std::tm& utc) { gmtime_r(&seconds, &utc); }
-#endif
-
-} // namespace
 
 std::string NowIso8601() {
     const auto now = std::chrono::system_clock::now();
@@ -133,20 +91,6 @@ bool TRecordFile::Write(const std::string& bytes, std::string& why) {
     return true;
 }
 
-// A new file's name must reach the storage too. (Windows' file systems keep it with the file.)
-bool TRecordFile::SyncFolder([[maybe_unused]] std::string& why) {
-#ifdef _WIN32
-    return true;
-#else
-    const auto folder = std::filesystem::absolute(path_).parent_path();
-    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const bool synced = fd >= 0 && fsync(fd) == 0;
-    if (fd >= 0)
-        close(fd);
-    if (!synced)
-        why = std::strerror(errno);
-    return synced;
-#endif
-}
+bool TRecordFile::SyncFolder(std::string& why) { return SyncFolderOf(path_, why); }
 
 } // namespace kelvara::link

@@ -1,5 +1,7 @@
 #include "PortPanel.h"
 
+#include "WindowSystem.h"
+
 #include "SerialPorts.h"
 #include "SettingsFinder.h"
 #include "ui_ModuleWindow.h"
@@ -37,10 +39,8 @@ TPortPanel::TPortPanel(Ui::TfrmModule& form, QObject* parent) : QObject(parent),
         ui.cbLineEnd->addItem(LineEndText(lineEnd), static_cast<int>(lineEnd));
     ui.spnTimeout->setRange(kMinTimeoutMs, kMaxTimeoutMs);
     ui.spnPause->setRange(kMinPauseMs, kMaxPauseMs);
-#ifdef Q_OS_WIN
-    ui.cbPort->setToolTip(tr("A serial port found on this computer, or its name such as COM3 "
-                             "(Device Manager, Ports (COM & LPT))"));
-#endif
+    if (const QString tip = kelvara::ui::PortFieldToolTip(); !tip.isEmpty())
+        ui.cbPort->setToolTip(tip);
     connect(ui.btnRefresh, &QPushButton::clicked, this, &TPortPanel::Refresh);
     connect(ui.cbBaud, qOverload<int>(&QComboBox::currentIndexChanged), this,
             [this] { emit baudRateChosen(Settings().BaudRate); });
@@ -60,13 +60,7 @@ void TPortPanel::Refresh() {
         ui.cbPort->setEditText(typed);
 }
 
-QString TPortPanel::TypedPortExample() {
-#ifdef Q_OS_WIN
-    return tr("its name such as COM3");
-#else
-    return tr("a device path such as /dev/ttyUSB0");
-#endif
-}
+QString TPortPanel::TypedPortExample() { return kelvara::ui::TypedPortExample(); }
 
 QString TPortPanel::ChosenPort() const {
     const int index = ui.cbPort->currentIndex();

@@ -11,9 +11,7 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 
-#ifdef Q_OS_WIN
-#include <windows.h>
-#endif
+#include "WindowSystem.h"
 
 using kelvara::TInputField;
 
@@ -81,19 +79,7 @@ void TfrmMain::ShowOutcome(const kelvara::TListSource& source) {
 }
 
 void TfrmMain::ShowRejection(const std::string& message, TInputField focusField) {
-#ifdef Q_OS_WIN
-    // Windows' own message box, owned by this window when it is a system window (not when the
-    // windows are drawn off screen, as in tests).
-    const HWND owner = QGuiApplication::platformName() == QLatin1String("windows")
-                           ? reinterpret_cast<HWND>(winId())
-                           : nullptr;
-    MessageBoxA(owner, message.c_str(), kMessageCaption, MB_OK | MB_ICONINFORMATION);
-#else
-    QMessageBox box(QMessageBox::Information, QString::fromLatin1(kMessageCaption),
-                    QString::fromStdString(message), QMessageBox::Ok, this);
-    box.setTextFormat(Qt::PlainText);
-    box.exec();
-#endif
+    kelvara::ui::ShowSystemMessage(this, kMessageCaption, message);
     // Focus returns to this window once the box is gone, whatever the window manager does.
     activateWindow();
 

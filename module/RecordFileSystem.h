@@ -1,0 +1,24 @@
+#pragma once
+
+// The few file calls of a batch's record that differ between the systems, each system's in its
+// own file: RecordFileLinux.cpp (POSIX) and RecordFileWindows.cpp (the C runtime's).
+
+#include <cstddef>
+#include <ctime>
+#include <string>
+
+namespace kelvara::link::record_io {
+
+// Opens (or creates) the file for reading and appending, bytes as they are; -1 on failure.
+int OpenRecord(const std::string& path);
+// Reads count bytes from the start; how many were read, or -1.
+long long ReadAt(int fd, char* bytes, std::size_t count);
+long long WriteSome(int fd, const char* bytes, std::size_t count);
+// Waits until what was written is on the storage.
+bool SyncData(int fd);
+void CloseRecord(int fd);
+void UtcTime(std::time_t seconds, std::tm& utc);
+// A new file's name must reach the storage too, where the system keeps it with its folder.
+bool SyncFolderOf(const std::string& path, std::string& why);
+
+} // namespace kelvara::link::record_io
