@@ -4,6 +4,10 @@
 //   kelvara_scan_bench window           the same to its row in the module window's table, and the
 //                                       longest the event loop goes without running while a
 //                                       scan finds 500 devices
+//   kelvara_scan_bench data KELVARA_CLI a data session: the device sends a line every
+//                                       millisecond while a line is sent to it every 5 ms; the
+//                                       device's lines lost, and from a line's last byte on the
+//                                       wire to its end on kelvara-cli connect's output
 #include "FakeModule.h"
 #include "LongestStall.h"
 #include "ModuleWindow.h"
@@ -47,12 +51,12 @@ std::string Device(int i) {
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
-void Report(const char* what, std::vector<double> times) {
+void Report(const char* what, std::vector<double> times, const char* unit = "devices") {
     std::sort(times.begin(), times.end());
     if (times.empty())
         return;
-    std::printf("%s: median %.2f ms, slowest %.2f ms (%zu devices)\n", what, times[times.size() / 2],
-                times.back(), times.size());
+    std::printf("%s: median %.2f ms, slowest %.2f ms (%zu %s)\n", what, times[times.size() / 2],
+                times.back(), times.size(), unit);
 }
 
 int Cli(const char* cli) {
@@ -98,6 +102,82 @@ int Cli(const char* cli) {
     for (std::size_t i = 0; i + 1 < completed.size() && i < lines.size(); ++i)
         times.push_back(Ms(lines[i] - completed[i + 1]));
     Report("kelvara-cli scan, entry complete to its line on standard output", times);
+    return 0;
+}
+
+int Data(const char* cli) {
+    TFakeModule module;
+    module.Scanning({}, 0, {"C4BE84123456"});
+    module.Streaming(0);
+    int in[2];
+    int out[2];
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
+        return 1;
+    std::string port = module.PortPath();
+    std::vector<char*> argv = {const_cast<char*>(cli), const_cast<char*>("connect"), const_cast<char*>("--port"),
+                               port.data(), const_cast<char*>("--seconds"), const_cast<char*>("0"),
+                               const_cast<char*>("C4BE84123456"), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, cli, &actions, nullptr, argv.data(), environ) != 0)
+        return 1;
+    close(in[0]);
+    close(out[1]);
+    constexpr int kLines = 3000;
+    const auto waitConnected = Clock::now();
+    while (!module.IsConnected() && Clock::now() - waitConnected < std::chrono::seconds(5))
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // The device: a line every millisecond. The user: a line every 5 ms, then the end of input.
+    std::vector<Clock::time_point> sent;
+    std::thread device([&] {
+        auto next = Clock::now();
+        for (int i = 0; i < kLines; ++i) {
+            sent.push_back(Clock::now());
+            module.SendUnasked("d=" + std::to_string(i) + "\r\n");
+            next += std::chrono::milliseconds(1);
+            std::this_thread::sleep_until(next);
+        }
+    });
+    std::thread user([&] {
+        for (int i = 0; i < kLines / 5; ++i) {
+            const std::string line = "u" + std::to_string(i) + "\n";
+            if (write(in[1], line.data(), line.size()) < 0)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        // The input ends once the device's last line has had time to arrive.
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        close(in[1]);
+    });
+    // The k-th escaped line ending on the output ends the device's k-th line.
+    std::vector<Clock::time_point> ends;
+    std::string tail;
+    char buffer[65536];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) {
+        const auto now = Clock::now();
+        for (ssize_t i = 0; i < n; ++i) {
+            if (buffer[i] == '\n')
+                continue;
+            tail += buffer[i];
+            if (tail.ends_with("\\x0a")) {
+                ends.push_back(now);
+                tail.clear();
+            }
+        }
+    }
+    device.join();
+    user.join();
+    waitpid(pid, nullptr, 0);
+    std::vector<double> times;
+    for (std::size_t i = 0; i < ends.size() && i < sent.size(); ++i)
+        times.push_back(Ms(ends[i] - sent[i]));
+    std::printf("device lines sent %d, printed %zu, lost %zu\n", kLines, ends.size(),
+                ends.size() < sent.size() ? sent.size() - ends.size() : 0);
+    Report("kelvara-cli connect, a device's line on the wire to its end on standard output", times, "lines");
     return 0;
 }
 
@@ -151,6 +231,8 @@ int main(int argc, char* argv[]) {
         QApplication app(argc, argv);
         return Window();
     }
+    if (mode == "data" && argc == 3)
+        return Data(argv[2]);
     if (mode == "cli" && argc == 3)
         return Cli(argv[2]);
     std::fprintf(stderr, "usage: kelvara_scan_bench cli KELVARA_CLI | window\n");

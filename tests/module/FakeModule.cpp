@@ -216,7 +216,7 @@ void TFakeModule::Received(const char* bytes, std::size_t count) {
             std::lock_guard lock(streamMutex_);
             connected_ = false;
             Write("OK+LOST");
-        } else if (streamEveryMs_ == 0) {
+        } else if (!sensor_) {
             Write(data);
         }
         return;

@@ -107,9 +107,13 @@ class TFakeModule {
     void Scanning(std::vector<std::string> pieces, int pieceMs, std::vector<std::string> known,
                   int dropAfterMs = -1);
     bool IsConnected() const { return connected_; }
-    // Connected, the remote device is a sensor: it sends "n=<count>\r\n" every everyMs, and
-    // takes what it receives without sending it back.
-    void Streaming(int everyMs) { streamEveryMs_ = everyMs; }
+    // Connected, the remote device is a sensor: it takes what it receives without sending it
+    // back, and sends "n=<count>\r\n" every everyMs (when more than 0; otherwise what it is
+    // given by SendUnasked).
+    void Streaming(int everyMs) {
+        sensor_ = true;
+        streamEveryMs_ = everyMs;
+    }
     // Every byte sent so far.
     std::string Sent() const;
     // Every byte received so far.
@@ -152,6 +156,7 @@ class TFakeModule {
     std::atomic<bool> everOpened_{false};
     std::atomic<bool> present_{true};
     std::atomic<bool> connected_{false};
+    std::atomic<bool> sensor_{false};
     std::atomic<int> streamEveryMs_{0};
     std::mutex streamMutex_; // a line of the stream and the module's "OK+LOST" never cross
 
