@@ -26,7 +26,10 @@ struct TCommandFileError {
 // The commands of a file, in order. Lines end in LF or CR LF; spaces and tabs at either end of
 // a line are dropped; empty lines and lines beginning with "#" are skipped. A line holding any
 // other control byte, or a command longer than kMaxCommandBytes, refuses the file, and so does a
-// file without a command or larger than kMaxCommandFileBytes.
+// file without a command or larger than kMaxCommandFileBytes. A file that begins with a
+// byte-order mark is read in the encoding it names, as editors and shells write them: UTF-8 (the
+// mark dropped), UTF-16 little- or big-endian (turned into UTF-8); without one, its bytes are
+// taken as they are.
 std::variant<std::vector<std::string>, TCommandFileError> ReadCommandFile(std::string_view text);
 
 // One line as the file reader takes it: the command, or nothing (an empty line or a comment);

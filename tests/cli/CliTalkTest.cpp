@@ -33,6 +33,33 @@ struct TScratch {
     ~TScratch() { std::filesystem::remove_all(Path); }
 };
 
+// The list saved as Windows PowerShell 5.1 redirects it (UTF-16 little-endian with its mark,
+// CR LF) and as an editor saves "UTF-8 with BOM": the module gets exactly the list's commands.
+TEST(Talk, ListFilesAsShellsAndEditorsWriteThemSendTheListExactly) {
+    TScratch scratch;
+    const Result list = RunCli({"study", "--commands"});
+    ASSERT_EQ(list.Out, kStudy16);
+    std::string crlf;
+    for (char c : list.Out)
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    std::string utf16 = "\xFF\xFE";
+    for (char c : crlf)
+        utf16 += std::string{c, '\0'};
+    std::string expected;
+    for (char c : list.Out)
+        expected += c == '\n' ? '\r' : c;
+    for (const auto& [name, bytes] : {std::pair{"utf16.txt", utf16}, std::pair{"utf8-bom.txt", "\xEF\xBB\xBF" + crlf}}) {
+        const auto file = scratch.Path / name;
+        std::ofstream(file, std::ios::binary) << bytes;
+        TFakeModule module;
+        module.Style({.AnswerOkLines = true, .CommandEnd = "\r"});
+        const Result r = RunCli({"send", "--port", module.PortName(), "--pause", "0", "--line-end", "cr",
+                                 file.string()});
+        EXPECT_EQ(r.Status, 0) << name << ": " << r.Err;
+        EXPECT_EQ(module.Received(), expected) << name;
+    }
+}
+
 TEST(Talk, AnEditedListFileGoesToAnEchoingModule) {
     TScratch scratch;
     const Result list = RunCli({"study", "--commands"});
