@@ -137,14 +137,19 @@ int Data(const char* cli) {
         auto next = Clock::now();
         for (int i = 0; i < kLines; ++i) {
             sent.push_back(Clock::now());
-            module.SendUnasked("d=" + std::to_string(i) + "\r\n");
+            std::string line = "d=";
+            line += std::to_string(i);
+            line += "\r\n";
+            module.SendUnasked(line);
             next += std::chrono::milliseconds(1);
             std::this_thread::sleep_until(next);
         }
     });
     std::thread user([&] {
         for (int i = 0; i < kLines / 5; ++i) {
-            const std::string line = "u" + std::to_string(i) + "\n";
+            std::string line = "u";
+            line += std::to_string(i);
+            line += '\n';
             if (write(in[1], line.data(), line.size()) < 0)
                 break;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));

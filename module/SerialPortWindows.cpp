@@ -93,6 +93,10 @@ bool SetRate(HANDLE handle, int baudRate) {
     dcb.fAbortOnError = FALSE;
     dcb.fDtrControl = DTR_CONTROL_ENABLE;
     dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    // Unused without flow control, but a driver refuses a state whose two are equal, which an
+    // inherited state may hold.
+    dcb.XonChar = 0x11;
+    dcb.XoffChar = 0x13;
     return SetCommState(handle, &dcb) != 0;
 }
 
@@ -126,8 +130,9 @@ class TSerialPort::TDevice {
         COMMTIMEOUTS timeouts{};
         timeouts.ReadIntervalTimeout = kReadGapMs;
         timeouts.WriteTotalTimeoutConstant = kWriteTimeoutMs;
-        if (!SetupComm(handle, 4096, 4096) || !SetRate(handle, baudRate) ||
-            !SetCommTimeouts(handle, &timeouts)) {
+        // The buffer sizes are a wish: some virtual ports refuse it and work all the same.
+        SetupComm(handle, 4096, 4096);
+        if (!SetRate(handle, baudRate) || !SetCommTimeouts(handle, &timeouts)) {
             const DWORD error = GetLastError();
             CloseHandle(handle);
             return {TOpenFailure::TKind::Other,

@@ -106,7 +106,9 @@ TEST(Connect, ADeviceThatTalksWhileTheUserSendsLosesNothing) {
         std::thread user([&] {
             std::this_thread::sleep_for(200ms);
             for (int i = 0; i < 300; ++i) {
-                const std::string line = "u" + std::to_string(i) + "\n";
+                std::string line = "u";
+                line += std::to_string(i);
+                line += '\n';
                 if (write(fds[1], line.data(), line.size()) != static_cast<ssize_t>(line.size()))
                     break;
                 std::this_thread::sleep_for(5ms);

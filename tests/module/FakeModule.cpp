@@ -325,7 +325,10 @@ bool TFakeModule::AnswerMaster(const std::string& command) {
                     std::lock_guard lock(streamMutex_);
                     if (!connected_)
                         return;
-                    Write("n=" + std::to_string(n) + "\r\n");
+                    std::string line = "n=";
+                    line += std::to_string(n);
+                    line += "\r\n";
+                    Write(line);
                 }
                 std::this_thread::sleep_for(std::chrono::milliseconds(everyMs));
             }
