@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -223,9 +224,6 @@ bool TSerialPort::Open(const std::string& port, int baudRate) {
         Close();
         return false;
     }
-    // Emptying the port reads it directly, and must never wait.
-    if (const int fd = serial.handle(); fd >= 0)
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     return true;
 }
 
@@ -258,8 +256,13 @@ std::string TSerialPort::DiscardInput() {
     std::string bytes = ReadAll();
     const int fd = IsOpen() ? device_->Port.handle() : -1;
     char buffer[4096];
-    for (ssize_t count; fd >= 0 && (count = ::read(fd, buffer, sizeof buffer)) > 0;)
+    pollfd waiting{fd, POLLIN, 0};
+    while (fd >= 0 && poll(&waiting, 1, 0) > 0 && (waiting.revents & POLLIN)) {
+        const ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count <= 0)
+            break;
         bytes.append(buffer, static_cast<std::size_t>(count));
+    }
     return bytes;
 }
 
