@@ -1,6 +1,7 @@
 #include "BatchPanel.h"
 
 #include "ListPanel.h"
+#include "SaveFolder.h"
 #include "SerialPorts.h"
 #include "ui_ModuleWindow.h"
 
@@ -71,7 +72,8 @@ bool TBatchPanel::Prepare() {
     // The record and every value are checked before anything is sent.
     auto record = std::make_unique<TRecordFile>();
     std::vector<kelvara::TRecordRow> rows;
-    const QString path = ui.edtRecord->text().trimmed();
+    // A bare name is a file in the folder files are saved in, whatever the working folder.
+    const QString path = kelvara::ui::InSaveFolder(ui.edtRecord->text().trimmed());
     if (!path.isEmpty()) {
         std::string why;
         if (!record->Open(Encoded(path), rows, why)) {
@@ -233,9 +235,13 @@ void TBatchPanel::Ended(TResult result) {
 }
 
 void TBatchPanel::Browse() {
+    const QString typed = ui.edtRecord->text().trimmed();
     const QString path = QFileDialog::getSaveFileName(
-        window_, tr("Record File"), ui.edtRecord->text(), tr("CSV files (*.csv);;All files (*)"),
-        nullptr, QFileDialog::DontConfirmOverwrite);
-    if (!path.isEmpty())
-        ui.edtRecord->setText(path);
+        window_, tr("Record File"),
+        typed.isEmpty() ? kelvara::ui::SaveFolder() : kelvara::ui::InSaveFolder(typed),
+        tr("CSV files (*.csv);;All files (*)"), nullptr, QFileDialog::DontConfirmOverwrite);
+    if (path.isEmpty())
+        return;
+    ui.edtRecord->setText(path);
+    kelvara::ui::RememberSaveFolder(path);
 }

@@ -1,6 +1,7 @@
 #include "ConsolePanel.h"
 
 #include "ListPanel.h"
+#include "SaveFolder.h"
 #include "ui_ModuleWindow.h"
 
 #include <QAbstractItemView>
@@ -197,10 +198,11 @@ void TConsolePanel::Save() {
     const QString suggested =
         QStringLiteral("kelvara-transcript-%1.txt")
             .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
-    const QString path = QFileDialog::getSaveFileName(window_, tr("Save Transcript"), suggested,
+    const QString path = QFileDialog::getSaveFileName(window_, tr("Save Transcript"),
+                                                      kelvara::ui::InSaveFolder(suggested),
                                                       tr("Text files (*.txt);;All files (*)"));
-    if (!path.isEmpty())
-        SaveTo(path);
+    if (!path.isEmpty() && SaveTo(path))
+        kelvara::ui::RememberSaveFolder(path);
 }
 
 bool TConsolePanel::SaveTo(const QString& path) {

@@ -573,6 +573,28 @@ class ModuleWindowTest : public QObject {
         window.close();
     }
 
+    // A bare record name is a file in the folder files are saved in (the last one used, else
+    // Documents), never in the working folder, which on Windows is the program's own.
+    void aBareRecordNameIsInTheSaveFolder() {
+        QTemporaryDir saved;
+        QTemporaryDir working;
+        const QString before = QDir::currentPath();
+        QDir::setCurrent(working.path());
+        QSettings(QStringLiteral("Kelvara"), QStringLiteral("kelvara")).setValue(QStringLiteral("saveFolder"), saved.path());
+        const kelvara::TListSource source{kelvara::TListKind::Beacon, {{"uuid", "0000FFF0-0000-1000-8000-00805F9B34FB"},
+                                                                       {"major", "10123"}, {"minor", "10125"}}};
+        TfrmModule window(kelvara::BuildList(source).List(), source);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        Find<QLineEdit>(&window, "edtRecord")->setText(QStringLiteral("beacons.csv"));
+        // No port is chosen: the record is read (made) first, then the port is asked for.
+        window.btnBatchClick();
+        QDir::setCurrent(before);
+        QVERIFY(QFile::exists(saved.filePath(QStringLiteral("beacons.csv"))));
+        QVERIFY(!QFile::exists(working.filePath(QStringLiteral("beacons.csv"))));
+        window.close();
+    }
+
     void noReplyWidensTheWindowOrHidesItsButtons() {
         TFakeModule module;
         module.On("AT+RENEW", TModuleBehaviour::Answering("OK" + std::string(4000, '\xf0')));

@@ -17,6 +17,7 @@
 #include <QThread>
 
 #include <QApplication>
+#include <QSettings>
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
@@ -97,6 +98,7 @@ bool GrabBatch(const QDir& out, std::size_t ports, const char* name) {
     const QString picture = out.absoluteFilePath(QString::fromLatin1(name));
     const QString before = QDir::currentPath();
     QDir::setCurrent(dir.path());
+    QSettings(QStringLiteral("Kelvara"), QStringLiteral("kelvara")).setValue(QStringLiteral("saveFolder"), dir.path());
     window.btnBatchClick();
     const int rows = ports > 1 ? 5 : 3;
     bool ok = WaitUntil([&] {
