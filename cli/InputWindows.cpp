@@ -5,8 +5,10 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -18,6 +20,36 @@ namespace {
 
 HANDLE StreamHandle(int stream) {
     return GetStdHandle(stream == 0 ? STD_INPUT_HANDLE : STD_ERROR_HANDLE);
+}
+
+// The next piece typed at the console, as UTF-8: the console hands over UTF-16, whatever its
+// code page. A read that Ctrl+C interrupts comes back empty: it is read again, for Ctrl+C is an
+// interrupt, not the end of the input (Ctrl+Z is). Nothing when the console fails.
+std::optional<std::string> ReadConsolePiece(HANDLE input, std::wstring& pending) {
+    for (;;) {
+        wchar_t wide[2048];
+        DWORD units = 0;
+        if (!ReadConsoleW(input, wide, 2048, &units, nullptr))
+            return std::nullopt;
+        if (units == 0) {
+            Sleep(10);
+            continue;
+        }
+        pending.append(wide, units);
+        // A pair of surrogates split by the read waits for its second half.
+        std::size_t whole = pending.size();
+        if (pending.back() >= 0xD800 && pending.back() <= 0xDBFF)
+            --whole;
+        if (whole == 0)
+            continue;
+        const int size = WideCharToMultiByte(CP_UTF8, 0, pending.data(), static_cast<int>(whole),
+                                             nullptr, 0, nullptr, nullptr);
+        std::string piece(static_cast<std::size_t>(std::max(size, 0)), '\0');
+        WideCharToMultiByte(CP_UTF8, 0, pending.data(), static_cast<int>(whole), piece.data(), size,
+                            nullptr, nullptr);
+        pending.erase(0, whole);
+        return piece;
+    }
 }
 
 } // namespace
@@ -61,6 +93,7 @@ TInputReader::TInputReader(std::function<void(std::string_view)> onBytes)
     const bool console = IsTerminal(0);
     std::thread([state = state_, console] {
         const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+        std::wstring pendingWide;
         for (;;) {
             {
                 std::unique_lock lock(state->Lock);
@@ -68,10 +101,15 @@ TInputReader::TInputReader(std::function<void(std::string_view)> onBytes)
                 if (!state->Receiver)
                     return;
             }
-            char buffer[4096];
-            DWORD n = 0;
-            const bool read = ReadFile(input, buffer, sizeof buffer, &n, nullptr);
-            std::string piece(buffer, read ? n : 0);
+            std::string piece;
+            if (console) {
+                piece = ReadConsolePiece(input, pendingWide).value_or(std::string());
+            } else {
+                char buffer[4096];
+                DWORD n = 0;
+                const bool read = ReadFile(input, buffer, sizeof buffer, &n, nullptr);
+                piece.assign(buffer, read ? n : 0);
+            }
             // At a console a line ends in CR LF, and Ctrl+Z at the start of a line ends the input.
             if (console) {
                 if (!piece.empty() && piece.front() == '\x1a')

@@ -12,6 +12,7 @@ namespace kelvara::cli {
 class TInterrupts::TSystem {
   public:
     explicit TSystem(TInterrupts& owner) : owner_(owner) {
+        ResetEvent(Ended());
         {
             std::lock_guard lock(gLock);
             gSystem = this;
@@ -20,9 +21,12 @@ class TInterrupts::TSystem {
     }
 
     ~TSystem() {
+        {
+            std::lock_guard lock(gLock);
+            gSystem = nullptr;
+        }
+        SetEvent(Ended());
         SetConsoleCtrlHandler(&Handle, FALSE);
-        std::lock_guard lock(gLock);
-        gSystem = nullptr;
     }
 
   private:
@@ -31,14 +35,28 @@ class TInterrupts::TSystem {
     static BOOL WINAPI Handle(DWORD type) {
         if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && type != CTRL_CLOSE_EVENT)
             return FALSE;
-        std::lock_guard lock(gLock);
-        if (!gSystem)
-            return FALSE;
-        TSystem* target = gSystem;
-        QMetaObject::invokeMethod(
-            &target->receiver_, [target] { target->owner_.Interrupted(); }, Qt::QueuedConnection);
+        {
+            std::lock_guard lock(gLock);
+            if (!gSystem)
+                return FALSE;
+            TSystem* target = gSystem;
+            QMetaObject::invokeMethod(
+                &target->receiver_, [target] { target->owner_.Interrupted(); }, Qt::QueuedConnection);
+        }
+        // The console is closing: Windows ends the process as soon as this returns (or after
+        // a few seconds). The work stops as at a first interrupt, so it is given that long to
+        // finish the command under way, write its record and let go of the port.
+        if (type == CTRL_CLOSE_EVENT)
+            WaitForSingleObject(Ended(), kCloseGraceMs);
         return TRUE;
     }
+
+    // Set once the work under way has ended (the interrupts are no longer wanted).
+    static HANDLE Ended() {
+        static const HANDLE ended = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        return ended;
+    }
+    static constexpr DWORD kCloseGraceMs = 4500;
 
     static std::mutex gLock;
     // The one global of kelvara-cli: whom the console's handler hands an interrupt to.
