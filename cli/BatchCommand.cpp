@@ -38,9 +38,9 @@ std::string AwaitedText(TAwaited what, const std::string& port) {
 // port on a terminal, and what stopped it on standard error.
 class TBatchFront {
   public:
-    TBatchFront(const TBatchJob& job, TBatchPlan& plan, TRecordFile* record,
+    TBatchFront(const TBatchJob& job, TBatchPlan& plan,
                 const std::vector<std::string>& ports, TCliSession& cli)
-        : job_(job), plan_(plan), record_(record), cli_(cli), several_(ports.size() > 1),
+        : job_(job), plan_(plan), cli_(cli), several_(ports.size() > 1),
           states_(ports.size()) {}
 
     // A line on standard output: the module, its port when there are several, its values and
@@ -82,7 +82,6 @@ class TBatchFront {
 
     const TBatchJob& job_;
     TBatchPlan& plan_;
-    TRecordFile* record_;
     TCliSession& cli_;
     bool several_;
     std::vector<std::string> states_;
@@ -114,7 +113,7 @@ int RunBatch(const TBatchJob& job, const TTalkRequest& request,
 
     TCliSession cli(ports.front(), out, err);
     TBatchPorts batch(plan, request.Settings, kept);
-    TBatchFront front(job, plan, kept, ports, cli);
+    TBatchFront front(job, plan, ports, cli);
     front.Batch = &batch;
     if (ports.size() == 1) {
         // One port is waited for until it is there.
