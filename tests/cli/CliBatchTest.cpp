@@ -8,10 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <algorithm>
 #include <sstream>
+#include <thread>
 
 using kelvara::testing::TFakeModule;
 using kelvara::testing::TModuleBehaviour;
@@ -210,6 +212,21 @@ TEST(Batch, ThreePortsShareOneCountOneRecordAndGiveNoValueTwice) {
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(rows, expected);
     std::filesystem::remove(record);
+}
+
+// The adapter goes with the module part-way through its list and does not come back: stopped
+// while it waits for the port, the batch ended because the port went away.
+TEST(Batch, APortThatWentAwayAndStayedAwayExitsThree) {
+    TFakeModule module;
+    module.On("AT+MARJ*", TModuleBehaviour::HangUp());
+    const Result r = RunCli({"ibeacon", "--pause", "0", "--modules", "2", "--port", module.PortName()},
+                            [&](pid_t pid) {
+                                module.WaitForCommands(6, 5s);
+                                std::this_thread::sleep_for(500ms);
+                                kill(pid, SIGINT);
+                            });
+    EXPECT_EQ(r.Status, 3) << r.Err;
+    EXPECT_NE(r.Err.find("interrupted; 0 of 2 modules set up"), std::string::npos) << r.Err;
 }
 
 TEST(Batch, APortThatCannotBeUsedIsToldAndTheOthersGoOn) {
