@@ -360,14 +360,23 @@ TEST(BatchPorts, APortProbingWhenThePlanCompletesEndsItsProbeFirst) {
     EXPECT_EQ(open, 0) << ::testing::PrintToString(probing);
 }
 
+// A new record in a folder of its own.
+struct TNewRecord {
+    TNewRecord() {
+        std::vector<kelvara::TRecordRow> rows;
+        std::string why;
+        File.Open(Path.toStdString(), rows, why);
+    }
+    QTemporaryDir Folder;
+    QString Path = Folder.filePath(QStringLiteral("record.csv"));
+    TRecordFile File;
+};
+
 TEST(BatchPorts, AModuleStoppedAtOnceEndsAsCutShortWithItsRow) {
-    QTemporaryDir folder;
-    const QString path = folder.filePath(QStringLiteral("record.csv"));
-    TRecordFile record;
-    std::vector<kelvara::TRecordRow> rows;
-    std::string why;
-    ASSERT_TRUE(record.Open(path.toStdString(), rows, why)) << why;
-    TBatchRig rig(1, 2, &record);
+    TNewRecord record;
+    ASSERT_TRUE(record.File.IsOpen());
+    const QString& path = record.Path;
+    TBatchRig rig(1, 2, &record.File);
     rig.rigs[0]->port->Answer = [](const std::string& written) {
         return written.starts_with("AT+MARJ") ? std::string() : std::string("OK\r\n");
     };
@@ -382,13 +391,10 @@ TEST(BatchPorts, AModuleStoppedAtOnceEndsAsCutShortWithItsRow) {
 
 // A record that can take no more stops every port, and the front hears why before the end.
 TEST(BatchPorts, ARecordThatCannotBeWrittenIsToldBeforeTheBatchEnds) {
-    QTemporaryDir folder;
-    const QString path = folder.filePath(QStringLiteral("record.csv"));
-    TRecordFile record;
-    std::vector<kelvara::TRecordRow> rows;
-    std::string why;
-    ASSERT_TRUE(record.Open(path.toStdString(), rows, why)) << why;
-    TBatchRig rig(1, 2, &record);
+    TNewRecord record;
+    ASSERT_TRUE(record.File.IsOpen());
+    const QString& path = record.Path;
+    TBatchRig rig(1, 2, &record.File);
     Module(*rig.rigs[0], true);
     // The file may grow no more: its next row fails as a full disk would.
     std::signal(SIGXFSZ, SIG_IGN);
