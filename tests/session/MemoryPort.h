@@ -28,10 +28,8 @@ class TMemoryPort : public link::TPort {
     std::function<std::string(const std::string& written)> Answer;
     // The rates the port was opened or set at, in order.
     std::vector<int> Rates;
-    std::vector<std::string> Writes;
     bool Present = true;
     bool FailNextWrite = false;
-    int Opens = 0;
 
     bool Open(const std::string&, int baudRate) override {
         if (!Present) {
@@ -39,7 +37,6 @@ class TMemoryPort : public link::TPort {
             return false;
         }
         open_ = true;
-        ++Opens;
         Rates.push_back(baudRate);
         return true;
     }
@@ -62,7 +59,6 @@ class TMemoryPort : public link::TPort {
         for (std::string& late : duringWrite_)
             buffer_ += late;
         duringWrite_.clear();
-        Writes.emplace_back(bytes);
         if (Answer)
             buffer_ += Answer(std::string(bytes));
         return true;
@@ -83,12 +79,6 @@ class TMemoryPort : public link::TPort {
     void Unplug() {
         Present = false;
         emit lost();
-    }
-    std::string Written() const {
-        std::string all;
-        for (const std::string& write : Writes)
-            all += write;
-        return all;
     }
 
   private:

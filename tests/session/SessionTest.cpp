@@ -42,14 +42,6 @@ struct TRig {
         QObject::connect(session.get(), &TModuleSession::finished, [this](TResult) { ++finished; });
         EXPECT_TRUE(session->Open("mem0", 9600));
     }
-    std::string Data() const {
-        std::string data;
-        for (const TEvent& event : events)
-            if (const auto* d = std::get_if<TData>(&event))
-                data += d->Bytes;
-        return data;
-    }
-
     std::shared_ptr<TTestClock> clock;
     TMemoryPort* port = nullptr;
     std::unique_ptr<TModuleSession> session;
@@ -85,17 +77,11 @@ void Pump(const std::vector<TRig*>& rigs, Ms limit) {
     }
 }
 
-struct DataCase {
-    const char* Name;
-    bool DuringWrite; // the device's line reaches the port while the user's goes out
-};
-
-class DataSession : public ::testing::TestWithParam<DataCase> {};
-
 // A device that talks while the user sends: each of its lines is in the port (not yet read)
 // when the user's line is written, or arrives during that write. Every byte reaches the front,
 // in order, as data; none is taken for anything else.
-TEST_P(DataSession, KeepsEveryByteTheDeviceSendsWhateverIsWrittenMeanwhile) {
+TEST(Session, ADataSessionKeepsEveryByteTheDeviceSendsWhateverIsWrittenMeanwhile) {
+  for (const bool duringWrite : {false, true}) {
     TRig rig;
     rig.port->Answer = [](const std::string& written) {
         return written.starts_with("AT+CO") ? std::string("OK+CONNAOK+CONN") : std::string();
@@ -108,7 +94,7 @@ TEST_P(DataSession, KeepsEveryByteTheDeviceSendsWhateverIsWrittenMeanwhile) {
     for (int i = 0; i < 50; ++i) {
         const std::string line = "t=" + std::to_string(i) + "\r\n";
         sent += line;
-        if (GetParam().DuringWrite)
+        if (duringWrite)
             rig.port->ArriveDuringNextWrite(line);
         else
             rig.port->Arrive(line);
@@ -118,37 +104,23 @@ TEST_P(DataSession, KeepsEveryByteTheDeviceSendsWhateverIsWrittenMeanwhile) {
         rig.port->Deliver();
     }
     Pump({&rig}, rig.session->Now() + 100);
-    EXPECT_EQ(rig.Data(), sent);
-    // Each write is data, not a command: the console shows it as sent to the device.
+    // Every byte as data; each write as data, not a command (the console shows it as sent).
+    std::string data;
     for (const TEvent& event : rig.events) {
+        if (const auto* d = std::get_if<TData>(&event))
+            data += d->Bytes;
         if (const auto* written = std::get_if<TWritten>(&event); written && written->Bytes.starts_with("x")) {
             EXPECT_EQ(written->Kind, TWriteKind::Data);
         }
     }
+    EXPECT_EQ(data, sent);
     // The module's word that the device went, waiting in the port as the user writes.
     rig.port->Arrive("OK+LOST");
     rig.session->DriveAs<TConnection>([](TConnection& c, Ms now) { return c.Send("late", now); });
     Pump({&rig}, rig.session->Now() + 100);
     EXPECT_EQ(rig.log.back(), "@" + std::to_string(rig.session->Now()) + " finished failed");
     EXPECT_EQ(rig.log[rig.log.size() - 2], "@" + std::to_string(rig.session->Now()) + " dropped OK+LOST");
-}
-
-INSTANTIATE_TEST_SUITE_P(Device, DataSession,
-                         ::testing::Values(DataCase{"WaitingInThePortAtTheWrite", false},
-                                           DataCase{"ArrivingDuringTheWrite", true}),
-                         [](const auto& info) { return info.param.Name; });
-
-// A command's reply is what comes after it: what the module said before is set aside, still
-// shown, and a command written is a command.
-TEST(Session, ACommandSetsAsideWhatCameBeforeItAndShowsIt) {
-    TRig rig;
-    rig.session->Run(std::make_unique<TConsole>(TLineEnd::None, 100));
-    rig.port->Arrive("+READY");
-    rig.session->DriveAs<TConsole>([](TConsole& c, Ms now) { return c.Submit("AT", now); });
-    rig.port->Arrive("OK\r\n");
-    Pump({&rig}, 300);
-    EXPECT_EQ(rig.log, (TLog{"@0 unasked +READY", "@0 > AT", "@0 ack 0 AT OK\\x0d\\x0a"}));
-    EXPECT_EQ(std::get<TWritten>(rig.events[1]).Kind, TWriteKind::Command);
+  }
 }
 
 // A policy that sets the rate, then waits for its port through a loss.
@@ -325,17 +297,6 @@ std::string ReadFile(const QString& path) {
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
-}
-
-TEST(BatchPorts, SeveralPortsShareOnePlanAndNoValueIsGivenTwice) {
-    TBatchRig rig(2, 2);
-    Module(*rig.rigs[0], true);
-    Module(*rig.rigs[1], true);
-    rig.batch.Start();
-    Pump(rig.All(), 60000);
-    EXPECT_EQ(rig.Modules(), (TLog{"0:1 take 1 minor=10125", "1:2 take 1 minor=10126", "0:1 end 1 set up",
-                                   "1:2 end 1 set up", "finished completed"}));
-    EXPECT_FALSE(rig.batch.Running()) << ::testing::PrintToString(rig.rigs[0]->log);
 }
 
 // The probe of a port still waiting for a module has its answer (or its silence) before the
