@@ -168,7 +168,9 @@ int TCliSession::ReportInterrupted() {
 }
 
 int TCliSession::ReportPortLost() {
-    err_ << kProgram << ": " << Printable(port_) << ": connection lost\n";
+    const std::string& reason = session_.LostReason();
+    err_ << kProgram << ": " << Printable(port_) << ": connection lost"
+         << (reason.empty() ? "" : " (" + reason + ')') << '\n';
     return kExitPort;
 }
 

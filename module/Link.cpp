@@ -115,7 +115,7 @@ std::string FailureText(const TOutcome& outcome) {
     case TVerdict::ConnectionLost:
         break;
     }
-    return "connection lost";
+    return outcome.Detail.empty() ? "connection lost" : "connection lost (" + outcome.Detail + ')';
 }
 
 } // namespace kelvara::link

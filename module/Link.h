@@ -108,6 +108,7 @@ struct TOutcome {
     std::string Echo{};  // the echo set aside
     std::string Reply{}; // what came after it, at most kMaxReplyBytes
     int WaitedMs = 0;  // the timeout it had
+    std::string Detail{}; // what the system said of a lost connection ("Windows error 22")
 
     bool Acknowledged() const { return Verdict == TVerdict::Acknowledged; }
 };
@@ -249,7 +250,8 @@ inline std::string ShownReply(std::string_view reply) { return ShownBytes(reply,
 
 // Why a command was not acknowledged, in words: "no answer within 1000 ms",
 // "answered "ERROR\x0d\x0a"" (the first kMaxQuotedReplyBytes of a longer reply, then its
-// length), "kept talking for 2 s", "connection lost".
+// length), "kept talking for 2 s", "connection lost" (with what the system said of it, in
+// brackets, when it said something).
 std::string FailureText(const TOutcome& outcome);
 inline constexpr std::string_view kNotSentText = "not sent";
 

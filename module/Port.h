@@ -48,6 +48,9 @@ class TPort : public QObject {
     virtual bool Write(std::string_view bytes) = 0;
     // Whether something is there by that name: a port that went away has come back.
     virtual bool Exists(const std::string& name) const = 0;
+    // What the system said of the port's failure, when it said something ("Windows error 22",
+    // "nothing written for 2 s"); empty otherwise.
+    virtual std::string LostReason() const { return {}; }
 
   signals:
     void readyRead();

@@ -22,11 +22,16 @@ QString PermissionHint(const std::string& port);
 // an empty string for a name that names no serial port.
 std::string DevicePath(const std::string& port);
 
+// The Win32 calls the port makes on Windows (Win32Serial.h).
+class TWin32Serial;
+
 class TSerialPort : public TPort {
     Q_OBJECT
 
   public:
     explicit TSerialPort(QObject* parent = nullptr);
+    // Windows: a port on the calls given, a test's stand-in driver, rather than the system's.
+    explicit TSerialPort(std::shared_ptr<TWin32Serial> calls, QObject* parent = nullptr);
     ~TSerialPort() override;
 
     // Opens the port (on Linux a device path or a link to one, such as those under
@@ -42,6 +47,7 @@ class TSerialPort : public TPort {
     std::string DiscardInput() override;
     bool Write(std::string_view bytes) override;
     bool Exists(const std::string& port) const override { return PortExists(port); }
+    std::string LostReason() const override;
 
     // Whether something is there by that name: a port that went away has come back.
     static bool PortExists(const std::string& port);

@@ -266,6 +266,10 @@ std::string TSerialPort::DiscardInput() {
     return bytes;
 }
 
+// The port's loss needs no words beyond "connection lost" here: an unplugged adapter and a
+// hung-up line are all Linux reports.
+std::string TSerialPort::LostReason() const { return {}; }
+
 bool TSerialPort::Write(std::string_view bytes) {
     if (!IsOpen())
         return false;

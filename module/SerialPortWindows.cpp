@@ -1,5 +1,6 @@
 #include "SerialPort.h"
 #include "SerialPorts.h"
+#include "Win32Serial.h"
 
 #include <QTimer>
 #include <QWinEventNotifier>
@@ -72,10 +73,20 @@ TOpenFailure Refusal(DWORD error) {
     }
 }
 
-bool SetRate(HANDLE handle, int baudRate) {
+// Reads that end with nothing, in a row, before the port counts as gone:
+// a driver ends a pending read when its input is purged or its settings change, and an
+// unplugged adapter's driver ends it and then fails every call.
+constexpr int kFruitlessReads = 3;
+// How long Write waits for the driver beyond the write timeout it was given, for a driver that
+// ignores it.
+constexpr DWORD kWriteGraceMs = 500;
+
+std::string WindowsError(DWORD error) { return "Windows error " + std::to_string(error); }
+
+bool SetRate(TWin32Serial& calls, HANDLE handle, int baudRate) {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    if (!GetCommState(handle, &dcb))
+    if (!calls.GetCommState(handle, &dcb))
         return false;
     dcb.BaudRate = static_cast<DWORD>(baudRate);
     dcb.ByteSize = 8;
@@ -97,164 +108,230 @@ bool SetRate(HANDLE handle, int baudRate) {
     // inherited state may hold.
     dcb.XonChar = 0x11;
     dcb.XoffChar = 0x13;
-    return SetCommState(handle, &dcb) != 0;
+    return calls.SetCommState(handle, &dcb) != 0;
 }
 
 } // namespace
 
 // The port's handle, opened for overlapped I/O. One read is always pending; its event wakes the
-// event loop when bytes have come (or the adapter went), so nothing waits on the port.
+// event loop when the read has ended (bytes came, or the driver ended it), so nothing waits on
+// the port. The event is manual-reset and reset as soon as the read is seen to have ended: the
+// notifier watching it fires for as long as it stays set.
 class TSerialPort::TDevice {
   public:
-    explicit TDevice(TSerialPort& owner) : owner_(owner) {
+    TDevice(TSerialPort& owner, std::shared_ptr<TWin32Serial> calls)
+        : owner_(owner), calls_(std::move(calls)) {
         readDone_.setEnabled(false);
         QObject::connect(&readDone_, &QWinEventNotifier::activated, &owner, [this] { ReadEnded(); });
         retry_.setSingleShot(true);
         retry_.setInterval(10);
         QObject::connect(&retry_, &QTimer::timeout, &owner, [this] { StartRead(); });
+        // A read refused as it was started is dealt with from the event loop, never from inside
+        // the call that started it.
+        refused_.setSingleShot(true);
+        refused_.setInterval(0);
+        QObject::connect(&refused_, &QTimer::timeout, &owner, [this] { ReadFruitless(refusal_); });
     }
     ~TDevice() { Close(); }
 
     bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+    const std::string& LostReason() const { return lostReason_; }
 
     TOpenFailure Open(const std::string& port, int baudRate) {
         const std::string path = DevicePath(port);
         if (path.empty())
             return Refusal(ERROR_FILE_NOT_FOUND);
         // No sharing: while the port is ours, Windows refuses it to every other program.
-        const HANDLE handle = CreateFileW(QString::fromStdString(path).toStdWString().c_str(),
-                                          GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                          FILE_FLAG_OVERLAPPED, nullptr);
+        const HANDLE handle = calls_->Open(QString::fromStdString(path).toStdWString().c_str());
         if (handle == INVALID_HANDLE_VALUE)
             return Refusal(GetLastError());
         COMMTIMEOUTS timeouts{};
         timeouts.ReadIntervalTimeout = kReadGapMs;
         timeouts.WriteTotalTimeoutConstant = kWriteTimeoutMs;
         // The buffer sizes are a wish: some virtual ports refuse it and work all the same.
-        SetupComm(handle, 4096, 4096);
-        if (!SetRate(handle, baudRate) || !SetCommTimeouts(handle, &timeouts)) {
+        calls_->SetupComm(handle, 4096, 4096);
+        if (!SetRate(*calls_, handle, baudRate) || !calls_->SetCommTimeouts(handle, &timeouts)) {
             const DWORD error = GetLastError();
-            CloseHandle(handle);
+            calls_->CloseHandle(handle);
             return {TOpenFailure::TKind::Other,
                     QStringLiteral("cannot be set up (%1)").arg(SystemMessage(error))};
         }
-        PurgeComm(handle, PURGE_RXCLEAR | PURGE_TXCLEAR);
+        calls_->PurgeComm(handle, PURGE_RXCLEAR | PURGE_TXCLEAR);
         handle_ = handle;
         readEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         writeEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         readDone_.setHandle(readEvent_);
         readDone_.setEnabled(true);
         lost_ = false;
+        lostReason_.clear();
+        fruitless_ = 0;
         StartRead();
         return {};
     }
 
     void Close() {
         retry_.stop();
+        refused_.stop();
         if (!IsOpen())
             return;
         readDone_.setEnabled(false);
-        if (reading_) {
-            CancelIoEx(handle_, &readOverlapped_);
-            DWORD ignored = 0;
-            GetOverlappedResult(handle_, &readOverlapped_, &ignored, TRUE);
-            reading_ = false;
-        }
-        CloseHandle(handle_);
+        if (reading_)
+            EndRead();
+        calls_->CloseHandle(handle_);
         CloseHandle(readEvent_);
         CloseHandle(writeEvent_);
         handle_ = readEvent_ = writeEvent_ = INVALID_HANDLE_VALUE;
         received_.clear();
     }
 
-    bool SetBaudRate(int baudRate) { return IsOpen() && SetRate(handle_, baudRate); }
+    bool SetBaudRate(int baudRate) { return IsOpen() && SetRate(*calls_, handle_, baudRate); }
 
     std::string TakeReceived() { return std::exchange(received_, {}); }
 
+    // Every byte received up to now: a pending read may hold some already, which a purge would
+    // not touch; it is ended, its bytes taken, and another read started.
+    std::string DiscardInput() {
+        if (reading_ && !lost_) {
+            EndRead();
+            StartRead();
+        }
+        return TakeReceived();
+    }
 
-    // Waits until the driver has taken every byte, or the write timeout.
+    // Waits until the driver has taken every byte, at most the write timeout (and a little
+    // more, for a driver that ignores it); a write not taken by then is cancelled and fails.
     bool Write(std::string_view bytes) {
         if (!IsOpen() || lost_)
             return false;
         while (!bytes.empty()) {
-            OVERLAPPED overlapped{};
-            overlapped.hEvent = writeEvent_;
+            writeOverlapped_ = {};
+            writeOverlapped_.hEvent = writeEvent_;
             ResetEvent(writeEvent_);
-            DWORD written = 0;
             const auto size = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 16));
-            if (!WriteFile(handle_, bytes.data(), size, &written, &overlapped) &&
-                (GetLastError() != ERROR_IO_PENDING ||
-                 !GetOverlappedResult(handle_, &overlapped, &written, TRUE)))
-                return false;
+            if (!calls_->WriteFile(handle_, bytes.data(), size, &writeOverlapped_)) {
+                const DWORD error = GetLastError();
+                if (error != ERROR_IO_PENDING)
+                    return WriteFailed(WindowsError(error));
+                if (WaitForSingleObject(writeEvent_, kWriteTimeoutMs + kWriteGraceMs) != WAIT_OBJECT_0) {
+                    calls_->CancelIoEx(handle_, &writeOverlapped_);
+                    // The cancelled write ends at once; it is waited for, briefly, so that the
+                    // driver is done with it.
+                    WaitForSingleObject(writeEvent_, kWriteGraceMs);
+                    return WriteFailed("nothing written for " + std::to_string(kWriteTimeoutMs / 1000) +
+                                       " s");
+                }
+            }
+            DWORD written = 0;
+            if (!calls_->GetOverlappedResult(handle_, &writeOverlapped_, &written, FALSE))
+                return WriteFailed(WindowsError(GetLastError()));
             if (written == 0)
-                return false;
+                return WriteFailed("nothing written for " + std::to_string(kWriteTimeoutMs / 1000) + " s");
             bytes.remove_prefix(written);
         }
         return true;
     }
 
   private:
+    bool WriteFailed(std::string reason) {
+        lostReason_ = std::move(reason);
+        return false;
+    }
+
     void StartRead() {
         if (!IsOpen() || lost_ || reading_)
             return;
         readOverlapped_ = {};
         readOverlapped_.hEvent = readEvent_;
         ResetEvent(readEvent_);
-        if (!ReadFile(handle_, buffer_.data(), static_cast<DWORD>(buffer_.size()), nullptr,
-                      &readOverlapped_) &&
+        if (!calls_->ReadFile(handle_, buffer_.data(), static_cast<DWORD>(buffer_.size()),
+                              &readOverlapped_) &&
             GetLastError() != ERROR_IO_PENDING) {
-            // Told from the event loop, never from inside the call that started the read.
-            lost_ = true;
-            QTimer::singleShot(0, &owner_, [this] {
-                if (IsOpen())
-                    emit owner_.lost();
-            });
+            refusal_ = GetLastError();
+            refused_.start();
             return;
         }
         // Done at once or later, the event is set when the read ends.
         reading_ = true;
     }
 
-    void ReadEnded() {
-        if (!reading_)
-            return;
+    // Cancels the pending read and waits for it to end, keeping what it had read.
+    void EndRead() {
+        calls_->CancelIoEx(handle_, &readOverlapped_);
         DWORD count = 0;
-        const bool ok = GetOverlappedResult(handle_, &readOverlapped_, &count, FALSE);
-        if (!ok && GetLastError() == ERROR_IO_INCOMPLETE)
-            return;
+        calls_->GetOverlappedResult(handle_, &readOverlapped_, &count, TRUE);
+        ResetEvent(readEvent_);
         reading_ = false;
-        if (!ok && GetLastError() == ERROR_OPERATION_ABORTED) {
-            // Not by us (Close stops the notifier first): a driver ends pending reads when its
-            // input is purged or its settings change. The port is still there.
-            retry_.start();
+        received_.append(buffer_.data(), std::min<std::size_t>(count, buffer_.size()));
+    }
+
+    void ReadEnded() {
+        if (!reading_) {
+            ResetEvent(readEvent_);
             return;
         }
-        if (!ok) {
-            lost_ = true;
-            emit owner_.lost();
+        DWORD count = 0;
+        const bool ok = calls_->GetOverlappedResult(handle_, &readOverlapped_, &count, FALSE);
+        const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
+        if (!ok && error == ERROR_IO_INCOMPLETE)
+            return;
+        ResetEvent(readEvent_);
+        reading_ = false;
+        // A read ended by the driver may still carry what it had read.
+        if (count > 0) {
+            fruitless_ = 0;
+            received_.append(buffer_.data(), std::min<std::size_t>(count, buffer_.size()));
+            StartRead();
+            emit owner_.readyRead();
             return;
         }
-        if (count == 0) {
-            // Nothing came (a driver's own timeout): ask again, a little later.
-            retry_.start();
+        ReadFruitless(error);
+    }
+
+    // A read ended with nothing: aborted by the driver, empty, or failed. ClearCommError says
+    // whether the port is still there (and clears a line error that would stop its I/O): if
+    // not, or after a few such reads in a row, the port is lost; otherwise it is read again.
+    void ReadFruitless(DWORD error) {
+        DWORD errors = 0;
+        COMSTAT status{};
+        if (!calls_->ClearCommError(handle_, &errors, &status)) {
+            const DWORD cleared = GetLastError();
+            Lose(error == ERROR_SUCCESS || error == ERROR_OPERATION_ABORTED ? cleared : error);
             return;
         }
-        received_.append(buffer_.data(), count);
-        StartRead();
-        emit owner_.readyRead();
+        if (error != ERROR_SUCCESS)
+            lastError_ = error;
+        if (++fruitless_ >= kFruitlessReads) {
+            Lose(lastError_);
+            return;
+        }
+        retry_.start();
+    }
+
+    void Lose(DWORD error) {
+        lost_ = true;
+        lostReason_ = error == ERROR_SUCCESS ? "nothing read" : WindowsError(error);
+        readDone_.setEnabled(false);
+        emit owner_.lost();
     }
 
     TSerialPort& owner_;
+    std::shared_ptr<TWin32Serial> calls_;
     HANDLE handle_ = INVALID_HANDLE_VALUE;
     HANDLE readEvent_ = INVALID_HANDLE_VALUE;
     HANDLE writeEvent_ = INVALID_HANDLE_VALUE;
     OVERLAPPED readOverlapped_{};
+    OVERLAPPED writeOverlapped_{};
     std::array<char, 4096> buffer_{};
     std::string received_;
     QWinEventNotifier readDone_;
     QTimer retry_;
+    QTimer refused_;
+    DWORD refusal_ = ERROR_SUCCESS;
+    DWORD lastError_ = ERROR_SUCCESS;
+    int fruitless_ = 0;
     bool reading_ = false;
     bool lost_ = false;
+    std::string lostReason_;
 };
 
 std::string DevicePath(const std::string& port) {
@@ -282,8 +359,10 @@ bool TSerialPort::PortExists(const std::string& port) {
     });
 }
 
-TSerialPort::TSerialPort(QObject* parent)
-    : TPort(parent), device_(std::make_unique<TDevice>(*this)) {}
+TSerialPort::TSerialPort(QObject* parent) : TSerialPort(SystemSerial(), parent) {}
+
+TSerialPort::TSerialPort(std::shared_ptr<TWin32Serial> calls, QObject* parent)
+    : TPort(parent), device_(std::make_unique<TDevice>(*this, std::move(calls))) {}
 
 TSerialPort::~TSerialPort() { Close(); }
 
@@ -301,8 +380,9 @@ bool TSerialPort::SetBaudRate(int baudRate) { return device_->SetBaudRate(baudRa
 
 std::string TSerialPort::ReadAll() { return device_->TakeReceived(); }
 
-// Bytes still on their way arrive through the read under way: nothing is purged.
-std::string TSerialPort::DiscardInput() { return device_->TakeReceived(); }
+std::string TSerialPort::DiscardInput() { return device_->DiscardInput(); }
+
+std::string TSerialPort::LostReason() const { return device_->LostReason(); }
 
 bool TSerialPort::Write(std::string_view bytes) { return device_->Write(bytes); }
 

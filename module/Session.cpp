@@ -180,11 +180,24 @@ void TModuleSession::LosePort() {
     ReadPort();
     if (!IsOpen())
         return;
+    lostReason_ = port_->LostReason();
     port_->Close();
     Idle({}, true);
     const unsigned closes = closes_;
-    if (policy_)
-        Apply(policy_->ConnectionLost(Now()));
+    if (policy_) {
+        TStep step = policy_->ConnectionLost(Now());
+        // Each failure the loss caused says what the system said of it.
+        const auto explain = [this](TOutcome* outcome) {
+            if (outcome && outcome->Verdict == TVerdict::ConnectionLost)
+                outcome->Detail = lostReason_;
+        };
+        for (TEvent& event : step.Events) {
+            explain(std::get_if<TOutcome>(&event));
+            if (auto* ended = std::get_if<TModuleEnded>(&event); ended && ended->Failure)
+                explain(&*ended->Failure);
+        }
+        Apply(std::move(step));
+    }
     // A handler of the policy's end may have closed the session: then it looks for nothing.
     if (closes_ != closes)
         return;

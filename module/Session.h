@@ -49,6 +49,8 @@ class TModuleSession : public QObject {
     void WaitFor(const std::string& name, int baudRate);
     // The port went away and is being looked for.
     bool WaitingForPort() const { return replug_.isActive(); }
+    // What the system said when the port was last lost; empty when it said nothing.
+    const std::string& LostReason() const { return lostReason_; }
 
     // Runs the policy on the open port until it finishes; the port stays open afterwards.
     void Run(std::unique_ptr<TPolicy> policy);
@@ -108,6 +110,7 @@ class TModuleSession : public QObject {
     std::optional<Ms> started_; // when the port was first opened, by the clock
     std::string name_;
     int baudRate_ = 0;
+    std::string lostReason_;
     bool reopen_ = false;
     bool awaited_ = false;
     unsigned closes_ = 0; // how often the session was closed, so that a handler's close is seen

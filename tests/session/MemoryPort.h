@@ -30,6 +30,7 @@ class TMemoryPort : public link::TPort {
     std::vector<int> Rates;
     bool Present = true;
     bool FailNextWrite = false;
+    std::string Reason; // what the system says of a failure
 
     bool Open(const std::string&, int baudRate) override {
         if (!Present) {
@@ -64,6 +65,7 @@ class TMemoryPort : public link::TPort {
         return true;
     }
     bool Exists(const std::string&) const override { return Present; }
+    std::string LostReason() const override { return Reason; }
 
     // Bytes from the far end, in the buffer, not yet told.
     void Arrive(const std::string& bytes) { buffer_ += bytes; }

@@ -156,6 +156,7 @@ struct LossCase {
     TLog Log;
     int Finished;
     bool Open;
+    std::string Failure = {}; // the lost command's failure, in words
 };
 
 class PortLoss : public ::testing::TestWithParam<LossCase> {};
@@ -172,6 +173,11 @@ TEST_P(PortLoss, EndsOrWaitsAsThePolicySays) {
     EXPECT_EQ(rig.session->IsOpen(), GetParam().Open);
     EXPECT_EQ(lost, 1);
     EXPECT_EQ(back, GetParam().Open ? 1 : 0);
+    for (const TEvent& event : rig.events) {
+        if (const auto* outcome = std::get_if<TOutcome>(&event)) {
+            EXPECT_EQ(FailureText(*outcome), GetParam().Failure);
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -192,9 +198,11 @@ INSTANTIATE_TEST_SUITE_P(
                  [](TRig& rig) {
                      rig.session->Run(std::make_unique<TConsole>(TLineEnd::None, 100));
                      rig.port->FailNextWrite = true;
+                     rig.port->Reason = "Windows error 22";
                      rig.session->DriveAs<TConsole>([](TConsole& c, Ms now) { return c.Submit("AT", now); });
                  },
-                 {9600}, {"@0 > AT", "@0 lost 0 AT", "@0 finished failed"}, 1, false}),
+                 {9600}, {"@0 > AT", "@0 lost 0 AT", "@0 finished failed"}, 1, false,
+                 "connection lost (Windows error 22)"}),
     [](const auto& info) { return info.param.Name; });
 
 // A handler may abandon the policy, or start another, while the session is telling an event.
