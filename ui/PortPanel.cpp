@@ -1,22 +1,15 @@
 #include "PortPanel.h"
 
+#include "StoredSettings.h"
 #include "WindowSystem.h"
 
 #include "SerialPorts.h"
 #include "SettingsFinder.h"
 #include "ui_ModuleWindow.h"
 
-#include <QSettings>
-
 using namespace kelvara::link;
 
-namespace {
-
-QSettings StoredSettings() {
-    return QSettings(QStringLiteral("Kelvara"), QStringLiteral("kelvara"));
-}
-
-} // namespace
+using kelvara::ui::StoredSettings;
 
 QString LineEndText(TLineEnd lineEnd) {
     switch (lineEnd) {

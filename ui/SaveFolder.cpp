@@ -1,8 +1,9 @@
 #include "SaveFolder.h"
 
+#include "StoredSettings.h"
+
 #include <QDir>
 #include <QFileInfo>
-#include <QSettings>
 #include <QStandardPaths>
 
 namespace kelvara::ui {
@@ -11,12 +12,10 @@ namespace {
 
 constexpr char kKey[] = "saveFolder";
 
-QSettings Stored() { return QSettings(QStringLiteral("Kelvara"), QStringLiteral("kelvara")); }
-
 } // namespace
 
 QString SaveFolder() {
-    const QString remembered = Stored().value(QLatin1String(kKey)).toString();
+    const QString remembered = StoredSettings().value(QLatin1String(kKey)).toString();
     if (!remembered.isEmpty() && QFileInfo(remembered).isDir())
         return remembered;
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
@@ -24,7 +23,7 @@ QString SaveFolder() {
 }
 
 void RememberSaveFolder(const QString& file) {
-    Stored().setValue(QLatin1String(kKey), QFileInfo(file).absolutePath());
+    StoredSettings().setValue(QLatin1String(kKey), QFileInfo(file).absolutePath());
 }
 
 QString InSaveFolder(const QString& typed) {
