@@ -22,7 +22,26 @@ using namespace std::chrono_literals;
 namespace {
 
 enum class TWay { Button, Escape, CloseEvent };
-enum class TActivity { List, Find, BatchDuringModule, BatchBetweenModules, Scan, Connection };
+
+// What is under way when the window is closed: begun by a button (a batch of three modules when
+// Modules is set; a connection to the first device a scan found when Connect is) and seen under
+// way once the label shows the text.
+struct TActivity {
+    const char* Name;
+    const char* Button;
+    const char* Label;
+    const char* Shows;
+    bool Modules = false;
+    bool Connect = false;
+};
+const TActivity kActivities[] = {
+    {"list", "btnSend", "lbStatus", "Sending to"},
+    {"find", "btnFind", "lbStatus", "Trying"},
+    {"batch during a module", "btnBatch", "lbStatus", "sending", true},
+    {"batch between modules", "btnBatch", "lbStatus", "remove it", true},
+    {"scan", "btnScan", "lbDeviceState", "Scanning... 1 device"},
+    {"connection", "btnScan", "lbDeviceState", "Connected to", false, true},
+};
 
 const kelvara::TListSource kSource{kelvara::TListKind::Beacon,
                                    {{"uuid", "0000FFF0-0000-1000-8000-00805F9B34FB"},
@@ -36,43 +55,19 @@ template <class T> T* Find(QWidget* window, const char* name) {
 QString Status(QWidget* window) { return Find<QLabel>(window, "lbStatus")->text(); }
 
 // Starts the activity in the window and waits until it is under way.
-void Start(QWidget* window, TActivity activity) {
-    auto* module = static_cast<TfrmModule*>(window);
-    switch (activity) {
-    case TActivity::List:
-        Find<QPushButton>(window, "btnSend")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(module->IsSending(), 3000);
-        break;
-    case TActivity::Find:
-        Find<QPushButton>(window, "btnFind")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(module->IsBusy(), 3000);
-        break;
-    case TActivity::BatchDuringModule:
-    case TActivity::BatchBetweenModules:
+void Start(QWidget* window, const TActivity& activity) {
+    if (activity.Modules)
         Find<QSpinBox>(window, "spnModules")->setValue(3);
-        Find<QPushButton>(window, "btnBatch")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(module->IsInBatch(), 3000);
-        if (activity == TActivity::BatchBetweenModules)
-            QTRY_VERIFY_WITH_TIMEOUT(Status(window).contains(QStringLiteral("remove it")), 10000);
-        else
-            QTRY_VERIFY_WITH_TIMEOUT(Status(window).contains(QStringLiteral("sending")), 5000);
-        break;
-    case TActivity::Scan:
-        Find<QPushButton>(window, "btnScan")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(Find<QTreeWidget>(window, "lstDevices")->topLevelItemCount() >= 1, 5000);
-        break;
-    case TActivity::Connection: {
-        Find<QPushButton>(window, "btnScan")->click();
+    Find<QPushButton>(window, activity.Button)->click();
+    auto* label = Find<QLabel>(window, activity.Label);
+    if (activity.Connect) {
         auto* devices = Find<QTreeWidget>(window, "lstDevices");
-        auto* state = Find<QLabel>(window, "lbDeviceState");
-        QTRY_VERIFY_WITH_TIMEOUT(state->text().startsWith(QStringLiteral("Scan done")), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(label->text().startsWith(QStringLiteral("Scan done")), 5000);
         devices->setFocus();
         devices->setCurrentItem(devices->topLevelItem(0));
         QTest::keyClick(devices, Qt::Key_Return);
-        QTRY_VERIFY_WITH_TIMEOUT(state->text().startsWith(QStringLiteral("Connected to")), 5000);
-        break;
     }
-    }
+    QTRY_VERIFY_WITH_TIMEOUT(label->text().contains(QLatin1String(activity.Shows)), 10000);
 }
 
 void Close(QWidget* window, TWay way) {
@@ -96,25 +91,19 @@ class ClosingTest : public QObject {
 
   private slots:
     void closingDuringAnythingEndsItAndTheProgramGoesOn_data() {
-        QTest::addColumn<TActivity>("activity");
+        QTest::addColumn<int>("activity");
         QTest::addColumn<TWay>("way");
-        const std::pair<const char*, TActivity> activities[] = {
-            {"list", TActivity::List},
-            {"find", TActivity::Find},
-            {"batch during a module", TActivity::BatchDuringModule},
-            {"batch between modules", TActivity::BatchBetweenModules},
-            {"scan", TActivity::Scan},
-            {"connection", TActivity::Connection}};
         const std::pair<const char*, TWay> ways[] = {
             {"Close button", TWay::Button}, {"Escape", TWay::Escape}, {"title bar", TWay::CloseEvent}};
-        for (const auto& [activity, a] : activities)
+        for (int a = 0; a < int(std::size(kActivities)); ++a)
             for (const auto& [way, w] : ways)
-                QTest::addRow("%s, %s", activity, way) << a << w;
+                QTest::addRow("%s, %s", kActivities[a].Name, way) << a << w;
     }
 
     void closingDuringAnythingEndsItAndTheProgramGoesOn() {
-        QFETCH(TActivity, activity);
+        QFETCH(int, activity);
         QFETCH(TWay, way);
+        const std::string_view name = kActivities[activity].Name;
         TFakeModule module;
         module.Style({.AnswerOkLines = true, .CommandEnd = "\r"});
         module.On("AT+*", TModuleBehaviour::Slow(60));
@@ -134,7 +123,7 @@ class ClosingTest : public QObject {
                 Find<QComboBox>(window, "cbPort")->setEditText(QString::fromStdString(module.PortPath()));
                 Find<QComboBox>(window, "cbLineEnd")->setCurrentText(QStringLiteral("CR"));
                 Find<QSpinBox>(window, "spnPause")->setValue(0);
-                Start(window, activity);
+                Start(window, kActivities[activity]);
                 // Closed once; a Cancel (the Close button or Escape while busy) is pressed again
                 // once what was under way has ended, as a person would.
                 Close(window, way);
@@ -152,13 +141,13 @@ class ClosingTest : public QObject {
         QVERIFY(result.isVisible());
         QVERIFY(result.findChildren<TfrmModule*>().isEmpty());
         QVERIFY(module.WaitUntilOtherEndClosed(5s));
-        if (activity == TActivity::BatchDuringModule)
+        if (name == "batch during a module")
             QVERIFY2(stopping.startsWith(QStringLiteral("Stopping")), qPrintable(stopping));
         // No module is left with half a list: every list begun was sent to its end.
-        if (activity == TActivity::BatchDuringModule || activity == TActivity::List) {
+        if (name == "batch during a module" || name == "list") {
             const std::vector<std::string> commands = module.Commands();
             QVERIFY(!commands.empty());
-            QVERIFY2(commands.back().starts_with("AT+MINO0x") || activity == TActivity::List,
+            QVERIFY2(commands.back().starts_with("AT+MINO0x") || name == "list",
                      commands.back().c_str());
         }
         // The program goes on: the window opens again and closes at once.
