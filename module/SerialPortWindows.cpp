@@ -1,5 +1,4 @@
 #include "SerialPort.h"
-#include "SerialPorts.h"
 #include "Win32Serial.h"
 
 #include <QTimer>
@@ -346,17 +345,6 @@ std::string DevicePath(const std::string& port) {
 QString PermissionHint(const std::string& port) {
     return QStringLiteral("%1 may be in use by another program; close it and try again")
         .arg(QString::fromStdString(port));
-}
-
-bool TSerialPort::PortExists(const std::string& port) {
-    const std::string path = DevicePath(port);
-    if (path.empty())
-        return false;
-    const QString name = QString::fromStdString(path.substr(4));
-    const QList<TPortDescription> ports = AvailablePorts();
-    return std::any_of(ports.begin(), ports.end(), [&](const TPortDescription& listed) {
-        return listed.Name.compare(name, Qt::CaseInsensitive) == 0;
-    });
 }
 
 TSerialPort::TSerialPort(QObject* parent) : TSerialPort(SystemSerial(), parent) {}

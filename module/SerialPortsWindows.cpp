@@ -1,6 +1,8 @@
+#include "SerialPort.h"
 #include "SerialPorts.h"
 
 #include <QRegularExpression>
+#include <QSet>
 
 #include <windows.h>
 // After windows.h.
@@ -14,14 +16,19 @@ namespace kelvara::link {
 
 namespace {
 
-// The serial ports Windows has now, by name ("COM3"): the list every serial driver writes its
-// ports into while they are there.
-QStringList ListedPorts() {
-    QStringList names;
+struct TListedPort {
+    QString Name;     // "COM3"
+    bool Bluetooth;   // a link Windows' Bluetooth stack made
+};
+
+// The serial ports Windows has now: the list every serial driver writes its ports into while
+// they are there, each under its device's name ("\Device\BthModem0" for a Bluetooth link).
+QList<TListedPort> ListedPorts() {
+    QList<TListedPort> ports;
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_QUERY_VALUE,
                       &key) != ERROR_SUCCESS)
-        return names;
+        return ports;
     for (DWORD index = 0;; ++index) {
         wchar_t valueName[256];
         DWORD valueNameLength = 256;
@@ -32,13 +39,16 @@ QStringList ListedPorts() {
                                           reinterpret_cast<BYTE*>(data), &dataSize);
         if (status == ERROR_NO_MORE_ITEMS)
             break;
-        if (status == ERROR_SUCCESS && type == REG_SZ)
-            names << QString::fromWCharArray(data).trimmed();
+        const QString name = QString::fromWCharArray(data).trimmed();
+        const bool known = std::any_of(ports.begin(), ports.end(), [&](const TListedPort& port) {
+            return port.Name.compare(name, Qt::CaseInsensitive) == 0;
+        });
+        if (status == ERROR_SUCCESS && type == REG_SZ && !name.isEmpty() && !known)
+            ports.append({name, QString::fromWCharArray(valueName, static_cast<int>(valueNameLength))
+                                    .contains(QStringLiteral("BthModem"), Qt::CaseInsensitive)});
     }
     RegCloseKey(key);
-    names.removeAll(QString());
-    names.removeDuplicates();
-    return names;
+    return ports;
 }
 
 QString DeviceText(HDEVINFO devices, SP_DEVINFO_DATA& device, DWORD property) {
@@ -52,7 +62,7 @@ QString DeviceText(HDEVINFO devices, SP_DEVINFO_DATA& device, DWORD property) {
 }
 
 // What Device Manager says of each port it knows: its name, maker and USB identity.
-std::map<QString, QString> PortDescriptions() {
+std::map<QString, QString> PortDescriptions(QSet<QString>& bluetooth) {
     std::map<QString, QString> descriptions;
     const HDEVINFO devices = SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
     if (devices == INVALID_HANDLE_VALUE)
@@ -78,6 +88,8 @@ std::map<QString, QString> PortDescriptions() {
         // "USB Serial Device (COM3)": the port's name is in the list already.
         description.remove(QStringLiteral(" (") + name + QLatin1Char(')'));
         QStringList details;
+        if (DeviceText(devices, device, SPDRP_HARDWAREID).startsWith(QStringLiteral("BTHENUM"), Qt::CaseInsensitive))
+            bluetooth.insert(name.toUpper());
         if (const QString maker = DeviceText(devices, device, SPDRP_MFG); !maker.isEmpty() &&
             !maker.startsWith(QLatin1Char('(')))
             details << maker;
@@ -101,12 +113,19 @@ int PortNumber(const QString& name) { return name.mid(3).toInt(); }
 } // namespace
 
 QList<TPortDescription> AvailablePorts() {
-    const std::map<QString, QString> descriptions = PortDescriptions();
+    QSet<QString> bluetooth;
+    const std::map<QString, QString> descriptions = PortDescriptions(bluetooth);
     QList<TPortDescription> ports;
-    for (const QString& name : ListedPorts()) {
+    for (const TListedPort& listed : ListedPorts()) {
+        const QString& name = listed.Name;
         const auto described = descriptions.find(name.toUpper());
-        ports.append({name, QStringLiteral("\\\\.\\") + name,
-                      described == descriptions.end() ? QString() : described->second});
+        QString description = described == descriptions.end() ? QString() : described->second;
+        // A Bluetooth link says so, where its own name does not.
+        if ((listed.Bluetooth || bluetooth.contains(name.toUpper())) &&
+            !description.contains(QStringLiteral("Bluetooth"), Qt::CaseInsensitive))
+            description = description.isEmpty() ? QStringLiteral("Bluetooth link")
+                                                : description + QStringLiteral(" (Bluetooth link)");
+        ports.append({name, QStringLiteral("\\\\.\\") + name, description});
     }
     // COM2 before COM10.
     std::sort(ports.begin(), ports.end(), [](const TPortDescription& a, const TPortDescription& b) {
@@ -114,6 +133,19 @@ QList<TPortDescription> AvailablePorts() {
                                                         : a.Name < b.Name;
     });
     return ports;
+}
+
+// Asked ten times a second while a port is awaited: the registry's list alone, without Device
+// Manager's descriptions.
+bool TSerialPort::PortExists(const std::string& port) {
+    const std::string path = DevicePath(port);
+    if (path.empty())
+        return false;
+    const QString name = QString::fromStdString(path.substr(4));
+    const QList<TListedPort> ports = ListedPorts();
+    return std::any_of(ports.begin(), ports.end(), [&](const TListedPort& listed) {
+        return listed.Name.compare(name, Qt::CaseInsensitive) == 0;
+    });
 }
 
 } // namespace kelvara::link

@@ -105,6 +105,10 @@ TEST(Cli, PortsAreListedOneALineWithTheirDescription) {
         EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 1) << line;
         EXPECT_FALSE(line.starts_with('\t')) << line;
     }
+    // A port Windows' Bluetooth stack made says so (registered as one under Wine).
+    if (const char* bluetooth = std::getenv("KELVARA_TEST_BLUETOOTH_PORT")) {
+        EXPECT_NE(r.Out.find(std::string(bluetooth) + "\tBluetooth link\n"), std::string::npos) << r.Out;
+    }
 }
 
 TEST(Cli, RepeatedOptionLastOneWins) {
