@@ -25,10 +25,12 @@ if(WIN32)
     set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/data/windows/kelvara.ico)
     set(CPACK_NSIS_URL_INFO_ABOUT ${PROJECT_HOMEPAGE_URL})
     set(CPACK_NSIS_CONTACT "support@corvex-lumara.example")
-    set(CPACK_NSIS_MODIFY_PATH OFF)
-    # A 64-bit installer for 64-bit programs: it writes where 64-bit Windows looks (Program
-    # Files, the registry's own view) and needs no 32-bit subsystem.
-    set(CPACK_NSIS_DEFINES "Target amd64-unicode")
+    # The options page offers to put the install folder (kelvara-cli) on the system PATH, on by
+    # default; the uninstaller takes it off again. CPack's own way adds a bin folder we do not
+    # have, so the page's text is ours (data/windows/nsis/NSIS.InstallOptions.ini.in), and so is
+    # the NSIS code that changes the PATH, read in by PackagingPerGenerator.cmake.
+    set(CPACK_NSIS_MODIFY_PATH ON)
+    set(CPACK_MODULE_PATH ${PROJECT_SOURCE_DIR}/data/windows/nsis)
     set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
     # The installer alone is called ...-setup.exe; the zip keeps the plain name.
     set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/PackagingPerGenerator.cmake)
