@@ -25,7 +25,10 @@ void InitResources() {
 namespace {
 
 // The windows are laid out to the pixel for "MS Sans Serif" with a 12-pixel character height.
-// Where it is missing, Roboto Condensed, carried inside the program, stands in at 9 pixels, whose
+// Its TrueType face, "Microsoft Sans Serif" (same design, same metrics), is taken where the system
+// has it: the bitmap face comes in a few fixed heights only, which no longer match the layout
+// once the desktop is scaled to 125 or 150 %, as most laptops are; the bitmap face itself only
+// where it scales. Where neither is there, Roboto Condensed, carried inside the program, stands in at 9 pixels, whose
 // character height (ascent plus descent, 11.9 pixels) is the same 12: narrow enough for every
 // caption, label and list item, and with lines close enough (12 pixels) that the longest command
 // list, equals-sign rules included, fits the list window, which has no scroll bars; at 10 pixels
@@ -36,10 +39,14 @@ QFont MakeWindowFont() {
     QFont font;
     // Looked up by name among the installed families: asking the font configuration instead
     // would run its substitution rules, which costs more than the rest of the window.
-    if (QFontDatabase::families().contains(QStringLiteral("MS Sans Serif"), Qt::CaseInsensitive)) {
-        font.setFamilies({QStringLiteral("MS Sans Serif")});
-        font.setPixelSize(12);
-        return font;
+    const QStringList installed = QFontDatabase::families();
+    for (const QString& family : {QStringLiteral("Microsoft Sans Serif"), QStringLiteral("MS Sans Serif")}) {
+        if (installed.contains(family, Qt::CaseInsensitive) &&
+            QFontDatabase::isSmoothlyScalable(family)) {
+            font.setFamilies({family});
+            font.setPixelSize(12);
+            return font;
+        }
     }
     InitResources();
     const int id = QFontDatabase::addApplicationFont(QStringLiteral(":/kelvara/window-font.ttf"));

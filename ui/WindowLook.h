@@ -12,8 +12,8 @@ inline constexpr int kCarriedFontPixelSize = 9;
 // Registers the program's artwork and font; harmless to call more than once.
 void InitResources();
 
-// Gives a window the font of all Kelvara windows ("MS Sans Serif", or the font carried in the
-// program where it is missing). Call it before the window's controls are created, so that
+// Gives a window the font of all Kelvara windows ("MS Sans Serif" in its TrueType face, or the
+// font carried in the program where it is missing). Call it before the window's controls are created, so that
 // they are laid out once, in that font.
 void ApplyWindowFont(QWidget* window);
 
