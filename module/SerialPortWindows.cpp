@@ -79,6 +79,8 @@ constexpr int kFruitlessReads = 3;
 // How long Write waits for the driver beyond the write timeout it was given, for a driver that
 // ignores it.
 constexpr DWORD kWriteGraceMs = 500;
+// How long a cancelled read may take to end.
+constexpr DWORD kCancelWaitMs = 500;
 
 std::string WindowsError(DWORD error) { return "Windows error " + std::to_string(error); }
 
@@ -163,6 +165,7 @@ class TSerialPort::TDevice {
         readDone_.setEnabled(true);
         lost_ = false;
         lostReason_.clear();
+        ++opens_;
         fruitless_ = 0;
         StartRead();
         return {};
@@ -191,8 +194,18 @@ class TSerialPort::TDevice {
     // not touch; it is ended, its bytes taken, and another read started.
     std::string DiscardInput() {
         if (reading_ && !lost_) {
-            EndRead();
-            StartRead();
+            if (EndRead()) {
+                StartRead();
+            } else {
+                // A driver that does not end a cancelled read leaves the port of no more use.
+                lost_ = true;
+                lostReason_ = "a read the driver would not end";
+                readDone_.setEnabled(false);
+                QTimer::singleShot(0, &owner_, [this, opens = opens_] {
+                    if (IsOpen() && opens == opens_)
+                        emit owner_.lost();
+                });
+            }
         }
         return TakeReceived();
     }
@@ -253,14 +266,18 @@ class TSerialPort::TDevice {
         reading_ = true;
     }
 
-    // Cancels the pending read and waits for it to end, keeping what it had read.
-    void EndRead() {
+    // Cancels the pending read and waits, briefly, for it to end, keeping what it had read;
+    // false when the driver did not end it.
+    bool EndRead() {
         calls_->CancelIoEx(handle_, &readOverlapped_);
+        if (WaitForSingleObject(readEvent_, kCancelWaitMs) != WAIT_OBJECT_0)
+            return false;
         DWORD count = 0;
-        calls_->GetOverlappedResult(handle_, &readOverlapped_, &count, TRUE);
+        calls_->GetOverlappedResult(handle_, &readOverlapped_, &count, FALSE);
         ResetEvent(readEvent_);
         reading_ = false;
         received_.append(buffer_.data(), std::min<std::size_t>(count, buffer_.size()));
+        return true;
     }
 
     void ReadEnded() {
@@ -328,6 +345,7 @@ class TSerialPort::TDevice {
     DWORD refusal_ = ERROR_SUCCESS;
     DWORD lastError_ = ERROR_SUCCESS;
     int fruitless_ = 0;
+    unsigned opens_ = 0;
     bool reading_ = false;
     bool lost_ = false;
     std::string lostReason_;

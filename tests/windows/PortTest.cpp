@@ -23,6 +23,7 @@ class TStandIn : public TWin32Serial {
   public:
     bool RefuseSetupComm = false;
     bool WritesHang = false;
+    bool IgnoresCancel = false;
     DWORD ClearCommFails = ERROR_SUCCESS; // the error ClearCommError fails with, if any
     std::string Held;                     // what the pending read holds when it is cancelled
     int Reads = 0, Cancels = 0;
@@ -75,6 +76,8 @@ class TStandIn : public TWin32Serial {
     }
     BOOL CancelIoEx(HANDLE, OVERLAPPED* overlapped) override {
         ++Cancels;
+        if (IgnoresCancel)
+            return TRUE;
         if (overlapped == read_) {
             EndRead(Held, ERROR_OPERATION_ABORTED);
         } else if (overlapped->Internal == kPending) {
@@ -187,6 +190,14 @@ TEST(Port, DiscardingHandsOverWhatThePendingReadHeld) {
     rig.driver->Held.clear();
     QTest::qWait(50);
     EXPECT_EQ(rig.lost, 0);
+
+    // A driver that does not end the cancelled read: the port is lost, told from the event loop.
+    rig.driver->IgnoresCancel = true;
+    EXPECT_EQ(rig.port.DiscardInput(), "");
+    EXPECT_EQ(rig.lost, 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return rig.lost == 1; }, 1000));
+    EXPECT_EQ(rig.port.LostReason(), "a read the driver would not end");
+    rig.driver->IgnoresCancel = false;
 }
 
 } // namespace
