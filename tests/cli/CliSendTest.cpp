@@ -101,7 +101,7 @@ INSTANTIATE_TEST_SUITE_P(
         ExchangeCase{"OkLinesModule", {"ibeacon", "--line-end", "crlf"}, &kBeacon, "\r\n",
                      {.AnswerOkLines = true, .CommandEnd = "\r\n"}, "\\x0d\\x0aOK\\x0d\\x0a"},
         // The echo runs to the line break after it; a short timeout only bounds the first byte.
-        ExchangeCase{"EchoingOkLinesModule", {"study", "--line-end", "cr", "--timeout", "20"},
+        ExchangeCase{"EchoingOkLinesModule", {"study", "--line-end", "cr", "--timeout", "250"},
                      &kStudy16, "\r", {.Echo = true, .AnswerOkLines = true, .CommandEnd = "\r"},
                      "OK\\x0d\\x0a"}),
     [](const auto& info) { return info.param.Name; });
