@@ -105,7 +105,8 @@ int Cli(const char* cli) {
     return 0;
 }
 
-int Data(const char* cli) {
+// cli: the words that run kelvara-cli (under Wine: "wine", then the program).
+int Data(std::vector<std::string> cli) {
     TFakeModule module;
     module.Scanning({}, 0, {"C4BE84123456"});
     module.Streaming(0);
@@ -113,16 +114,21 @@ int Data(const char* cli) {
     int out[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
         return 1;
-    std::string port = module.PortPath();
-    std::vector<char*> argv = {const_cast<char*>(cli), const_cast<char*>("connect"), const_cast<char*>("--port"),
-                               port.data(), const_cast<char*>("--seconds"), const_cast<char*>("0"),
-                               const_cast<char*>("C4BE84123456"), nullptr};
+    for (const char* arg : {"connect", "--port"})
+        cli.emplace_back(arg);
+    cli.push_back(module.PortName());
+    for (const char* arg : {"--seconds", "0", "C4BE84123456"})
+        cli.emplace_back(arg);
+    std::vector<char*> argv;
+    for (std::string& arg : cli)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     pid_t pid = 0;
-    if (posix_spawn(&pid, cli, &actions, nullptr, argv.data(), environ) != 0)
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
         return 1;
     close(in[0]);
     close(out[1]);
@@ -236,8 +242,8 @@ int main(int argc, char* argv[]) {
         QApplication app(argc, argv);
         return Window();
     }
-    if (mode == "data" && argc == 3)
-        return Data(argv[2]);
+    if (mode == "data" && argc >= 3)
+        return Data({argv + 2, argv + argc});
     if (mode == "cli" && argc == 3)
         return Cli(argv[2]);
     std::fprintf(stderr, "usage: kelvara_scan_bench cli KELVARA_CLI | window\n");

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Kelvara for Windows under Wine against the Linux build, side by side on this machine:
 # kelvara-cli's study list printed (no port) and the 16-bit study list sent to the simulated
-# module (through Wine's COM port), as ratios; then the sizes of the installer and the programs.
-# Needs scripts/windows (the Windows build) and scripts/windows-test (Wine's prefix) first.
+# module (through Wine's COM port), as ratios; a data session's delay from a device's line on the
+# wire to standard output; the module window's longest stall while a batch runs on three ports;
+# then the sizes of the installer and the programs. Needs scripts/windows (the Windows build) and
+# scripts/windows-test (Wine's prefix, and build/test's window test) first.
 set -euo pipefail
 source "$(dirname "$0")/build.sh"
 win=$PWD/build/windows
@@ -10,8 +12,8 @@ runs=${1:-15}
 export WINEPREFIX=$win/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wineserver -p 60 # one Wine server for every run, as a user's session has
 linux=$(build/bench/bench/kelvara_cli_run_bench "$runs" build/bench/cli/kelvara-cli)
-windows=$(KELVARA_TEST_COM_PORTS="COM10=$win/com/com10 COM11=$win/com/com11" \
-          build/bench/bench/kelvara_cli_run_bench "$runs" wine "$win/cli/kelvara-cli.exe")
+export KELVARA_TEST_COM_PORTS="COM10=$win/com/com10 COM11=$win/com/com11 COM12=$win/com/com12"
+windows=$(build/bench/bench/kelvara_cli_run_bench "$runs" wine "$win/cli/kelvara-cli.exe")
 median() { sed -n "$1p" | sed 's/.*median \([0-9.]*\) ms/\1/'; }
 for line in 1 2; do
     what=$(echo "$linux" | sed -n "${line}p" | sed 's/: median.*//')
@@ -19,6 +21,17 @@ for line in 1 2; do
     w=$(echo "$windows" | median "$line")
     printf '%-18s Linux %7.1f ms   Windows under Wine %7.1f ms   ratio %.2f\n' "$what" "$l" "$w" \
         "$(awk -v w="$w" -v l="$l" 'BEGIN { print w / l }')"
+done
+echo "== A data session: the device sends a line every millisecond, the user a line every 5 ms"
+echo "Linux:";              KELVARA_TEST_COM_PORTS= build/bench/bench/kelvara_scan_bench data build/bench/cli/kelvara-cli
+echo "Windows under Wine:"; build/bench/bench/kelvara_scan_bench data wine "$win/cli/kelvara-cli.exe"
+echo "== The module window while three modules are set up on three ports: the longest stall"
+for i in 1 2 3; do
+    l=$(KELVARA_TEST_COM_PORTS= QT_QPA_PLATFORM=offscreen build/test/tests/kelvara_window_test \
+        --gtest_filter='*Batch*' | sed -n 's/.*longest stall //p')
+    w=$(KELVARA_TEST_WINDOW="wine $win/tests/ui/kelvara_window_keys.exe" WINEQT_QPA_PLATFORM=offscreen \
+        build/test/tests/kelvara_window_test --gtest_filter='*Batch*' | sed -n 's/.*longest stall //p')
+    echo "run $i: Linux $l   Windows under Wine $w"
 done
 ls -l "$win/kelvara-1.02-win64-setup.exe" "$win/kelvara-1.02-win64.zip" |
     awk '{ n = split($NF, path, "/"); printf "%-30s %6.1f MB\n", path[n], $5 / 1e6 }'
