@@ -86,7 +86,7 @@ struct TWatch {
     }
 
     void See(const TEvent& event) {
-        if (const auto* written = std::get_if<TWritten>(&event); written && !written->Command.empty()) {
+        if (const auto* written = std::get_if<TWritten>(&event); written && written->Kind == TWriteKind::Command) {
             Check(!InFlight, "one command in flight at most");
             InFlight = true;
             ++Written;
