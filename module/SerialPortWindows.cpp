@@ -87,6 +87,8 @@ constexpr DWORD kWriteGraceMs = 500;
 constexpr DWORD kCancelWaitMs = 500;
 
 std::string WindowsError(DWORD error) { return "Windows error " + std::to_string(error); }
+// A write the driver did not take within its bound.
+std::string NotTaken() { return "nothing written for " + std::to_string(kWriteTimeoutMs / 1000) + " s"; }
 
 bool SetRate(TWin32Serial& calls, HANDLE handle, int baudRate) {
     DCB dcb{};
@@ -233,15 +235,14 @@ class TSerialPort::TDevice {
                     // The cancelled write ends at once; it is waited for, briefly, so that the
                     // driver is done with it.
                     WaitForSingleObject(writeEvent_, kWriteGraceMs);
-                    return WriteFailed("nothing written for " + std::to_string(kWriteTimeoutMs / 1000) +
-                                       " s");
+                    return WriteFailed(NotTaken());
                 }
             }
             DWORD written = 0;
             if (!calls_->GetOverlappedResult(handle_, &writeOverlapped_, &written, FALSE))
                 return WriteFailed(WindowsError(GetLastError()));
             if (written == 0)
-                return WriteFailed("nothing written for " + std::to_string(kWriteTimeoutMs / 1000) + " s");
+                return WriteFailed(NotTaken());
             bytes.remove_prefix(written);
         }
         return true;

@@ -22,18 +22,19 @@ struct Result {
     std::string Err;
 };
 
-// The command that runs kelvara-cli: the program built beside the tests, or the words of
-// KELVARA_TEST_CLI ("wine /path/kelvara-cli.exe": the Windows build under Wine).
-inline std::vector<std::string> CliCommand() {
-    const char* given = std::getenv("KELVARA_TEST_CLI");
+// The command that runs a program under test: the words of the variable ("wine /path/x.exe": the
+// Windows build under Wine), or the program built beside the tests.
+inline std::vector<std::string> CommandFrom(const char* variable, const std::string& otherwise) {
+    const char* given = std::getenv(variable);
     if (!given || !*given)
-        return {KELVARA_CLI_PATH};
+        return {otherwise};
     std::vector<std::string> words;
     std::istringstream in(given);
     for (std::string word; in >> word;)
         words.push_back(word);
     return words;
 }
+inline std::vector<std::string> CliCommand() { return CommandFrom("KELVARA_TEST_CLI", KELVARA_CLI_PATH); }
 
 // Runs kelvara-cli (or another program) with the arguments and collects its streams and exit
 // status. While it runs, whileRunning (when given) is called with its process id from another

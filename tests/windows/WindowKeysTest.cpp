@@ -22,13 +22,7 @@ Result RunWindow(const std::vector<std::string>& args) {
     if (!mkdtemp(config))
         return {};
     setenv("XDG_CONFIG_HOME", config, 1);
-    std::vector<std::string> command{KELVARA_WINDOW_KEYS_PATH};
-    if (const char* given = std::getenv("KELVARA_TEST_WINDOW"); given && *given) {
-        command.clear();
-        std::istringstream words(given);
-        for (std::string word; words >> word;)
-            command.push_back(word);
-    }
+    std::vector<std::string> command = CommandFrom("KELVARA_TEST_WINDOW", KELVARA_WINDOW_KEYS_PATH);
     command.insert(command.end(), args.begin(), args.end());
     Result r = RunCli({command.begin() + 1, command.end()}, {}, command.front());
     std::erase(r.Out, '\r'); // printed by a Windows program in text mode
