@@ -7,12 +7,12 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 #include <utility>
-#include <vector>
 
 namespace kelvara::cli {
 
@@ -68,21 +68,25 @@ struct TInputReader::TState {
     std::condition_variable Resumed;
     QPointer<QObject> Receiver;
     bool Enabled = true; // under Lock: whether the thread reads
-    // On the event loop: pieces read before the reader was disabled wait here until enabled.
+    // On the event loop: every piece passes through Held, in the order read, so that pieces
+    // read before the reader was disabled go out first once it is enabled again.
     bool Handing = true;
-    std::vector<std::string> Held;
+    std::deque<std::string> Held;
     bool Ended = false;
     std::function<void(std::string_view)> OnBytes;
 
     void Hand(std::string piece) {
-        if (!Handing) {
-            Held.push_back(std::move(piece));
-            return;
+        Held.push_back(std::move(piece));
+        HandHeld();
+    }
+    // OnBytes may disable the reader: what is left then waits.
+    void HandHeld() {
+        while (Handing && !Ended && !Held.empty()) {
+            const std::string piece = std::move(Held.front());
+            Held.pop_front();
+            Ended = piece.empty();
+            OnBytes(piece);
         }
-        if (Ended)
-            return;
-        Ended = piece.empty();
-        OnBytes(piece);
     }
 };
 
@@ -140,18 +144,16 @@ TInputReader::~TInputReader() {
 }
 
 void TInputReader::SetEnabled(bool enabled) {
+    state_->Handing = enabled;
+    // Held pieces go out from the event loop, not from inside the caller.
+    if (enabled && !state_->Held.empty())
+        QMetaObject::invokeMethod(state_->Receiver, [state = state_] { state->HandHeld(); },
+                                  Qt::QueuedConnection);
     {
         std::lock_guard lock(state_->Lock);
         state_->Enabled = enabled;
     }
     state_->Resumed.notify_all();
-    state_->Handing = enabled;
-    if (enabled && !state_->Held.empty()) {
-        QMetaObject::invokeMethod(state_->Receiver, [state = state_] {
-            for (std::string& piece : std::exchange(state->Held, {}))
-                state->Hand(std::move(piece));
-        }, Qt::QueuedConnection);
-    }
 }
 
 } // namespace kelvara::cli
