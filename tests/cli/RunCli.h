@@ -71,12 +71,21 @@ inline Result RunCli(const std::vector<std::string>& args,
     if (spawned == 0 && whileRunning)
         watcher = std::thread(whileRunning, pid);
 
+    // The streams are read until the program has ended and they are empty, not until they
+    // close: under Wine, a program needing a desktop starts Wine's desktop process, which
+    // inherits the program's streams and outlives it.
     Result result;
     std::array<pollfd, 2> fds{{{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}}};
     std::array<std::string*, 2> sinks{&result.Out, &result.Err};
-    int open = 2;
-    while (spawned == 0 && open > 0 && poll(fds.data(), fds.size(), -1) > 0) {
-        for (std::size_t i = 0; i < fds.size(); ++i) {
+    int status = 0;
+    bool ended = spawned != 0;
+    for (int open = 2; open > 0;) {
+        const int ready = poll(fds.data(), fds.size(), ended ? 0 : 20);
+        if (ready == 0 && ended)
+            break;
+        if (ready == 0)
+            ended = waitpid(pid, &status, WNOHANG) == pid;
+        for (std::size_t i = 0; ready > 0 && i < fds.size(); ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0)
                 continue;
             char buffer[4096];
@@ -95,8 +104,7 @@ inline Result RunCli(const std::vector<std::string>& args,
             close(fd.fd);
     if (watcher.joinable())
         watcher.join();
-    int status = 0;
-    if (spawned == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+    if (spawned == 0 && (ended || waitpid(pid, &status, 0) == pid) && WIFEXITED(status))
         result.Status = WEXITSTATUS(status);
     // The Windows program names the system's error when a port is lost; Wine's differ from
     // Windows' own (the port's own tests check them), so the words are compared without it.
