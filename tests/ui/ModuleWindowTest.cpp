@@ -6,6 +6,7 @@
 #include "BeaconCommandList.h"
 #include "FakeModule.h"
 #include "ModalProbe.h"
+#include "Typing.h"
 #include "ModuleWindow.h"
 #include "CommandTypes.h"
 #include "StudyCommandList.h"
@@ -82,9 +83,7 @@ QStringList Untimed(const TfrmModule& window) {
 void Type(TfrmModule& window, const QString& command) {
     auto* line = Find<QLineEdit>(&window, "edtCommand");
     line->setFocus();
-    QTest::keyClicks(line, command);
-    QWidget* popup = line->completer() ? line->completer()->popup() : nullptr;
-    QTest::keyClick(popup && popup->isVisible() ? popup : static_cast<QWidget*>(line), Qt::Key_Return);
+    TypeAndEnter(line, command);
 }
 
 std::string Joined(std::size_t count) {

@@ -1,46 +1,55 @@
-// The module window as a person at the keyboard uses it, with nothing but keys: the port typed
-// and Enter (the list is sent), then a command typed on the command line and Enter; or a batch
-// of three modules on three ports. Built for Linux and for Windows; WindowKeysTest runs it
-// against the simulated module and checks what the modules received. Prints the status line
-// and the transcript (or, for a batch, the longest the event loop stalled while it ran); exits 0
-// when everything ended as it should.
-//   kelvara_window_keys PORT
-//   kelvara_window_keys --batch PORT PORT PORT
+// The module window as a person uses it, on the port given. Built for Linux and for Windows;
+// WindowKeysTest runs it against the simulated module and checks what the modules received.
+// Prints what the window showed; exits 0 when everything ended as it should.
+//   kelvara_window_keys PORT                  by keys alone: the port typed and Enter (the list
+//                                             is sent), then a command typed and Enter
+//   kelvara_window_keys --batch PORT PORT PORT  a batch of three modules on three ports, and the
+//                                             longest the event loop stalled while it ran
+//   kelvara_window_keys --find-scan PORT      Find, a scan, a connection to the first device
+//                                             found, ended again
+//   kelvara_window_keys --close-batch PORT    a batch on one port, closed during its first module
 #include "ListSource.h"
 #include "ModuleWindow.h"
 #include "StudyCommandList.h"
 #include "Transcript.h"
+#include "Typing.h"
 
 #include <QApplication>
-#include <QAbstractItemView>
 #include <QComboBox>
-#include <QCompleter>
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QTimer>
-#include <QLabel>
-#include <QLineEdit>
-#include <QTest>
+#include <QTreeWidget>
 
 #include <algorithm>
 #include <cstdio>
 
 namespace {
 
-// Three modules on the port given and the two typed as other ports; how long the event loop
-// went at most without turning while they were set up.
-int Batch(const QStringList& ports) {
-    const kelvara::TListSource source = kelvara::DefaultSource(kelvara::TListKind::Beacon);
-    TfrmModule window(kelvara::BuildList(source).List(), source);
-    window.show();
-    if (!QTest::qWaitForWindowExposed(&window))
-        return 1;
-    QTest::keyClicks(QApplication::focusWidget(), ports[0]);
+QString Text(QWidget& window, const char* label) {
+    return window.findChild<QLabel*>(QLatin1String(label))->text();
+}
+
+bool WaitForText(QWidget& window, const char* label, const char* text, int ms = 10000) {
+    return QTest::qWaitFor([&] { return Text(window, label).contains(QLatin1String(text)); }, ms);
+}
+
+// A beacon list's window with the port typed and the number of modules; the batch not started.
+void PrepareBatch(TfrmModule& window, const QString& port, int modules) {
+    QTest::keyClicks(QApplication::focusWidget(), port);
     auto* count = window.findChild<QSpinBox*>(QStringLiteral("spnModules"));
     count->setFocus();
     count->selectAll();
-    QTest::keyClicks(count, QStringLiteral("3"));
+    QTest::keyClicks(count, QString::number(modules));
     QTest::keyClick(window.findChild<QComboBox*>(QStringLiteral("cbCount")), Qt::Key_Down);
+}
+
+// Three modules on the port given and the two typed as other ports; how long the event loop
+// went at most without turning while they were set up.
+int Batch(TfrmModule& window, const QStringList& ports) {
+    PrepareBatch(window, ports[0], 3);
     QTest::keyClick(&window, Qt::Key_H, Qt::AltModifier);
     QTest::keyClicks(QApplication::focusWidget(), ports[1] + QLatin1Char(' ') + ports[2]);
     QElapsedTimer clock;
@@ -57,40 +66,55 @@ int Batch(const QStringList& ports) {
     tick.start(1);
     const bool ended = started && QTest::qWaitFor([&] { return !window.IsInBatch(); }, 60000);
     tick.stop();
-    const QString status = window.findChild<QLabel*>(QStringLiteral("lbStatus"))->text();
+    const QString status = Text(window, "lbStatus");
     std::printf("%s\nlongest stall %lld ms\n", qPrintable(status), longest);
-    window.close();
     return ended && status == QStringLiteral("All 3 modules set up.") ? 0 : 1;
 }
 
-} // namespace
+// Escape during a batch's first module stops the batch once that module is set up; Escape
+// again closes the window.
+int CloseBatch(TfrmModule& window, const QString& port) {
+    PrepareBatch(window, port, 3);
+    QTest::keyClick(&window, Qt::Key_Y, Qt::AltModifier);
+    const bool sending = WaitForText(window, "lbStatus", "sending");
+    QTest::keyClick(&window, Qt::Key_Escape);
+    const QString stopping = Text(window, "lbStatus");
+    const bool stopped = QTest::qWaitFor([&] { return !window.IsBusy(); }, 15000);
+    std::printf("%s\n%s\n", qPrintable(stopping), qPrintable(Text(window, "lbStatus")));
+    QTest::keyClick(&window, Qt::Key_Escape);
+    return sending && stopped && stopping.startsWith(QStringLiteral("Stopping")) &&
+                   !window.isVisible() ? 0 : 1;
+}
 
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    if (argc == 5 && argv[1] == std::string_view("--batch"))
-        return Batch({QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
-                      QString::fromLocal8Bit(argv[4])});
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: kelvara_window_keys PORT | --batch PORT PORT PORT\n");
-        return 2;
-    }
-    TfrmModule window(kelvara::BuildStudyCommandList(kelvara::TUuidFormat::uf16Bit, "FFE1", "FFE1").List());
-    window.show();
-    if (!QTest::qWaitForWindowExposed(&window))
-        return 1;
-    const auto typeAndEnter = [](const QString& text) {
-        QWidget* field = QApplication::focusWidget();
-        QTest::keyClicks(field, text);
-        // While completions are offered, Enter goes to their list first, as for a person.
-        auto* line = qobject_cast<QLineEdit*>(field);
-        QWidget* popup = line && line->completer() ? line->completer()->popup() : nullptr;
-        QTest::keyClick(popup && popup->isVisible() ? popup : QApplication::focusWidget(), Qt::Key_Return);
-    };
-    typeAndEnter(QString::fromLocal8Bit(argv[1]));
+// Find (Alt+F) with the port typed; then a scan with the settings found, the first device's row
+// and Enter (connected), and Disconnect Device (Alt+V).
+int FindAndScan(TfrmModule& window, const QString& port) {
+    QTest::keyClicks(QApplication::focusWidget(), port);
+    QTest::keyClick(&window, Qt::Key_F, Qt::AltModifier);
+    const bool found = WaitForText(window, "lbStatus", "Found the module");
+    std::printf("%s\n", qPrintable(Text(window, "lbStatus")));
+    window.findChild<QPushButton*>(QStringLiteral("btnScan"))->click();
+    const bool scanned = WaitForText(window, "lbDeviceState", "Scan done");
+    std::printf("%s\n", qPrintable(Text(window, "lbDeviceState")));
+    auto* devices = window.findChild<QTreeWidget*>(QStringLiteral("lstDevices"));
+    devices->setFocus();
+    devices->setCurrentItem(devices->topLevelItem(0));
+    QTest::keyClick(devices, Qt::Key_Return);
+    const bool connected = WaitForText(window, "lbDeviceState", "Connected to");
+    std::printf("%s\n", qPrintable(Text(window, "lbDeviceState")));
+    QTest::keyClick(&window, Qt::Key_V, Qt::AltModifier);
+    const bool ended = WaitForText(window, "lbDeviceState", "Disconnected from");
+    std::printf("%s\n", qPrintable(Text(window, "lbDeviceState")));
+    return found && scanned && connected && ended ? 0 : 1;
+}
+
+// By keys alone: the port typed and Enter sends the list; a command typed and Enter.
+int SendAndType(TfrmModule& window, const QString& port) {
+    TypeAndEnter(QApplication::focusWidget(), port);
     const bool sent = QTest::qWaitFor([&] { return window.IsSending(); }, 5000) &&
                       QTest::qWaitFor([&] { return !window.IsSending(); }, 60000);
-    std::printf("%s\n", qPrintable(window.findChild<QLabel*>(QStringLiteral("lbStatus"))->text()));
-    typeAndEnter(QStringLiteral("AT+NAME?"));
+    std::printf("%s\n", qPrintable(Text(window, "lbStatus")));
+    TypeAndEnter(QApplication::focusWidget(), QStringLiteral("AT+NAME?"));
     const bool answered = QTest::qWaitFor([&] {
         const auto& entries = window.Transcript().Entries();
         return std::any_of(entries.begin(), entries.end(), [](const auto& entry) {
@@ -101,4 +125,34 @@ int main(int argc, char** argv) {
         std::printf("%s\n", kelvara::ui::TTranscript::Line(entry, false, "|").substr(10).c_str());
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
     return sent && answered && !window.isVisible() ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    const QString mode = args.size() > 1 ? args.takeFirst() : QString();
+    if (args.size() != (mode == QLatin1String("--batch") ? 3 : 1)) {
+        std::fprintf(stderr, "usage: kelvara_window_keys [--find-scan | --close-batch] PORT | "
+                             "--batch PORT PORT PORT\n");
+        return 2;
+    }
+    const kelvara::TListSource beacon = kelvara::DefaultSource(kelvara::TListKind::Beacon);
+    const bool batch = mode.endsWith(QLatin1String("batch"));
+    TfrmModule window(batch ? kelvara::BuildList(beacon).List()
+                            : kelvara::BuildStudyCommandList(kelvara::TUuidFormat::uf16Bit, "FFE1", "FFE1").List(),
+                      batch ? std::optional(beacon) : std::nullopt);
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window))
+        return 1;
+    if (mode == QLatin1String("--batch"))
+        return Batch(window, args);
+    if (mode == QLatin1String("--close-batch"))
+        return CloseBatch(window, args[0]);
+    if (mode == QLatin1String("--find-scan"))
+        return FindAndScan(window, args[0]);
+    return SendAndType(window, args[0]);
 }

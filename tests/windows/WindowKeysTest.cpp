@@ -57,4 +57,32 @@ TEST(Window, ByKeyboardAloneABatchOnThreePortsSetsUpAModuleOnEach) {
     std::printf("%s", r.Out.c_str()); // the status and the longest stall, for the README's figures
 }
 
+// Find sends nothing but "AT"; the scan's first device is connected to and let go again.
+TEST(Window, FindThenAScanAndAConnectionEndedAgain) {
+    TFakeModule module;
+    module.Scanning({"OK+DIS0:C4BE84123456", "OK+DIS0:A81B6AAE5221"}, 30, {"C4BE84123456"});
+    const Result r = RunWindow({"--find-scan", module.PortName()});
+    EXPECT_EQ(r.Status, 0) << r.Out << r.Err;
+    EXPECT_TRUE(r.Out.starts_with("Found the module at 9600 baud")) << r.Out;
+    EXPECT_NE(r.Out.find("\nScan done: 2 device(s) found.\nConnected to C4BE84123456.\n"
+                         "Disconnected from C4BE84123456.\n"),
+              std::string::npos) << r.Out;
+    std::vector<std::string> commands = module.Commands();
+    std::erase(commands, "AT");
+    EXPECT_EQ(commands, (std::vector<std::string>{"AT+DISC?", "AT+CO0C4BE84123456"})) << r.Out;
+}
+
+// Closed during the first module of three on one port: that module's list is sent to its end,
+// and no other is begun.
+TEST(Window, ABatchClosedDuringAModuleEndsThatModuleFirst) {
+    TFakeModule module;
+    module.On("AT+*", kelvara::testing::TModuleBehaviour::Slow(60));
+    const Result r = RunWindow({"--close-batch", module.PortName()});
+    EXPECT_EQ(r.Status, 0) << r.Out << r.Err;
+    const std::vector<std::string> commands = module.Commands();
+    ASSERT_FALSE(commands.empty());
+    EXPECT_TRUE(commands.back().starts_with("AT+MINO0x")) << commands.back();
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "AT+RENEW"), 1) << r.Out;
+}
+
 } // namespace
