@@ -22,16 +22,11 @@ QString PermissionHint(const std::string& port);
 // an empty string for a name that names no serial port.
 std::string DevicePath(const std::string& port);
 
-// The Win32 calls the port makes on Windows (Win32Serial.h).
-class TWin32Serial;
-
 class TSerialPort : public TPort {
     Q_OBJECT
 
   public:
     explicit TSerialPort(QObject* parent = nullptr);
-    // Windows: a port on the calls given, a test's stand-in driver, rather than the system's.
-    explicit TSerialPort(std::shared_ptr<TWin32Serial> calls, QObject* parent = nullptr);
     ~TSerialPort() override;
 
     // Opens the port (on Linux a device path or a link to one, such as those under

@@ -370,10 +370,8 @@ QString PermissionHint(const std::string& port) {
         .arg(QString::fromStdString(port));
 }
 
-TSerialPort::TSerialPort(QObject* parent) : TSerialPort(SystemSerial(), parent) {}
-
-TSerialPort::TSerialPort(std::shared_ptr<TWin32Serial> calls, QObject* parent)
-    : TPort(parent), device_(std::make_unique<TDevice>(*this, std::move(calls))) {}
+TSerialPort::TSerialPort(QObject* parent)
+    : TPort(parent), device_(std::make_unique<TDevice>(*this, SerialCalls())) {}
 
 TSerialPort::~TSerialPort() { Close(); }
 

@@ -35,11 +35,18 @@ class TSystemSerial : public TWin32Serial {
     BOOL CloseHandle(HANDLE port) override { return ::CloseHandle(port); }
 };
 
-} // namespace
-
-std::shared_ptr<TWin32Serial> SystemSerial() {
-    static const auto calls = std::make_shared<TSystemSerial>();
+std::shared_ptr<TWin32Serial>& StandIn() {
+    static std::shared_ptr<TWin32Serial> calls;
     return calls;
 }
+
+} // namespace
+
+std::shared_ptr<TWin32Serial> SerialCalls() {
+    static const auto system = std::make_shared<TSystemSerial>();
+    return StandIn() ? StandIn() : system;
+}
+
+void UseSerialCalls(std::shared_ptr<TWin32Serial> calls) { StandIn() = std::move(calls); }
 
 } // namespace kelvara::link

@@ -29,7 +29,9 @@ class TWin32Serial {
     virtual BOOL CloseHandle(HANDLE port) = 0;
 };
 
-// The system's own calls.
-std::shared_ptr<TWin32Serial> SystemSerial();
+// The calls a port makes, taken when the port is made: the system's own, unless a test has put
+// its stand-in driver in their place (nullptr gives the system's back).
+std::shared_ptr<TWin32Serial> SerialCalls();
+void UseSerialCalls(std::shared_ptr<TWin32Serial> calls);
 
 } // namespace kelvara::link

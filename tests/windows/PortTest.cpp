@@ -104,9 +104,11 @@ class TStandIn : public TWin32Serial {
 
 struct TRig {
     std::shared_ptr<TStandIn> driver = std::make_shared<TStandIn>();
-    TSerialPort port{driver};
+    bool standingIn = (UseSerialCalls(driver), true);
+    TSerialPort port;
     int lost = 0;
     TRig() { QObject::connect(&port, &TPort::lost, [this] { ++lost; }); }
+    ~TRig() { UseSerialCalls(nullptr); }
     bool Open() { return port.Open("COM10", 9600); }
 };
 
