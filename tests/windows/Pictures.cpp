@@ -1,7 +1,10 @@
-// Pictures of Kelvara's windows as Windows (here Wine) draws them, for the README:
+// Pictures of Kelvara's windows as Windows (here Wine) draws them, at the system's scale, for
+// the README; each window is checked as it is pictured: a control reaching outside it or a text
+// cut is named, and the program exits 1.
 //   kelvara_windows_pictures OUTPUT_DIR
 // windows-main.png, windows-list.png, windows-rejection.png (Windows' own message box) and
 // windows-module.png.
+#include "ATCommandList.h"
 #include "ListSource.h"
 #include "ModuleWindow.h"
 #include "main.h"
@@ -9,9 +12,13 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QGroupBox>
+#include <QLabel>
 #include <QImage>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -19,6 +26,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cwchar>
 
 namespace {
 
@@ -28,7 +36,50 @@ bool Save(const QImage& picture, const QString& path) {
     return saved;
 }
 
-// A window as it is on the screen, copied from its own pixels.
+// Whether a drop-down list's field is too narrow for the choice it shows.
+bool ChoiceCut(const QComboBox* list) {
+    if (!list)
+        return false;
+    QStyleOptionComboBox option;
+    option.initFrom(list);
+    option.editable = list->isEditable();
+    option.frame = list->hasFrame();
+    const QRect field = list->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                      QStyle::SC_ComboBoxEditField, list);
+    return list->fontMetrics().horizontalAdvance(list->currentText()) > field.width();
+}
+
+// Every control inside its window, and every text of a label, a button or a box whole at the
+// width its control got; each one that is not is named.
+bool NothingClipped(QWidget* window) {
+    bool whole = true;
+    for (QWidget* control : window->findChildren<QWidget*>()) {
+        if (!control->isVisibleTo(window) || control->isWindow())
+            continue;
+        const QRect place(control->mapTo(window, QPoint()), control->size());
+        const auto* label = qobject_cast<QLabel*>(control);
+        const bool text = (label && !label->wordWrap()) || qobject_cast<QAbstractButton*>(control) ||
+                          qobject_cast<QGroupBox*>(control);
+        const bool outside = !window->rect().contains(place);
+        const bool cut = (text && control->minimumSizeHint().width() > control->width()) ||
+                         ChoiceCut(qobject_cast<QComboBox*>(control));
+        if (outside || cut) {
+            std::printf("%s: %s %s\n", qPrintable(window->objectName()),
+                        qPrintable(control->objectName()),
+                        outside ? "reaches outside the window" : "shows its text cut");
+            whole = false;
+        }
+    }
+    return whole;
+}
+
+// A window as it is drawn, and whether nothing in it is clipped.
+bool Picture(QWidget* window, const QString& path) {
+    QTest::qWait(300);
+    return Save(window->grab().toImage(), path) & NothingClipped(window);
+}
+
+// Windows' own message box, copied from its pixels on the screen.
 QImage OnScreen(HWND handle) {
     RECT area{};
     GetClientRect(handle, &area);
@@ -47,34 +98,30 @@ QImage OnScreen(HWND handle) {
     return picture;
 }
 
-QImage OnScreen(QWidget* window) {
-    QTest::qWait(300);
-    return OnScreen(reinterpret_cast<HWND>(window->winId()));
-}
-
-// Presses the button and pictures the modal window it opens before closing it.
-bool PressAndGrab(QPushButton* button, const QString& path) {
-    bool saved = false;
-    QTimer::singleShot(500, [&] {
-        if (QWidget* modal = QApplication::activeModalWidget()) {
-            saved = Save(OnScreen(modal), path);
-            modal->close();
-        }
-    });
-    button->click();
-    return saved;
-}
-
-// Windows' own message box on the screen, then answered OK.
+// Windows' own message box on the screen, then answered OK; looked for until it shows.
 bool GrabSystemBox(QPushButton* button, const QString& path) {
     bool saved = false;
-    QTimer::singleShot(500, [&] {
-        HWND box = FindWindowW(L"#32770", nullptr);
-        if (!box)
+    QTimer look;
+    int tries = 0;
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        HWND box = nullptr;
+        EnumThreadWindows(GetCurrentThreadId(), [](HWND window, LPARAM found) -> BOOL {
+            wchar_t kind[16] = {};
+            GetClassNameW(window, kind, 16);
+            if (IsWindowVisible(window) && std::wcscmp(kind, L"#32770") == 0)
+                *reinterpret_cast<HWND*>(found) = window;
+            return TRUE;
+        }, reinterpret_cast<LPARAM>(&box));
+        if (!box && ++tries < 50)
             return;
-        saved = Save(OnScreen(box), path);
-        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        look.stop();
+        if (box) {
+            QTest::qWait(300);
+            saved = Save(OnScreen(box), path);
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
+        }
     });
+    look.start(100);
     button->click();
     return saved;
 }
@@ -89,18 +136,21 @@ int main(int argc, char* argv[]) {
     TfrmMain main;
     main.show();
     QTest::qWait(500);
-    ok &= Save(OnScreen(&main), out.absoluteFilePath(QStringLiteral("windows-main.png")));
-    auto* show = main.findChild<QPushButton*>(QStringLiteral("btnShow"));
-    ok &= PressAndGrab(show, out.absoluteFilePath(QStringLiteral("windows-list.png")));
-    main.findChild<QLineEdit*>(QStringLiteral("edtCharNotify"))->setText(QStringLiteral("FFG1"));
-    ok &= GrabSystemBox(show, out.absoluteFilePath(QStringLiteral("windows-rejection.png")));
-
+    ok &= Picture(&main, out.absoluteFilePath(QStringLiteral("windows-main.png")));
     const kelvara::TListSource source{kelvara::TListKind::Study,
                                       {{"format", "16"}, {"notify", "FFE1"}, {"write", "FFE1"}}};
+    TfrmResult list;
+    list.AddList(kelvara::BuildList(source).List());
+    list.show();
+    ok &= Picture(&list, out.absoluteFilePath(QStringLiteral("windows-list.png")));
+    list.close();
+    main.findChild<QLineEdit*>(QStringLiteral("edtCharNotify"))->setText(QStringLiteral("FFG1"));
+    ok &= GrabSystemBox(main.findChild<QPushButton*>(QStringLiteral("btnShow")),
+                        out.absoluteFilePath(QStringLiteral("windows-rejection.png")));
+
     TfrmModule module(kelvara::BuildList(source).List(), source);
-    module.resize(680, 560);
     module.show();
     QTest::qWait(500);
-    ok &= Save(OnScreen(&module), out.absoluteFilePath(QStringLiteral("windows-module.png")));
+    ok &= Picture(&module, out.absoluteFilePath(QStringLiteral("windows-module.png")));
     return ok ? 0 : 1;
 }
