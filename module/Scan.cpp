@@ -13,6 +13,21 @@ constexpr std::string_view kName = "OK+NAME:";
 
 bool IsHex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
 
+// Whether text is an answer cut short: the beginning of a name, of the scan's start or end, or
+// of a device ("OK+DIS", its type, a colon or none, fewer than twelve digits of its address).
+bool CutShort(std::string_view text) {
+    if ((reply::MayBecome(text, kName) && text.size() < kName.size()) ||
+        (text.size() < kStarted.size() &&
+         (reply::MayBecome(text, kStarted) || reply::MayBecome(text, kEnded))))
+        return true;
+    if (!text.starts_with(kDevice) || text.size() == kDevice.size() || text[kDevice.size()] == 'C')
+        return false;
+    std::string_view digits = text.substr(kDevice.size() + 1);
+    if (digits.starts_with(':'))
+        digits.remove_prefix(1);
+    return digits.size() < 12 && std::all_of(digits.begin(), digits.end(), IsHex);
+}
+
 } // namespace
 
 void TScanReader::Feed(std::string_view bytes, Ms now, TStep& step) {
@@ -22,6 +37,13 @@ void TScanReader::Feed(std::string_view bytes, Ms now, TStep& step) {
 }
 
 void TScanReader::Quiet(Ms now, TStep& step) {
+    while (!buffer_.empty() && !CutShort(buffer_) && ReadOne(now, step, true)) {
+    }
+    if (!(open_ && !buffer_.empty() && reply::MayBecome(buffer_, kName)))
+        Report(now, step);
+}
+
+void TScanReader::End(Ms now, TStep& step) {
     while (!buffer_.empty() && ReadOne(now, step, true)) {
     }
     Report(now, step);
@@ -220,7 +242,7 @@ void TScan::Asked(const TOutcome& outcome, Ms now, TStep& step) {
 
 void TScan::Finish(TResult result, Ms now, TStep& step) {
     // What came is told, however the scan ends.
-    reader_.Quiet(now, step);
+    reader_.End(now, step);
     inFlight_.Drop();
     state_ = TState::Done;
     step.Add(TFinished{.At = now, .Result = result});

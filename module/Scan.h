@@ -22,8 +22,12 @@ class TScanReader {
   public:
     // Reads what can be read of the bytes so far; a device still open waits for what follows.
     void Feed(std::string_view bytes, Ms now, TStep& step);
-    // The module fell quiet: what is open is complete.
+    // The module fell quiet: what is open is complete, unless what came last may still become
+    // its name. An answer cut short (its beginning, or a device's address) waits for the rest:
+    // a module's bytes may pause anywhere.
     void Quiet(Ms now, TStep& step);
+    // The scan ends: everything read is final.
+    void End(Ms now, TStep& step);
     bool Ended() const { return ended_; }
 
   private:

@@ -68,6 +68,25 @@ TEST(ScanReader, ANameThatComesAfterTheModuleFellQuietNamesTheDeviceJustFound) {
     EXPECT_EQ(log, (std::vector<std::string>{"@50 device 1 A81B6AAE5221 ", "@80 device 1 A81B6AAE5221 Door"}));
 }
 
+// A module pausing inside an answer (a slow adapter, a loaded machine): each device once, whole.
+TEST(ScanReader, AnAnswerCutByAQuietSpellWaitsForItsRest) {
+    TScanReader reader;
+    TStep step;
+    reader.Feed("OK+DIS1:A81B6AAE5221\r\nOK+NA", 0, step);
+    reader.Quiet(50, step);
+    reader.Feed("ME:Door\r\nOK+DIS0:C4BE84", 80, step);
+    reader.Quiet(130, step);
+    reader.Feed("123456\r\nOK+DISC", 160, step);
+    reader.Quiet(210, step);
+    reader.Feed("E", 240, step);
+    std::vector<std::string> log;
+    for (const TEvent& event : step.Events)
+        log.push_back(Describe(event));
+    EXPECT_EQ(log, (std::vector<std::string>{"@80 device 1 A81B6AAE5221 Door",
+                                             "@160 device 0 C4BE84123456 "}));
+    EXPECT_TRUE(reader.Ended());
+}
+
 TEST(Scan, DevicesComeWithTheAcknowledgementAndAfterIt) {
     TScan scan(kSettings);
     const auto log = TRun{scan}.Play({Bytes(5, "OK+DISCSOK+DIS0:C4BE84123456"), Bytes(300, "OK+DISCE")});
