@@ -10,7 +10,7 @@ source "$(dirname "$0")/build.sh"
 win=$PWD/build/windows
 runs=${1:-15}
 export WINEPREFIX=$win/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-wineserver -p 60 # one Wine server for every run, as a user's session has
+wineserver -p 60 >/dev/null 2>&1 # one Wine server for every run, as a user's session has; what it prints is its own
 linux=$(build/bench/bench/kelvara_cli_run_bench "$runs" build/bench/cli/kelvara-cli)
 export KELVARA_TEST_COM_PORTS="COM10=$win/com/com10 COM11=$win/com/com11 COM12=$win/com/com12"
 windows=$(build/bench/bench/kelvara_cli_run_bench "$runs" wine "$win/cli/kelvara-cli.exe")
