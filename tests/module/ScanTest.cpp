@@ -26,6 +26,14 @@ std::vector<std::string> Found(const std::vector<std::string>& log) {
     return found;
 }
 
+// Each event of a step, described with its time.
+std::vector<std::string> Described(const TStep& step) {
+    std::vector<std::string> log;
+    for (const TEvent& event : step.Events)
+        log.push_back(Describe(event));
+    return log;
+}
+
 TEST(ScanReader, ReadsTheThreeFormsInAnyPieces) {
     const std::string answers = "OK+DISCSOK+DIS00017EA0943AETag1OK+DIS0:C4BE84123456\r\n"
                                 "OK+DIS1:A81B6AAE5221\r\nOK+NAME:Door\r\n+NOISE\r\n"
@@ -48,10 +56,7 @@ TEST(ScanReader, ReadsTheThreeFormsInAnyPieces) {
                 reader.Quiet(0, step);
         }
         reader.Quiet(0, step);
-        std::vector<std::string> log;
-        for (const TEvent& event : step.Events)
-            log.push_back(Describe(event));
-        ASSERT_EQ(Found(log), expected) << "round " << round;
+        ASSERT_EQ(Found(Described(step)), expected) << "round " << round;
         EXPECT_TRUE(reader.Ended());
     }
 }
@@ -62,10 +67,7 @@ TEST(ScanReader, ANameThatComesAfterTheModuleFellQuietNamesTheDeviceJustFound) {
     reader.Feed("OK+DIS1:A81B6AAE5221\r\n", 0, step);
     reader.Quiet(50, step);
     reader.Feed("OK+NAME:Door\r\nOK+DISCE", 80, step);
-    std::vector<std::string> log;
-    for (const TEvent& event : step.Events)
-        log.push_back(Describe(event));
-    EXPECT_EQ(log, (std::vector<std::string>{"@50 device 1 A81B6AAE5221 ", "@80 device 1 A81B6AAE5221 Door"}));
+    EXPECT_EQ(Described(step), (std::vector<std::string>{"@50 device 1 A81B6AAE5221 ", "@80 device 1 A81B6AAE5221 Door"}));
 }
 
 // A module pausing inside an answer (a slow adapter, a loaded machine): each device once, whole.
@@ -79,10 +81,7 @@ TEST(ScanReader, AnAnswerCutByAQuietSpellWaitsForItsRest) {
     reader.Feed("123456\r\nOK+DISC", 160, step);
     reader.Quiet(210, step);
     reader.Feed("E", 240, step);
-    std::vector<std::string> log;
-    for (const TEvent& event : step.Events)
-        log.push_back(Describe(event));
-    EXPECT_EQ(log, (std::vector<std::string>{"@80 device 1 A81B6AAE5221 Door",
+    EXPECT_EQ(Described(step), (std::vector<std::string>{"@80 device 1 A81B6AAE5221 Door",
                                              "@160 device 0 C4BE84123456 "}));
     EXPECT_TRUE(reader.Ended());
 }
