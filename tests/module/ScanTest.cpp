@@ -61,29 +61,38 @@ TEST(ScanReader, ReadsTheThreeFormsInAnyPieces) {
     }
 }
 
-TEST(ScanReader, ANameThatComesAfterTheModuleFellQuietNamesTheDeviceJustFound) {
-    TScanReader reader;
-    TStep step;
-    reader.Feed("OK+DIS1:A81B6AAE5221\r\n", 0, step);
-    reader.Quiet(50, step);
-    reader.Feed("OK+NAME:Door\r\nOK+DISCE", 80, step);
-    EXPECT_EQ(Described(step), (std::vector<std::string>{"@50 device 1 A81B6AAE5221 ", "@80 device 1 A81B6AAE5221 Door"}));
-}
+// What the module sent, and when it fell quiet (no bytes), with the devices read from it.
+struct TQuietCase {
+    const char* Name;
+    std::vector<std::pair<Ms, const char*>> Fed;
+    std::vector<std::string> Devices;
+};
 
-// A module pausing inside an answer (a slow adapter, a loaded machine): each device once, whole.
-TEST(ScanReader, AnAnswerCutByAQuietSpellWaitsForItsRest) {
-    TScanReader reader;
-    TStep step;
-    reader.Feed("OK+DIS1:A81B6AAE5221\r\nOK+NA", 0, step);
-    reader.Quiet(50, step);
-    reader.Feed("ME:Door\r\nOK+DIS0:C4BE84", 80, step);
-    reader.Quiet(130, step);
-    reader.Feed("123456\r\nOK+DISC", 160, step);
-    reader.Quiet(210, step);
-    reader.Feed("E", 240, step);
-    EXPECT_EQ(Described(step), (std::vector<std::string>{"@80 device 1 A81B6AAE5221 Door",
-                                             "@160 device 0 C4BE84123456 "}));
-    EXPECT_TRUE(reader.Ended());
+TEST(ScanReader, ReadsAcrossQuietSpells) {
+    const TQuietCase cases[] = {
+        // A name that comes after the module fell quiet names the device just found.
+        {"name after quiet",
+         {{0, "OK+DIS1:A81B6AAE5221\r\n"}, {50, nullptr}, {80, "OK+NAME:Door\r\nOK+DISCE"}},
+         {"@50 device 1 A81B6AAE5221 ", "@80 device 1 A81B6AAE5221 Door"}},
+        // A module pausing inside an answer (a slow adapter, a loaded machine): each device
+        // once, whole.
+        {"answers cut by pauses",
+         {{0, "OK+DIS1:A81B6AAE5221\r\nOK+NA"}, {50, nullptr}, {80, "ME:Door\r\nOK+DIS0:C4BE84"},
+          {130, nullptr}, {160, "123456\r\nOK+DISC"}, {210, nullptr}, {240, "E"}},
+         {"@80 device 1 A81B6AAE5221 Door", "@160 device 0 C4BE84123456 "}},
+    };
+    for (const TQuietCase& c : cases) {
+        TScanReader reader;
+        TStep step;
+        for (const auto& [at, bytes] : c.Fed) {
+            if (bytes)
+                reader.Feed(bytes, at, step);
+            else
+                reader.Quiet(at, step);
+        }
+        EXPECT_EQ(Described(step), c.Devices) << c.Name;
+        EXPECT_TRUE(reader.Ended()) << c.Name;
+    }
 }
 
 TEST(Scan, DevicesComeWithTheAcknowledgementAndAfterIt) {
