@@ -32,8 +32,12 @@ QString Text(QWidget& window, const char* label) {
     return window.findChild<QLabel*>(QLatin1String(label))->text();
 }
 
-bool WaitForText(QWidget& window, const char* label, const char* text, int ms = 10000) {
-    return QTest::qWaitFor([&] { return Text(window, label).contains(QLatin1String(text)); }, ms);
+// Waits until the label shows the text, then prints what it shows.
+bool Await(QWidget& window, const char* label, const char* text) {
+    const bool shown =
+        QTest::qWaitFor([&] { return Text(window, label).contains(QLatin1String(text)); }, 10000);
+    std::printf("%s\n", qPrintable(Text(window, label)));
+    return shown;
 }
 
 // A beacon list's window with the port typed and the number of modules; the batch not started.
@@ -76,7 +80,7 @@ int Batch(TfrmModule& window, const QStringList& ports) {
 int CloseBatch(TfrmModule& window, const QString& port) {
     PrepareBatch(window, port, 3);
     QTest::keyClick(&window, Qt::Key_Y, Qt::AltModifier);
-    const bool sending = WaitForText(window, "lbStatus", "sending");
+    const bool sending = Await(window, "lbStatus", "sending");
     QTest::keyClick(&window, Qt::Key_Escape);
     const QString stopping = Text(window, "lbStatus");
     const bool stopped = QTest::qWaitFor([&] { return !window.IsBusy(); }, 15000);
@@ -91,20 +95,16 @@ int CloseBatch(TfrmModule& window, const QString& port) {
 int FindAndScan(TfrmModule& window, const QString& port) {
     QTest::keyClicks(QApplication::focusWidget(), port);
     QTest::keyClick(&window, Qt::Key_F, Qt::AltModifier);
-    const bool found = WaitForText(window, "lbStatus", "Found the module");
-    std::printf("%s\n", qPrintable(Text(window, "lbStatus")));
+    const bool found = Await(window, "lbStatus", "Found the module");
     window.findChild<QPushButton*>(QStringLiteral("btnScan"))->click();
-    const bool scanned = WaitForText(window, "lbDeviceState", "Scan done");
-    std::printf("%s\n", qPrintable(Text(window, "lbDeviceState")));
+    const bool scanned = Await(window, "lbDeviceState", "Scan done");
     auto* devices = window.findChild<QTreeWidget*>(QStringLiteral("lstDevices"));
     devices->setFocus();
     devices->setCurrentItem(devices->topLevelItem(0));
     QTest::keyClick(devices, Qt::Key_Return);
-    const bool connected = WaitForText(window, "lbDeviceState", "Connected to");
-    std::printf("%s\n", qPrintable(Text(window, "lbDeviceState")));
+    const bool connected = Await(window, "lbDeviceState", "Connected to");
     QTest::keyClick(&window, Qt::Key_V, Qt::AltModifier);
-    const bool ended = WaitForText(window, "lbDeviceState", "Disconnected from");
-    std::printf("%s\n", qPrintable(Text(window, "lbDeviceState")));
+    const bool ended = Await(window, "lbDeviceState", "Disconnected from");
     return found && scanned && connected && ended ? 0 : 1;
 }
 
