@@ -54,12 +54,8 @@ class TConnectCommand : public TLineCommand {
   private:
     int Talk(TCliSession& session, char type, const std::string& address,
              const TSendSettings& settings, int seconds, std::ostream& err) const {
-        auto owned = std::make_unique<TConnection>(type, address, settings);
-        TConnection* connection = owned.get();
-        const auto drive = [&](auto call) {
-            if (connection)
-                session.Session().Drive([&](Ms now) { return call(*connection, now); });
-        };
+        // The connection is the session's: it is asked for each time, never kept.
+        const auto drive = [&](auto call) { session.Session().DriveAs<TConnection>(std::move(call)); };
         const bool terminal = IsTerminal(0);
         // On a terminal each line typed is data; otherwise standard input's bytes as they are,
         // and once it ends, what arrives for `seconds` more.
@@ -78,24 +74,26 @@ class TConnectCommand : public TLineCommand {
                 return;
             }
             // Data goes only over a connection that stands (not one being ended).
+            const TConnection* connection = session.Session().Running<TConnection>();
             if (!connection || !connection->Connected())
                 return;
             if (!terminal) {
-                drive([&](TConnection& c, Ms now) { return c.SendRaw(piece, now); });
+                drive([bytes = std::string(piece)](TConnection& c, Ms now) { return c.SendRaw(bytes, now); });
                 return;
             }
             typed.append(piece);
             for (std::size_t end; (end = typed.find('\n')) != std::string::npos;) {
                 const std::string text = typed.substr(0, end);
                 typed.erase(0, end + 1);
-                drive([&](TConnection& c, Ms now) { return c.Send(text, now); });
+                drive([text](TConnection& c, Ms now) { return c.Send(text, now); });
             }
         });
         input->SetEnabled(false); // until connected
 
         std::optional<TOutcome> refused;
         std::optional<TConnectionState> state;
-        const auto result = session.Run(std::move(owned), [&](const TEvent& event) {
+        const auto result = session.Run(std::make_unique<TConnection>(type, address, settings),
+                                        [&](const TEvent& event) {
             if (const auto* data = std::get_if<TData>(&event)) {
                 session.Print(ShownReply(data->Bytes));
             } else if (const auto* unasked = std::get_if<TUnasked>(&event)) {
@@ -110,12 +108,10 @@ class TConnectCommand : public TLineCommand {
                     input->SetEnabled(true);
                 }
             } else if (std::holds_alternative<TFinished>(event)) {
-                connection = nullptr;
                 input->SetEnabled(false);
                 last.stop();
             }
         });
-        connection = nullptr;
         if (!result || *result == TResult::Cancelled)
             return session.Finish(session.ReportInterrupted());
         if (session.Lost())

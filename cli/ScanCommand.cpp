@@ -30,20 +30,19 @@ class TScanCommand : public TLineCommand {
         if (status = session.Connect(line.Request, settings); status != kExitOk)
             return status;
         std::optional<TOutcome> refused;
-        auto scan = std::make_unique<TScan>(settings, *seconds);
-        const TScan* running = scan.get();
+        // The scan was acknowledged once its command was: then it is the scan that ran long.
         bool acknowledged = false;
-        const auto result = session.Run(std::move(scan), [&](const TEvent& event) {
+        const auto result = session.Run(std::make_unique<TScan>(settings, *seconds), [&](const TEvent& event) {
             if (const auto* device = std::get_if<TDeviceFound>(&event)) {
                 session.Print(std::string(1, device->Type) + '\t' + device->Address + '\t' +
                               Printable(device->Name, 256));
             } else if (const auto* unasked = std::get_if<TUnasked>(&event)) {
                 session.Print('\t' + ShownReply(unasked->Bytes));
             } else if (const auto* outcome = std::get_if<TOutcome>(&event)) {
-                if (!outcome->Acknowledged())
+                if (outcome->Acknowledged())
+                    acknowledged = true;
+                else
                     refused = *outcome;
-            } else if (std::holds_alternative<TFinished>(event)) {
-                acknowledged = running->Acknowledged();
             }
         });
         if (!result || *result == TResult::Cancelled)

@@ -24,12 +24,8 @@ int TalkInteractively(const TTalkRequest& request, std::ostream& out, std::ostre
     TSendSettings settings = request.Settings;
     if (const int status = session.Connect(request, settings); status != kExitOk)
         return status;
-    auto owned = std::make_unique<TConsole>(settings.LineEnd, settings.TimeoutMs);
-    TConsole* console = owned.get();
-    const auto drive = [&](auto call) {
-        if (console)
-            session.Session().Drive([&](Ms now) { return call(*console, now); });
-    };
+    // The console is the session's: it is asked for each time, never kept.
+    const auto console = [&] { return session.Session().Running<TConsole>(); };
 
     // Lines typed are read as the terminal hands them over, each sent when it is complete.
     std::string pending;
@@ -44,20 +40,22 @@ int TalkInteractively(const TTalkRequest& request, std::ostream& out, std::ostre
             auto read = ReadCommandLine(line, ++lineNumber);
             if (const auto* refused = std::get_if<TCommandFileError>(&read))
                 err << kProgram << ": line " << refused->Line << ": " << refused->Reason << '\n';
-            else if (!std::get<std::string>(read).empty() && console && !console->Ending())
-                drive([&](TConsole& c, Ms now) {
-                    return c.Submit(std::move(std::get<std::string>(read)), now);
-                });
+            else if (!std::get<std::string>(read).empty() && console() && !console()->Ending())
+                session.Session().DriveAs<TConsole>(
+                    [command = std::move(std::get<std::string>(read))](TConsole& c, Ms now) mutable {
+                        return c.Submit(std::move(command), now);
+                    });
         }
         if (pending.size() > kMaxCommandBytes * 4)
             pending.clear(); // a line far too long to be a command
         if (ended) {
             input.SetEnabled(false);
-            drive([](TConsole& c, Ms now) { return c.End(now); });
+            session.Session().DriveAs<TConsole>([](TConsole& c, Ms now) { return c.End(now); });
         }
     });
 
-    const auto result = session.Run(std::move(owned), [&](const TEvent& event) {
+    const auto result = session.Run(std::make_unique<TConsole>(settings.LineEnd, settings.TimeoutMs),
+                                    [&](const TEvent& event) {
         if (const auto* outcome = std::get_if<TOutcome>(&event)) {
             if (outcome->Acknowledged())
                 session.Print(AcknowledgedLine(*outcome));
@@ -67,11 +65,8 @@ int TalkInteractively(const TTalkRequest& request, std::ostream& out, std::ostre
             err << FailureLine(notSent->Command, std::string(kNotSentText));
         } else if (const auto* unasked = std::get_if<TUnasked>(&event)) {
             session.Print('\t' + ShownReply(unasked->Bytes));
-        } else if (std::holds_alternative<TFinished>(event)) {
-            console = nullptr;
         }
     });
-    console = nullptr;
     if (session.Lost())
         return session.Finish(session.ReportPortLost());
     if (!result || *result == TResult::Cancelled)

@@ -63,10 +63,10 @@ void TBatchPorts::Stop() {
 }
 
 void TBatchPorts::StopAtOnce() {
+    // Each run's end is the batch's to tell: nothing more of it reaches the front.
     for (TPort& port : ports_) {
-        if (port.Run && port.Session)
+        if (std::exchange(port.Run, nullptr) && port.Session)
             port.Session->Abandon();
-        port.Run = nullptr;
     }
     CutShort();
     if (!over_) {
@@ -77,7 +77,7 @@ void TBatchPorts::StopAtOnce() {
 
 void TBatchPorts::Drop(std::size_t index) {
     TPort& port = ports_[index];
-    if (!port.Run)
+    if (!std::exchange(port.Run, nullptr))
         return;
     if (port.Session)
         port.Session->Close();

@@ -37,7 +37,7 @@ TModuleSession::~TModuleSession() {
 }
 
 bool TModuleSession::Open(const std::string& name, int baudRate) {
-    Close();
+    CloseNow();
     if (!port_->Open(name, baudRate))
         return false;
     name_ = name;
@@ -60,40 +60,122 @@ void TModuleSession::SetReopen(bool reopen) {
 }
 
 void TModuleSession::WaitFor(const std::string& name, int baudRate) {
-    Close();
+    CloseNow();
     name_ = name;
     baudRate_ = baudRate;
     awaited_ = true;
     replug_.start();
 }
 
-void TModuleSession::Run(std::unique_ptr<TPolicy> policy) {
-    if (!Expect(IsOpen() && !policy_, "a policy runs alone on an open port"))
+// Holds the news back while a step settles; the outermost hold tells it.
+class TModuleSession::THold {
+  public:
+    explicit THold(TModuleSession& session) : session_(session), outer_(!session.telling_) {
+        session_.telling_ = true;
+    }
+    ~THold() {
+        if (!outer_)
+            return;
+        session_.telling_ = false;
+        session_.Deliver();
+    }
+    THold(const THold&) = delete;
+    THold& operator=(const THold&) = delete;
+
+  private:
+    TModuleSession& session_;
+    bool outer_;
+};
+
+void TModuleSession::Later(std::function<void()> work) {
+    if (Delivering()) {
+        asked_.push_back(std::move(work));
         return;
-    // What the module said before is reported before the policy's first event.
-    Idle({}, true);
-    policy_ = std::move(policy);
-    Apply(policy_->Start(Now()));
+    }
+    work();
 }
 
-void TModuleSession::Drive(const std::function<TStep(Ms)>& call) {
-    if (Expect(policy_ != nullptr, "a call goes to a running policy"))
-        Apply(call(Now()));
+void TModuleSession::Tell(std::function<void()> news) {
+    news_.push_back(std::move(news));
+    Deliver();
+}
+
+void TModuleSession::TellEvent(TEvent event) {
+    Tell([this, event = std::move(event)] { emit linkEvent(event); });
+}
+
+void TModuleSession::Deliver() {
+    if (telling_)
+        return;
+    telling_ = true;
+    while (!news_.empty() || !asked_.empty()) {
+        if (!news_.empty()) {
+            const std::function<void()> news = std::move(news_.front());
+            news_.pop_front();
+            ++delivering_;
+            news();
+            --delivering_;
+            continue;
+        }
+        // Everything told: what the handlers asked is done now, in order; its own news is told
+        // before the next call.
+        const std::function<void()> work = std::move(asked_.front());
+        asked_.pop_front();
+        work();
+    }
+    telling_ = false;
+}
+
+void TModuleSession::Run(std::unique_ptr<TPolicy> policy) {
+    auto held = std::make_shared<std::unique_ptr<TPolicy>>(std::move(policy));
+    Later([this, held] {
+        if (!Expect(IsOpen() && !policy_, "a policy runs alone on an open port"))
+            return;
+        THold hold(*this);
+        // What the module said before is reported before the policy's first event.
+        Idle({}, true);
+        policy_ = std::move(*held);
+        Apply(policy_->Start(Now()));
+    });
+}
+
+void TModuleSession::Drive(std::function<TStep(Ms)> call) {
+    // Asked during a delivery, the policy may have ended by the time the call is made.
+    if (!Expect(policy_ != nullptr || Delivering(), "a call goes to a running policy"))
+        return;
+    Later([this, call = std::move(call)] {
+        if (policy_)
+            Apply(call(Now()));
+    });
 }
 
 void TModuleSession::Stop() {
-    if (policy_)
-        Apply(policy_->Cancel(Now()));
+    Later([this] {
+        if (policy_)
+            Apply(policy_->Cancel(Now()));
+    });
 }
 
 void TModuleSession::Abandon() {
+    Later([this] { AbandonNow(); });
+}
+
+void TModuleSession::AbandonNow() {
     timer_.stop();
+    if (!policy_)
+        return;
+    THold hold(*this);
     policy_.reset();
+    TellEvent(TFinished{.At = Now(), .Result = TResult::Cancelled});
 }
 
 void TModuleSession::Close() {
-    ++closes_;
-    Abandon();
+    Later([this] { CloseNow(); });
+}
+
+void TModuleSession::CloseNow() {
+    THold hold(*this);
+    AbandonNow();
     replug_.stop();
     awaited_ = false;
     port_->Close();
@@ -101,7 +183,8 @@ void TModuleSession::Close() {
 }
 
 void TModuleSession::Apply(TStep step) {
-    TPolicy* const policy = policy_.get();
+    // The step settles first: its rate, its write, its end. Only then is it told.
+    THold hold(*this);
     bool failed = false;
     if (step.SetBaudRate)
         SetBaudRate(*step.SetBaudRate);
@@ -114,14 +197,11 @@ void TModuleSession::Apply(TStep step) {
     }
     const std::optional<TResult> result = step.Finished();
     for (TEvent& event : step.Events)
-        emit linkEvent(event);
-    // A handler may have abandoned the policy, or started another.
-    if (policy_.get() != policy || !policy)
-        return;
+        TellEvent(std::move(event));
     if (result) {
         policy_.reset();
         Arm();
-        emit finished(*result);
+        Tell([this, result = *result] { emit finished(result); });
         return;
     }
     if (failed) {
@@ -136,7 +216,7 @@ void TModuleSession::Idle(std::string_view bytes, bool flush) {
     idle_.Add(bytes, Now(), step);
     idle_.Report(Now(), step, flush);
     for (TEvent& event : step.Events)
-        emit linkEvent(event);
+        TellEvent(std::move(event));
 }
 
 std::optional<Ms> TModuleSession::WakeAt() const {
@@ -152,6 +232,7 @@ void TModuleSession::Arm() {
 }
 
 void TModuleSession::ReadPort() {
+    THold hold(*this);
     const std::string bytes = port_->ReadAll();
     if (bytes.empty())
         return;
@@ -164,6 +245,7 @@ void TModuleSession::ReadPort() {
 }
 
 void TModuleSession::TimePassed() {
+    THold hold(*this);
     if (policy_) {
         Apply(policy_->TimePassed(Now()));
         return;
@@ -177,13 +259,13 @@ void TModuleSession::LosePort() {
     // reach. What it said before it went still counts.
     if (!IsOpen())
         return;
+    THold hold(*this);
     ReadPort();
     if (!IsOpen())
         return;
     lostReason_ = port_->LostReason();
     port_->Close();
     Idle({}, true);
-    const unsigned closes = closes_;
     if (policy_) {
         TStep step = policy_->ConnectionLost(Now());
         // Each failure the loss caused says what the system said of it.
@@ -198,12 +280,9 @@ void TModuleSession::LosePort() {
         }
         Apply(std::move(step));
     }
-    // A handler of the policy's end may have closed the session: then it looks for nothing.
-    if (closes_ != closes)
-        return;
     if (policy_ || reopen_)
         replug_.start();
-    emit portLost();
+    Tell([this] { emit portLost(); });
 }
 
 void TModuleSession::LookForPort() {
@@ -213,12 +292,13 @@ void TModuleSession::LookForPort() {
     }
     if (!port_->Exists(name_))
         return;
+    THold hold(*this);
     // It may still be being set up (its permissions): a refusal here is tried again. A port
     // listed but not there yet (Windows lists some ports before they can be opened) is simply
     // not back.
     if (!port_->Open(name_, baudRate_)) {
         if (port_->OpenFailure().Kind != TOpenFailure::TKind::NoSuchPort)
-            emit reopenRefused();
+            Tell([this] { emit reopenRefused(); });
         return;
     }
     replug_.stop();
@@ -227,7 +307,7 @@ void TModuleSession::LookForPort() {
         started_ = clock_->Now();
     if (policy_)
         Apply(policy_->PortBack(Now()));
-    emit portBack();
+    Tell([this] { emit portBack(); });
 }
 
 } // namespace kelvara::link

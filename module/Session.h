@@ -6,6 +6,11 @@
 // unplugged adapter comes back. Everything runs on the calling thread's event loop, driven by
 // the port's signals; nothing waits or sleeps, so a window using it stays responsive however
 // slow the module is. kelvara-cli and the module window both run their policies here.
+//
+// A step is settled first (the rate, the write, the policy's end), then its events are told in
+// order. What a handler asks meanwhile (Run, Drive, Stop, Abandon, Close, Later) waits until
+// every event of the delivery has been told, and is then done in the order it was asked: a
+// handler never sees the session half-way through a step.
 
 #include "Exchange.h"
 #include "Port.h"
@@ -13,6 +18,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -59,21 +65,30 @@ class TModuleSession : public QObject {
     // asks here each time rather than keeping a pointer of its own.
     template <class P> P* Running() const { return dynamic_cast<P*>(policy_.get()); }
     // Makes a call on the policy running (a command typed into a console, say) and applies the
-    // step it returns.
-    void Drive(const std::function<TStep(Ms now)>& call);
+    // step it returns. Asked during a delivery, it is made after it, on the policy running then:
+    // the call is kept, so it holds its values rather than references to a handler's own.
+    void Drive(std::function<TStep(Ms now)> call);
     // The same, on the policy running when it is a P: false (and nothing done) otherwise.
     template <class P, class Call> bool DriveAs(Call call) {
-        P* const policy = Running<P>();
-        if (policy)
-            Drive([&](Ms now) { return call(*policy, now); });
-        return policy != nullptr;
+        if (!Running<P>())
+            return false;
+        Drive([this, call = std::move(call)](Ms now) mutable {
+            P* const policy = Running<P>();
+            return policy ? call(*policy, now) : TStep{};
+        });
+        return true;
     }
     // Stops the policy after the command (or module) under way.
     void Stop();
-    // Drops the policy at once, without another event; the port stays open.
+    // Drops the policy at once; it ends with one more event, TFinished as cancelled (finished()
+    // is not emitted: the caller ended it). The port stays open.
     void Abandon();
     // Abandons the policy, closes the port and stops looking for it.
     void Close();
+    // Does the work at once, or, asked by a handler during a delivery, once the delivery is over.
+    void Later(std::function<void()> work);
+    // A handler is being told an event.
+    bool Delivering() const { return delivering_ > 0; }
 
     // Milliseconds since the port was first opened.
     Ms Now() const { return started_ ? clock_->Now() - *started_ : 0; }
@@ -97,7 +112,15 @@ class TModuleSession : public QObject {
     void reopenRefused();
 
   private:
+    class THold;
     void Apply(TStep step);
+    // Queues what a step tells, and tells it unless a delivery is already under way (which then
+    // tells it after what it holds).
+    void Tell(std::function<void()> news);
+    void TellEvent(TEvent event);
+    void Deliver();
+    void AbandonNow();
+    void CloseNow();
     void ReadPort();
     void LosePort();
     void Arm();
@@ -113,10 +136,14 @@ class TModuleSession : public QObject {
     std::string lostReason_;
     bool reopen_ = false;
     bool awaited_ = false;
-    unsigned closes_ = 0; // how often the session was closed, so that a handler's close is seen
     QTimer timer_;
     QTimer replug_;
     std::unique_ptr<TPolicy> policy_;
+    // The news of the steps settled and not yet told, and the calls handlers made meanwhile.
+    std::deque<std::function<void()>> news_;
+    std::deque<std::function<void()>> asked_;
+    int delivering_ = 0; // handlers being told, one inside another's call
+    bool telling_ = false; // the news is being told
     // What the module says while no policy runs.
     TUnaskedBytes idle_;
 };

@@ -205,23 +205,40 @@ INSTANTIATE_TEST_SUITE_P(
                  "connection lost (Windows error 22)"}),
     [](const auto& info) { return info.param.Name; });
 
-// A handler may abandon the policy, or start another, while the session is telling an event.
+// A handler may abandon the policy, or start another, while the session is telling an event:
+// what it asks is done once every event of the step has been told, in the order it asked.
 TEST(Session, AHandlerMayAbandonOrStartAPolicyDuringAnEvent) {
     TRig rig;
-    int abandoned = 0;
+    rig.port->Answer = [](const std::string& written) {
+        return written == "AT+A" ? std::string("OK\r\n") : std::string();
+    };
+    bool runningWhenAsked = false;
     const auto connection = QObject::connect(rig.session.get(), &TModuleSession::linkEvent, [&](const TEvent& event) {
-        if (std::holds_alternative<TWritten>(event) && abandoned++ == 0)
+        const auto* outcome = std::get_if<TOutcome>(&event);
+        if (outcome && outcome->Index == 0) {
             rig.session->Abandon();
+            rig.session->Run(std::make_unique<TConsole>(TLineEnd::None, 100));
+            rig.log.push_back("asked");
+            runningWhenAsked = rig.session->Running<TListSender>() != nullptr;
+        }
     });
-    rig.session->Run(std::make_unique<TConsole>(TLineEnd::None, 100));
-    rig.session->DriveAs<TConsole>([](TConsole& c, Ms now) { return c.Submit("AT", now); });
+    rig.session->Run(std::make_unique<TListSender>(std::vector<std::string>{"AT+A", "AT+B"}, kNoPause));
+    Pump({&rig}, 500);
+    EXPECT_TRUE(runningWhenAsked);
+    EXPECT_EQ(rig.log, (TLog{"@0 > AT+A", "@0 ack 0 AT+A OK\\x0d\\x0a", "asked", "@0 > AT+B",
+                             "@0 finished cancelled"}));
+    ASSERT_NE(rig.session->Running<TConsole>(), nullptr);
+    rig.log.clear();
+    rig.session->Abandon();
+    EXPECT_EQ(rig.log, TLog{"@0 finished cancelled"});
     EXPECT_FALSE(rig.session->IsRunning());
     EXPECT_EQ(rig.session->Running<TConsole>(), nullptr);
     EXPECT_FALSE(rig.session->DriveAs<TConsole>([](TConsole& c, Ms now) { return c.Submit("AT", now); }));
     // What the module says now is unasked.
+    rig.log.clear();
     rig.port->Arrive("OK\r\n");
     Pump({&rig}, 500);
-    EXPECT_EQ(rig.log, (TLog{"@0 > AT", "@0 unasked OK\\x0d\\x0a"}));
+    EXPECT_EQ(rig.log, (TLog{"@0 unasked OK\\x0d\\x0a"}));
     QObject::disconnect(connection);
 
     // A second console started as the first finishes runs on.
