@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <sstream>
@@ -115,10 +116,20 @@ inline Result RunCli(const std::vector<std::string>& args,
     Result result = RunOnce(copies, whileRunning, stdinFd);
     // Wine now and then ends a program before a line of its own has run: status 1, nothing
     // printed (tests/windows/wine-run.sh). Ours never end so, for a status 1 always comes with
-    // its reason, so such a start is made once more, unless the test acted on it meanwhile.
+    // its reason, so such a start is made once more, unless the test acted on it meanwhile;
+    // said, and counted where the stage counts them.
     if (copies.front().ends_with("wine") && result.Status == 1 && result.Out.empty() &&
-        result.Err.empty() && !whileRunning)
+        result.Err.empty() && !whileRunning) {
+        std::fprintf(stderr, "RunCli: Wine ended %s at once (status 1, no output); starting it again\n",
+                     copies[1].c_str());
+        if (const char* count = std::getenv("KELVARA_WINE_RESTARTS"); count && *count) {
+            if (std::FILE* file = std::fopen(count, "a")) {
+                std::fprintf(file, "%s\n", copies[1].c_str());
+                std::fclose(file);
+            }
+        }
         result = RunOnce(copies, whileRunning, stdinFd);
+    }
     // The Windows program names the system's error when a port is lost; Wine's differ from
     // Windows' own (the port's own tests check them), so the words are compared without it.
     if (program == KELVARA_CLI_PATH && copies.front() != KELVARA_CLI_PATH) {

@@ -146,8 +146,10 @@ int main(int argc, char** argv) {
                             : kelvara::BuildStudyCommandList(kelvara::TUuidFormat::uf16Bit, "FFE1", "FFE1").List(),
                       batch ? std::optional(beacon) : std::nullopt);
     window.show();
-    if (!QTest::qWaitForWindowExposed(&window))
+    if (!QTest::qWaitForWindowExposed(&window)) {
+        std::fprintf(stderr, "kelvara_window_keys: the module window was not shown within 5 s\n");
         return 1;
+    }
     if (mode == QLatin1String("--batch"))
         return Batch(window, args);
     if (mode == QLatin1String("--close-batch"))
