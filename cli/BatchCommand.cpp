@@ -129,13 +129,12 @@ int RunBatch(const TBatchJob& job, const TTalkRequest& request,
                 continue;
             }
             TModuleSession* port = session.get();
-            const std::size_t index = batch.Ports();
-            QObject::connect(port, &TModuleSession::reopenRefused, [&, port, index, name] {
-                if (port->OpenFailure().Kind == TOpenFailure::TKind::NoSuchPort)
-                    return;
-                ReportOpenFailure(err, name, port->OpenFailure());
-                batch.Drop(index);
+            // Refused at a replug, it is tried as long as a missing port is.
+            auto told = std::make_shared<QString>();
+            QObject::connect(port, &TModuleSession::reopenRefused, [&err, port, name, told] {
+                TellRefusal(err, name, port->OpenFailure(), *told);
             });
+            QObject::connect(port, &TModuleSession::portBack, [told] { told->clear(); });
             batch.Own(name, std::move(session));
         }
         if (batch.Ports() == 0)

@@ -37,14 +37,18 @@ TCliSession::TCliSession(std::string port, std::ostream& out, std::ostream& err)
         if (!session_.IsRunning())
             loop_.quit();
     });
-    // A port that comes back but cannot be opened is reported, and ends the work.
+    // A port that comes back but cannot be opened yet (its permissions being set, a driver
+    // still starting) is tried as long as a missing one would be; each new reason is told.
     QObject::connect(&session_, &TModuleSession::reopenRefused, [this] {
-        if (session_.OpenFailure().Kind == TOpenFailure::TKind::NoSuchPort)
-            return;
-        ReportOpenFailure();
-        StopAtOnce(kExitPort);
+        TellRefusal(err_, port_, session_.OpenFailure(), refusal_);
     });
-    QObject::connect(&session_, &TModuleSession::portBack, [this] { lost_ = false; });
+    QObject::connect(&session_, &TModuleSession::portBack, [this] {
+        lost_ = false;
+        refusal_.clear();
+    });
+    QObject::connect(&session_, &TModuleSession::portTrouble, [this](const QString& what) {
+        err_ << kProgram << ": " << Printable(port_) << ": " << Shown(what) << '\n';
+    });
 }
 
 TCliSession::~TCliSession() { session_.Close(); }
@@ -53,6 +57,15 @@ void ReportOpenFailure(std::ostream& err, const std::string& port, const TOpenFa
     err << kProgram << ": " << Printable(port) << ": " << Shown(failure.Reason) << '\n';
     if (failure.PermissionDenied())
         err << kProgram << ": " << Shown(PermissionHint(port)) << '\n';
+}
+
+void TellRefusal(std::ostream& err, const std::string& port, const TOpenFailure& failure,
+                 QString& told) {
+    if (failure.Reason == told)
+        return;
+    told = failure.Reason;
+    err << kProgram << ": " << Printable(port) << ": back but cannot be opened (" << Shown(failure.Reason)
+        << "); trying again\n";
 }
 
 void TCliSession::ReportOpenFailure() { cli::ReportOpenFailure(err_, port_, session_.OpenFailure()); }

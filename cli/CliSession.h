@@ -95,10 +95,15 @@ class TCliSession {
     bool stoppedAtOnce_ = false;
     bool lost_ = false;
     bool outFailed_ = false;
+    QString refusal_; // why the port, back, was last refused
 };
 
 // "kelvara-cli: PORT: WHY", and what to do about a permission denied.
 void ReportOpenFailure(std::ostream& err, const std::string& port, const link::TOpenFailure& failure);
+// "kelvara-cli: PORT: back but cannot be opened (WHY); trying again", once for each new reason
+// (told keeps the last).
+void TellRefusal(std::ostream& err, const std::string& port, const link::TOpenFailure& failure,
+                 QString& told);
 // "COMMAND<TAB>REPLY": an acknowledged command as printed.
 std::string AcknowledgedLine(const link::TOutcome& outcome);
 // "kelvara-cli: COMMAND: WHY\n": a failed command as reported.

@@ -22,12 +22,12 @@ TBatchPorts::~TBatchPorts() {
 
 bool TBatchPorts::Lost(std::size_t index) const {
     const TPort& port = ports_[index];
-    return !port.Dropped && (!port.Session || !port.Session->IsOpen());
+    return !port.Session || !port.Session->IsOpen();
 }
 
 void TBatchPorts::Add(const std::string& name, TModuleSession& session) {
     const std::size_t index = ports_.size();
-    ports_.push_back({name, &session, nullptr, nullptr, std::nullopt, {}, 0, false});
+    ports_.push_back({name, &session, nullptr, nullptr, std::nullopt, {}, 0});
     connect(&session, &TModuleSession::linkEvent, this,
             [this, index](const TEvent& event) { Seen(index, event); });
     connect(&session, &TModuleSession::finished, this, [this, index] { Ended(index); });
@@ -73,17 +73,6 @@ void TBatchPorts::StopAtOnce() {
         over_ = true;
         emit finished(TResult::Cancelled);
     }
-}
-
-void TBatchPorts::Drop(std::size_t index) {
-    TPort& port = ports_[index];
-    if (!std::exchange(port.Run, nullptr))
-        return;
-    if (port.Session)
-        port.Session->Close();
-    port.UnderWay.reset();
-    port.Dropped = true;
-    Ended(index);
 }
 
 void TBatchPorts::Seen(std::size_t index, const TEvent& event) {

@@ -41,9 +41,6 @@ class TBatchPorts : public QObject {
     // Every port stops at once. A module cut short part-way through its list ends as failed,
     // "(stopped at once)", with its row in the record.
     void StopAtOnce();
-    // The port stops at once and is closed, the others go on: a port that came back but cannot
-    // be opened.
-    void Drop(std::size_t port);
 
     bool Running() const;
     // A module is being set up on some port.
@@ -52,7 +49,7 @@ class TBatchPorts : public QObject {
     const std::string& Name(std::size_t port) const { return ports_[port].Name; }
     // The number (counted from 1 over all ports) of the module under way on the port, if any.
     std::optional<std::size_t> UnderWay(std::size_t port) const { return ports_[port].UnderWay; }
-    // A port whose adapter went away and has not come back (a port dropped aside).
+    // A port whose adapter went away and has not come back.
     bool Lost(std::size_t port) const;
 
   signals:
@@ -73,7 +70,6 @@ class TBatchPorts : public QObject {
         std::optional<std::size_t> UnderWay;
         TFields Fields; // the module's under way, and its attempt
         std::size_t Attempt = 0;
-        bool Dropped = false;
     };
 
     void Seen(std::size_t port, const TEvent& event);

@@ -33,6 +33,12 @@ class TPort : public QObject {
 
     // Opens the port by that name at the rate; false when it cannot be, OpenFailure() says why.
     virtual bool Open(const std::string& name, int baudRate) = 0;
+    // The same without waiting for a port whose opening may block (on Windows a Bluetooth
+    // link's, which connects to its device first): opened() tells the outcome, from the event
+    // loop or, where opening never blocks, at once. Close() gives up an opening under way.
+    virtual void OpenLater(const std::string& name, int baudRate) { emit opened(Open(name, baudRate)); }
+    // An OpenLater has not told its outcome yet.
+    virtual bool Opening() const { return false; }
     virtual bool IsOpen() const = 0;
     virtual const TOpenFailure& OpenFailure() const = 0;
     // Hands what is still buffered to the system, so no command is cut off, then lets go.
@@ -43,8 +49,10 @@ class TPort : public QObject {
     // Empties the port: every byte received up to now, including those the system still held,
     // is returned, so that the caller decides what becomes of them. Nothing is thrown away.
     virtual std::string DiscardInput() = 0;
-    // Hands the bytes to the system; false when the port failed meanwhile (lost() is then not
-    // emitted: the caller deals with it).
+    // Hands the bytes to the system without waiting for it to take them; false when the port
+    // has failed (lost() is then not emitted: the caller deals with it). A write that fails
+    // later, or that the system does not take within a time that grows with its length at the
+    // port's rate, is the port's loss (lost()), with the system's reason.
     virtual bool Write(std::string_view bytes) = 0;
     // Whether something is there by that name: a port that went away has come back.
     virtual bool Exists(const std::string& name) const = 0;
@@ -54,6 +62,13 @@ class TPort : public QObject {
 
   signals:
     void readyRead();
+    // The system has taken this many more of the bytes written.
+    void bytesWritten(qint64 bytes);
+    // The outcome of OpenLater: open, or OpenFailure() says why not.
+    void opened(bool open);
+    // Bytes were lost or garbled before they reached the port (the adapter's buffer overran,
+    // a framing or parity error): what the system said, in words. The port goes on.
+    void trouble(const QString& what);
     // The port failed (an unplugged adapter, a hung-up line); it is still open until Close.
     void lost();
 };

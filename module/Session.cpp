@@ -8,8 +8,10 @@ namespace kelvara::link {
 
 namespace {
 
-// How often a port that went away is looked for.
+// How often a port that went away is looked for, and at most how long between two tries of a
+// port that is there but refused.
 constexpr int kLookForPortMs = 100;
+constexpr int kLongestRefusedWaitMs = 3200;
 
 } // namespace
 
@@ -26,6 +28,9 @@ TModuleSession::TModuleSession(std::unique_ptr<TPort> port, std::shared_ptr<cons
     connect(&replug_, &QTimer::timeout, this, &TModuleSession::LookForPort);
     connect(port_.get(), &TPort::readyRead, this, &TModuleSession::ReadPort);
     connect(port_.get(), &TPort::lost, this, &TModuleSession::LosePort);
+    connect(port_.get(), &TPort::opened, this, &TModuleSession::PortOpened);
+    connect(port_.get(), &TPort::trouble, this,
+            [this](const QString& what) { Tell([this, what] { emit portTrouble(what); }); });
 }
 
 TModuleSession::~TModuleSession() {
@@ -64,7 +69,7 @@ void TModuleSession::WaitFor(const std::string& name, int baudRate) {
     name_ = name;
     baudRate_ = baudRate;
     awaited_ = true;
-    replug_.start();
+    replug_.start(kLookForPortMs);
 }
 
 // Holds the news back while a step settles; the outermost hold tells it.
@@ -281,7 +286,7 @@ void TModuleSession::LosePort() {
         Apply(std::move(step));
     }
     if (policy_ || reopen_)
-        replug_.start();
+        replug_.start(kLookForPortMs);
     Tell([this] { emit portLost(); });
 }
 
@@ -290,18 +295,30 @@ void TModuleSession::LookForPort() {
         replug_.stop();
         return;
     }
-    if (!port_->Exists(name_))
+    // An opening may take seconds (a Bluetooth link's port connects first): it goes on away
+    // from the event loop, and the port is looked for again once it has ended.
+    if (port_->Opening() || !port_->Exists(name_))
+        return;
+    port_->OpenLater(name_, baudRate_);
+}
+
+void TModuleSession::PortOpened(bool open) {
+    // An opening given up (the session closed) tells nothing.
+    if (!replug_.isActive() || IsOpen() != open)
         return;
     THold hold(*this);
-    // It may still be being set up (its permissions): a refusal here is tried again. A port
-    // listed but not there yet (Windows lists some ports before they can be opened) is simply
-    // not back.
-    if (!port_->Open(name_, baudRate_)) {
-        if (port_->OpenFailure().Kind != TOpenFailure::TKind::NoSuchPort)
+    if (!open) {
+        // It may still be being set up (its permissions, a Bluetooth link connecting): tried
+        // again, each time a little later. A port listed but not there yet (Windows lists some
+        // ports before they can be opened) is simply not back.
+        if (port_->OpenFailure().Kind != TOpenFailure::TKind::NoSuchPort) {
+            replug_.setInterval(std::min(replug_.interval() * 2, kLongestRefusedWaitMs));
             Tell([this] { emit reopenRefused(); });
+        }
         return;
     }
     replug_.stop();
+    replug_.setInterval(kLookForPortMs);
     awaited_ = false;
     if (!started_)
         started_ = clock_->Now();

@@ -55,6 +55,8 @@ class TModuleSession : public QObject {
     void WaitFor(const std::string& name, int baudRate);
     // The port went away and is being looked for.
     bool WaitingForPort() const { return replug_.isActive(); }
+    // How long the session waits between two looks for the port.
+    int LookEveryMs() const { return replug_.interval(); }
     // What the system said when the port was last lost; empty when it said nothing.
     const std::string& LostReason() const { return lostReason_; }
 
@@ -108,8 +110,11 @@ class TModuleSession : public QObject {
     void portLost();
     // The port came back and is open again.
     void portBack();
-    // The port is there again but cannot be opened: OpenFailure() says why. It is tried again.
+    // The port is there again but cannot be opened: OpenFailure() says why. It is tried again,
+    // less often after each refusal in a row.
     void reopenRefused();
+    // Bytes were lost or garbled before they reached the port: what the system said.
+    void portTrouble(const QString& what);
 
   private:
     class THold;
@@ -123,6 +128,7 @@ class TModuleSession : public QObject {
     void CloseNow();
     void ReadPort();
     void LosePort();
+    void PortOpened(bool open);
     void Arm();
     // Bytes that came while no policy runs (or before a write): gathered until the module is
     // quiet (or at once, when flushing), and told.

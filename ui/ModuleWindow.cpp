@@ -68,6 +68,10 @@ TfrmModule::TfrmModule(kelvara::TCommandList list, std::optional<kelvara::TListS
     connect(&session_, &TModuleSession::finished, this, &TfrmModule::Finished);
     connect(&session_, &TModuleSession::portLost, this, &TfrmModule::PortLost);
     connect(&session_, &TModuleSession::portBack, this, &TfrmModule::PortBack);
+    connect(&session_, &TModuleSession::reopenRefused, this, &TfrmModule::ReopenRefused);
+    connect(&session_, &TModuleSession::portTrouble, this, [this](const QString& what) {
+        Note(tr("%1: %2").arg(FromBytes(session_.PortName()), what));
+    });
     session_.SetReopen(true);
 
     port_->Load();
@@ -290,6 +294,7 @@ void TfrmModule::BatchFinished() {
 }
 
 void TfrmModule::PortLost() {
+    refusal_.clear();
     const QString port = FromBytes(session_.PortName());
     Note(tr("%1 went away").arg(port));
     // What a list that ended with the port says stays above.
@@ -306,7 +311,20 @@ void TfrmModule::PortLost() {
         close();
 }
 
+void TfrmModule::ReopenRefused() {
+    const QString port = FromBytes(session_.PortName());
+    const QString why = session_.OpenFailure().Reason;
+    if (why == refusal_)
+        return;
+    refusal_ = why;
+    Note(tr("%1 is back but cannot be opened: %2; tried again").arg(port, why));
+    SetStatus(tr("%1 is back but cannot be opened: %2. It is tried again until it opens; "
+                 "Disconnect stops the tries.")
+                  .arg(port, why));
+}
+
 void TfrmModule::PortBack() {
+    refusal_.clear();
     const QString port = FromBytes(session_.PortName());
     Note(tr("%1 came back; opened again at %2 baud").arg(port).arg(port_->Settings().BaudRate));
     if (activity_ != TActivity::Batch)

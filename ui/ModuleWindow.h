@@ -82,6 +82,7 @@ class TfrmModule : public QDialog {
     void BatchFinished();
     void PortLost();
     void PortBack();
+    void ReopenRefused();
     void Note(const QString& text);
     void UpdateControls();
     void Cancel();
@@ -100,5 +101,7 @@ class TfrmModule : public QDialog {
     TBatchPanel* batch_;
     TDevicesPanel* devices_;
     TActivity activity_ = TActivity::Idle;
+    // Why the port, back, was last refused: each new reason is told once.
+    QString refusal_;
     bool closeWhenStopped_ = false;
 };

@@ -9,6 +9,8 @@
 
 #include <deque>
 #include <functional>
+#include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,11 @@ class TMemoryPort : public link::TPort {
     // The rates the port was opened or set at, in order.
     std::vector<int> Rates;
     bool Present = true;
+    // Present, but refused with this reason (a port still being set up).
+    QString Refusal;
+    // Opened later (a port whose opening blocks): the test ends each opening with EndOpening.
+    bool OpensLater = false;
+    int Openings = 0;
     bool FailNextWrite = false;
     std::string Reason; // what the system says of a failure
 
@@ -37,13 +44,30 @@ class TMemoryPort : public link::TPort {
             failure_ = {link::TOpenFailure::TKind::NoSuchPort, QStringLiteral("no such port")};
             return false;
         }
+        if (!Refusal.isEmpty()) {
+            failure_ = {link::TOpenFailure::TKind::Other, Refusal};
+            return false;
+        }
         open_ = true;
         Rates.push_back(baudRate);
         return true;
     }
+    void OpenLater(const std::string& name, int baudRate) override {
+        ++Openings;
+        if (!OpensLater)
+            return TPort::OpenLater(name, baudRate);
+        opening_ = {name, baudRate};
+    }
+    bool Opening() const override { return opening_.has_value(); }
+    // The opening under way ends, as the port is now.
+    void EndOpening() {
+        const auto [name, baudRate] = *std::exchange(opening_, std::nullopt);
+        emit opened(Open(name, baudRate));
+    }
     bool IsOpen() const override { return open_; }
     const link::TOpenFailure& OpenFailure() const override { return failure_; }
     void Close() override {
+        opening_.reset();
         open_ = false;
         buffer_.clear();
     }
@@ -85,6 +109,7 @@ class TMemoryPort : public link::TPort {
 
   private:
     bool open_ = false;
+    std::optional<std::pair<std::string, int>> opening_;
     link::TOpenFailure failure_;
     std::string buffer_;
     std::vector<std::string> duringWrite_;

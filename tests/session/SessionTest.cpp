@@ -157,13 +157,15 @@ struct LossCase {
     int Finished;
     bool Open;
     std::string Failure = {}; // the lost command's failure, in words
+    int Refusals = 0;         // reopenRefused told
 };
 
 class PortLoss : public ::testing::TestWithParam<LossCase> {};
 
 TEST_P(PortLoss, EndsOrWaitsAsThePolicySays) {
     TRig rig;
-    int lost = 0, back = 0;
+    int lost = 0, back = 0, refusals = 0;
+    QObject::connect(rig.session.get(), &TModuleSession::reopenRefused, [&] { ++refusals; });
     QObject::connect(rig.session.get(), &TModuleSession::portLost, [&] { ++lost; });
     QObject::connect(rig.session.get(), &TModuleSession::portBack, [&] { ++back; });
     GetParam().Act(rig);
@@ -173,6 +175,7 @@ TEST_P(PortLoss, EndsOrWaitsAsThePolicySays) {
     EXPECT_EQ(rig.session->IsOpen(), GetParam().Open);
     EXPECT_EQ(lost, 1);
     EXPECT_EQ(back, GetParam().Open ? 1 : 0);
+    EXPECT_EQ(refusals, GetParam().Refusals);
     for (const TEvent& event : rig.events) {
         if (const auto* outcome = std::get_if<TOutcome>(&event)) {
             EXPECT_EQ(FailureText(*outcome), GetParam().Failure);
@@ -193,6 +196,45 @@ INSTANTIATE_TEST_SUITE_P(
                      rig.session->LookForPort();
                  },
                  {9600, 19200, 19200}, {"@0 finished completed"}, 1, true},
+        // Back but refused (its permissions being set, a driver starting): told, and tried
+        // again, each time a little later, until it opens.
+        LossCase{"ARefusedReopenIsTriedAgainLessOften",
+                 [](TRig& rig) {
+                     rig.session->Run(std::make_unique<TRateThenWait>());
+                     rig.port->Unplug();
+                     rig.port->Present = true;
+                     rig.port->Refusal = QStringLiteral("the device is not functioning");
+                     std::vector<int> waits;
+                     for (int i = 0; i < 7; ++i) {
+                         rig.session->LookForPort();
+                         waits.push_back(rig.session->LookEveryMs());
+                     }
+                     EXPECT_EQ(waits, (std::vector<int>{200, 400, 800, 1600, 3200, 3200, 3200}));
+                     rig.port->Refusal.clear();
+                     rig.session->LookForPort();
+                     EXPECT_EQ(rig.session->LookEveryMs(), 100);
+                 },
+                 {9600, 19200, 19200}, {"@0 finished completed"}, 1, true, {}, 7},
+        // An opening that blocks goes on away from the caller: the port is not opened twice
+        // meanwhile, and what it ends with is told when it ends.
+        LossCase{"AnOpeningThatBlocksIsWaitedFor",
+                 [](TRig& rig) {
+                     rig.session->Run(std::make_unique<TRateThenWait>());
+                     rig.port->Unplug();
+                     rig.port->Present = true;
+                     rig.port->OpensLater = true;
+                     rig.port->Refusal = QStringLiteral("the semaphore timeout period has expired");
+                     rig.session->LookForPort();
+                     rig.session->LookForPort();
+                     EXPECT_EQ(rig.port->Openings, 1);
+                     rig.port->EndOpening();
+                     EXPECT_FALSE(rig.session->IsOpen());
+                     rig.port->Refusal.clear();
+                     rig.session->LookForPort();
+                     rig.port->EndOpening();
+                     EXPECT_EQ(rig.port->Openings, 2);
+                 },
+                 {9600, 19200, 19200}, {"@0 finished completed"}, 1, true, {}, 1},
         // A write that fails is the port gone: the command fails as lost, nothing follows.
         LossCase{"AWriteThatFailsLosesThePort",
                  [](TRig& rig) {
