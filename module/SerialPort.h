@@ -34,6 +34,10 @@ class TSerialPort : public TPort {
     // "COM1" to "COM256") at the rate. Whatever name another sender has it open by, the port is
     // refused as in use, and changes nothing.
     bool Open(const std::string& port, int baudRate) override;
+    // On Windows the opening runs on a thread of its own; elsewhere it never blocks, and is
+    // told at once.
+    void OpenLater(const std::string& port, int baudRate) override;
+    bool Opening() const override;
     bool IsOpen() const override;
     const TOpenFailure& OpenFailure() const override { return openFailure_; }
     void Close() override;

@@ -56,6 +56,7 @@ class TSerialPort::TDevice {
   public:
     explicit TDevice(TSerialPort& owner) : owner_(owner) {
         QObject::connect(&Port, &QSerialPort::readyRead, &owner, &TSerialPort::readyRead);
+        QObject::connect(&Port, &QSerialPort::bytesWritten, &owner, &TSerialPort::bytesWritten);
         QObject::connect(&Port, &QSerialPort::errorOccurred, &owner,
                 [this](QSerialPort::SerialPortError error) { Failed(error); });
     }
@@ -226,6 +227,11 @@ bool TSerialPort::Open(const std::string& port, int baudRate) {
     }
     return true;
 }
+
+// Opening a device file never blocks for long: it is told at once.
+void TSerialPort::OpenLater(const std::string& port, int baudRate) { emit opened(Open(port, baudRate)); }
+
+bool TSerialPort::Opening() const { return false; }
 
 void TSerialPort::Close() {
     QSerialPort& serial = device_->Port;

@@ -1,6 +1,7 @@
 // The Windows serial port against a stand-in driver that misbehaves as real drivers do: reads
-// aborted or ended empty, reads failing as an unplugged adapter's do, a write never taken,
-// SetupComm refused, an inherited state the driver would refuse.
+// aborted or ended empty, reads failing as an unplugged adapter's do, a write never taken or
+// taken slowly, bytes held beyond a read, a cancel never ended, error flags, an opening that
+// blocks, SetupComm refused, an inherited state the driver would refuse.
 #include "SerialPort.h"
 #include "Win32Serial.h"
 
@@ -10,7 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QTimer>
+
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 namespace kelvara::link {
@@ -23,12 +28,22 @@ class TStandIn : public TWin32Serial {
   public:
     bool RefuseSetupComm = false;
     bool WritesHang = false;
+    int WriteTakesMs = 0;          // a write is taken whole this long after it was handed over
+    DWORD WriteTakes = MAXDWORD;   // or only this many of its bytes
+    DWORD WriteFails = ERROR_SUCCESS;
     bool IgnoresCancel = false;
     DWORD ClearCommFails = ERROR_SUCCESS; // the error ClearCommError fails with, if any
+    DWORD Errors = 0;                     // the error flags ClearCommError reports, once
     std::string Held;                     // what the pending read holds when it is cancelled
+    std::string Queued;                   // what the driver holds beyond the pending read
+    int OpenBlocksMs = 0;                 // CreateFile connects first (a Bluetooth link)
+    DWORD OpenFails = ERROR_SUCCESS;
     int Reads = 0, Cancels = 0;
+    std::vector<DWORD> ReadSizes;
+    std::vector<OVERLAPPED*> ReadStarted;
     HANDLE ReadEvent = nullptr; // the event of the last read started
     DCB Set{};
+    COMMTIMEOUTS Timeouts{};
 
     // Ends the pending read: bytes, or nothing with an error (or none: an empty read).
     void EndRead(const std::string& bytes, DWORD error = ERROR_SUCCESS) {
@@ -37,7 +52,14 @@ class TStandIn : public TWin32Serial {
         Finish(*std::exchange(read_, nullptr), error, static_cast<DWORD>(bytes.size()));
     }
 
-    HANDLE Open(const wchar_t*) override { return reinterpret_cast<HANDLE>(0x4b4c); }
+    HANDLE Open(const wchar_t*) override {
+        Sleep(static_cast<DWORD>(OpenBlocksMs));
+        if (OpenFails != ERROR_SUCCESS) {
+            SetLastError(OpenFails);
+            return INVALID_HANDLE_VALUE;
+        }
+        return reinterpret_cast<HANDLE>(0x4b4c);
+    }
     BOOL SetupComm(HANDLE, DWORD, DWORD) override { return Answer(!RefuseSetupComm, ERROR_INVALID_PARAMETER); }
     // An inherited state whose XON and XOFF characters are equal, as the driver then refuses.
     BOOL GetCommState(HANDLE, DCB* dcb) override {
@@ -49,25 +71,47 @@ class TStandIn : public TWin32Serial {
         Set = *dcb;
         return Answer(dcb->XonChar != dcb->XoffChar, ERROR_INVALID_PARAMETER);
     }
-    BOOL SetCommTimeouts(HANDLE, COMMTIMEOUTS*) override { return TRUE; }
+    BOOL SetCommTimeouts(HANDLE, COMMTIMEOUTS* timeouts) override {
+        Timeouts = *timeouts;
+        return TRUE;
+    }
     BOOL PurgeComm(HANDLE, DWORD) override { return TRUE; }
-    BOOL ClearCommError(HANDLE, DWORD* errors, COMSTAT*) override {
-        *errors = 0;
+    BOOL ClearCommError(HANDLE, DWORD* errors, COMSTAT* status) override {
+        *errors = std::exchange(Errors, 0);
+        *status = COMSTAT{};
+        status->cbInQue = static_cast<DWORD>(Queued.size());
         return Answer(ClearCommFails == ERROR_SUCCESS, ClearCommFails);
     }
-    BOOL ReadFile(HANDLE, void* buffer, DWORD, OVERLAPPED* overlapped) override {
+    BOOL ReadFile(HANDLE, void* buffer, DWORD size, OVERLAPPED* overlapped) override {
         ++Reads;
-        buffer_ = static_cast<char*>(buffer);
-        read_ = overlapped;
+        ReadSizes.push_back(size);
+        ReadStarted.push_back(overlapped);
         ReadEvent = overlapped->hEvent;
         overlapped->Internal = kPending;
+        // Bytes already held: the read ends at once with as many as it asked for.
+        if (!Queued.empty()) {
+            const auto count = static_cast<DWORD>(std::min<std::size_t>(size, Queued.size()));
+            std::memcpy(buffer, Queued.data(), count);
+            Queued.erase(0, count);
+            Finish(*overlapped, ERROR_SUCCESS, count);
+            return TRUE;
+        }
+        buffer_ = static_cast<char*>(buffer);
+        read_ = overlapped;
         return Answer(false, ERROR_IO_PENDING);
     }
     BOOL WriteFile(HANDLE, const void*, DWORD size, OVERLAPPED* overlapped) override {
         overlapped->Internal = kPending;
+        if (WriteFails != ERROR_SUCCESS)
+            return Answer(false, WriteFails);
         if (WritesHang)
             return Answer(false, ERROR_IO_PENDING);
-        Finish(*overlapped, ERROR_SUCCESS, size);
+        const DWORD taken = std::min(size, WriteTakes);
+        if (WriteTakesMs > 0) {
+            QTimer::singleShot(WriteTakesMs, [overlapped, taken] { Finish(*overlapped, ERROR_SUCCESS, taken); });
+            return Answer(false, ERROR_IO_PENDING);
+        }
+        Finish(*overlapped, ERROR_SUCCESS, taken);
         return TRUE;
     }
     BOOL GetOverlappedResult(HANDLE, OVERLAPPED* overlapped, DWORD* count, BOOL) override {
@@ -107,9 +151,29 @@ struct TRig {
     bool standingIn = (UseSerialCalls(driver), true);
     TSerialPort port;
     int lost = 0;
-    TRig() { QObject::connect(&port, &TPort::lost, [this] { ++lost; }); }
+    qint64 written = 0;
+    std::vector<bool> opened;
+    QStringList trouble;
+    TRig() {
+        QObject::connect(&port, &TPort::lost, [this] { ++lost; });
+        QObject::connect(&port, &TPort::bytesWritten, [this](qint64 bytes) { written += bytes; });
+        QObject::connect(&port, &TPort::opened, [this](bool open) { opened.push_back(open); });
+        QObject::connect(&port, &TPort::trouble, [this](const QString& what) { trouble << what; });
+    }
     ~TRig() { UseSerialCalls(nullptr); }
     bool Open() { return port.Open("COM10", 9600); }
+    // Runs the event loop until done, and gives the longest the loop went without turning.
+    qint64 LongestStall(const std::function<bool()>& done, int withinMs) {
+        QElapsedTimer clock, since;
+        clock.start();
+        since.start();
+        qint64 longest = 0;
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, [&] { longest = std::max(longest, since.restart()); });
+        tick.start(1);
+        EXPECT_TRUE(QTest::qWaitFor(done, withinMs));
+        return longest;
+    }
 };
 
 TEST(Port, OpensWhereTheDriverRefusesTheBufferSizesOrTheInheritedState) {
@@ -161,7 +225,10 @@ INSTANTIATE_TEST_SUITE_P(
         TReadCase{"AbortedWithThePortThere", {ERROR_OPERATION_ABORTED}, ERROR_SUCCESS, ""},
         TReadCase{"EmptyWithThePortThere", {ERROR_SUCCESS, ERROR_SUCCESS}, ERROR_SUCCESS, ""},
         TReadCase{"FailedOnceWithThePortThere", {ERROR_GEN_FAILURE}, ERROR_SUCCESS, ""},
-        TReadCase{"AbortedThriceInARow", {995, 995, 995}, ERROR_SUCCESS, "Windows error 995"},
+        // Aborted with the port there is no data: it never counts against the port.
+        TReadCase{"AbortedThriceWithThePortThere", {995, 995, 995}, ERROR_SUCCESS, ""},
+        // Failed reads count, through aborted and empty ones; the reason is the last failure's.
+        TReadCase{"FailedThriceWithThePortThere", {31, 995, 31, 0, 22}, ERROR_SUCCESS, "Windows error 22"},
         TReadCase{"AbortedByAnUnplug", {ERROR_OPERATION_ABORTED}, ERROR_BAD_COMMAND, "Windows error 22"},
         TReadCase{"AccessDenied", {ERROR_ACCESS_DENIED}, ERROR_ACCESS_DENIED, "Windows error 5"},
         TReadCase{"BadCommand", {ERROR_BAD_COMMAND}, ERROR_BAD_COMMAND, "Windows error 22"},
@@ -170,16 +237,52 @@ INSTANTIATE_TEST_SUITE_P(
                   "Windows error 1167"}),
     [](const auto& info) { return info.param.Name; });
 
-TEST(Port, AWriteTheDriverNeverTakesFailsWithinItsBoundAndIsCancelled) {
-    TRig rig;
-    ASSERT_TRUE(rig.Open());
-    rig.driver->WritesHang = true;
-    QElapsedTimer waited;
-    waited.start();
-    EXPECT_FALSE(rig.port.Write("AT\r\n"));
-    EXPECT_LT(waited.elapsed(), 5000);
-    EXPECT_EQ(rig.driver->Cancels, 1);
-    EXPECT_EQ(rig.port.LostReason(), "nothing written for 2 s");
+// Writes are queued and never waited for: a slow write that its length needs at the port's rate
+// succeeds; one the driver never takes, or takes short, or refuses, fails with its reason.
+TEST(Port, WritesAreNeverWaitedForAndHaveTheTimeTheirLengthNeeds) {
+    const std::string longest(4096, 'x'); // 4.3 s on the wire at 9600 baud
+    {
+        TRig rig;
+        ASSERT_TRUE(rig.Open());
+        EXPECT_EQ(rig.driver->Timeouts.WriteTotalTimeoutConstant, 2000u);
+        EXPECT_EQ(rig.driver->Timeouts.WriteTotalTimeoutMultiplier, 3u); // twice a byte's time
+        rig.driver->WriteTakesMs = 2600; // past the 2.5 s any write once had
+        EXPECT_TRUE(rig.port.Write(longest));
+        rig.driver->WriteTakesMs = 0;
+        EXPECT_TRUE(rig.port.Write("AT\r\n")); // queued behind it
+        EXPECT_EQ(rig.written, 0);
+        const qint64 stall = rig.LongestStall([&] { return rig.written == 4100; }, 8000);
+        EXPECT_LT(stall, 2600 / 10);
+        EXPECT_EQ(rig.lost, 0);
+    }
+    struct TCase {
+        const char* Name;
+        std::string Bytes;
+        std::function<void(TStandIn&)> Driver;
+        bool Taken; // what Write said
+        std::string Lost;
+        int Cancels;
+    };
+    for (const TCase& c : std::vector<TCase>{
+             {"never taken", "AT\r\n", [](TStandIn& d) { d.WritesHang = true; }, true, "nothing written for 2 s", 1},
+             {"taken short", longest, [](TStandIn& d) { d.WriteTakes = 100; }, true,
+              "only 100 of 4096 bytes written in 14 s", 0},
+             {"refused", longest, [](TStandIn& d) { d.WriteFails = ERROR_GEN_FAILURE; }, false,
+              "Windows error 31", 0}}) {
+        SCOPED_TRACE(c.Name);
+        TRig rig;
+        ASSERT_TRUE(rig.Open());
+        c.Driver(*rig.driver);
+        EXPECT_EQ(rig.port.Write(c.Bytes), c.Taken);
+        if (c.Taken) {
+            EXPECT_TRUE(QTest::qWaitFor([&] { return rig.lost == 1; }, 5000));
+        }
+        EXPECT_EQ(rig.port.LostReason(), c.Lost);
+        EXPECT_EQ(rig.driver->Cancels, c.Cancels);
+        EXPECT_FALSE(rig.port.Write("AT")); // nothing is sent after a failure
+        QTest::qWait(20);
+        EXPECT_EQ(rig.lost, c.Taken ? 1 : 0);
+    }
 }
 
 TEST(Port, DiscardingHandsOverWhatThePendingReadHeld) {
@@ -200,6 +303,72 @@ TEST(Port, DiscardingHandsOverWhatThePendingReadHeld) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return rig.lost == 1; }, 1000));
     EXPECT_EQ(rig.port.LostReason(), "a read the driver would not end");
     rig.driver->IgnoresCancel = false;
+
+    // Opened again, it starts clean: the read the driver kept is not reused, reads work, the
+    // old reason is gone and failed reads are counted anew.
+    rig.port.Close();
+    OVERLAPPED* const kept = rig.driver->ReadStarted.back();
+    ASSERT_TRUE(rig.Open());
+    EXPECT_NE(rig.driver->ReadStarted.back(), kept);
+    EXPECT_EQ(rig.port.LostReason(), "");
+    rig.driver->EndRead("OK");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.port.ReadAll() == "OK"; }, 2000));
+
+    // Bytes the driver holds beyond the pending read are handed over too, and a read started
+    // while bytes wait asks for all of them.
+    rig.driver->Held = "+READY";
+    rig.driver->Queued = std::string(300, 'q');
+    EXPECT_EQ(rig.port.DiscardInput(), "+READY" + std::string(300, 'q'));
+    EXPECT_EQ(rig.driver->ReadSizes.back(), 128u);
+    rig.driver->Held.clear();
+    rig.driver->Queued = std::string(1000, 'r');
+    rig.driver->EndRead("a");
+    std::string read;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return (read += rig.port.ReadAll()).size() == 1001; }, 2000));
+    EXPECT_EQ(read, "a" + std::string(1000, 'r'));
+    EXPECT_NE(std::find(rig.driver->ReadSizes.begin(), rig.driver->ReadSizes.end(), 1000u),
+              rig.driver->ReadSizes.end());
+
+    // The driver's error flags are told, and the port goes on.
+    rig.driver->Errors = CE_OVERRUN | CE_FRAME;
+    rig.driver->EndRead({}, ERROR_OPERATION_ABORTED);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !rig.trouble.isEmpty(); }, 2000));
+    EXPECT_EQ(rig.trouble, QStringList{"bytes lost or garbled before they were read (the adapter "
+                                       "could not keep up, framing error)"});
+    EXPECT_EQ(rig.lost, 1);
+}
+
+// A port whose opening blocks (a Bluetooth link's, connecting first) is opened away from the
+// event loop: the loop turns meanwhile, and the outcome is told when the opening ends.
+TEST(Port, AnOpeningThatBlocksNeverHoldsUpTheEventLoop) {
+    TRig rig;
+    rig.driver->OpenBlocksMs = 3000;
+    rig.driver->OpenFails = ERROR_SEM_TIMEOUT;
+    rig.port.OpenLater("COM10", 9600);
+    EXPECT_TRUE(rig.port.Opening());
+    const qint64 stall = rig.LongestStall([&] { return !rig.opened.empty(); }, 10000);
+    EXPECT_LT(stall, 3000 / 10);
+    EXPECT_EQ(rig.opened, std::vector<bool>{false});
+    EXPECT_FALSE(rig.port.IsOpen());
+    EXPECT_EQ(rig.port.OpenFailure().Kind, TOpenFailure::TKind::Other);
+
+    // Tried again once the device is there, it opens.
+    rig.driver->OpenBlocksMs = 10;
+    rig.driver->OpenFails = ERROR_SUCCESS;
+    rig.port.OpenLater("COM10", 9600);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.opened.size() == 2; }, 5000));
+    EXPECT_TRUE(rig.opened.back());
+    EXPECT_TRUE(rig.port.IsOpen());
+    EXPECT_EQ(rig.driver->Reads, 1);
+
+    // An opening given up by a close leaves the port closed.
+    rig.port.Close();
+    rig.driver->OpenBlocksMs = 200;
+    rig.port.OpenLater("COM10", 9600);
+    rig.port.Close();
+    QTest::qWait(400);
+    EXPECT_EQ(rig.opened.size(), 2u);
+    EXPECT_FALSE(rig.port.IsOpen());
 }
 
 } // namespace
