@@ -1,35 +1,21 @@
 #include "CliSystem.h"
+#include "ConsoleText.h"
 
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
 #include <cstdio>
-#include <cstdlib>
 
 namespace kelvara::cli {
-
-namespace {
-
-UINT gConsoleOutputPage = 0; // the console's own, given back at exit
-
-void RestoreConsoleOutputPage() {
-    if (gConsoleOutputPage != 0)
-        SetConsoleOutputCP(gConsoleOutputPage);
-}
-
-} // namespace
 
 void PrepareStandardStreams() {
     _setmode(_fileno(stdin), _O_BINARY);
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
     // What is printed is UTF-8 (ports' descriptions, the system's messages, a reply's bytes
-    // escaped): a console shows it as such once told, whatever its own code page.
-    if (const UINT page = GetConsoleOutputCP(); page != 0 && page != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) {
-        gConsoleOutputPage = page;
-        std::atexit(&RestoreConsoleOutputPage);
-    }
+    // escaped): a console is handed it as text, its code page left as the shell has it.
+    WriteConsolesAsText();
 }
 
 // Windows has no such signal: a failed write is only a failed write.

@@ -5,7 +5,7 @@
 #include "CliSystem.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <iostream>
 #include <string>
 
 namespace kelvara::cli {
@@ -37,8 +37,7 @@ void TProgress::ShowLines(const std::vector<std::string>& lines) {
         text += "\n\033[K";
     for (std::size_t i = lines.size(); i < drawn_; ++i)
         text += "\033[A";
-    std::fputs(text.c_str(), stderr);
-    std::fflush(stderr);
+    std::cerr << text << std::flush;
     drawn_ = lines.size();
 }
 
@@ -48,9 +47,9 @@ void TProgress::Clear() {
         for (std::size_t i = 1; i < drawn_; ++i)
             text += "\033[A";
         text += "\033[J";
-        std::fputs(text.c_str(), stderr);
+        std::cerr << text;
     }
-    std::fflush(stderr);
+    std::cerr.flush();
     drawn_ = 0;
 }
 

@@ -5,6 +5,7 @@
 // byte. On Windows Ctrl+C, Ctrl+Break and the console closing, which the system tells on a
 // thread of its own.
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
@@ -22,6 +23,12 @@ class TInterrupts {
   private:
     // Tells the next interrupt, on the event loop.
     void Interrupted() { onInterrupt_(++count_); }
+    // Tells an interrupt that stops at once, as a second one does, however many came before: the
+    // console closing, which leaves a few seconds.
+    void StopNow() {
+        count_ = std::max(count_, 1);
+        Interrupted();
+    }
 
     class TSystem; // the system's side: InterruptsLinux.cpp, InterruptsWindows.cpp
     std::function<void(int)> onInterrupt_;

@@ -40,12 +40,21 @@ class TInterrupts::TSystem {
             if (!gSystem)
                 return FALSE;
             TSystem* target = gSystem;
+            const bool closing = type == CTRL_CLOSE_EVENT;
             QMetaObject::invokeMethod(
-                &target->receiver_, [target] { target->owner_.Interrupted(); }, Qt::QueuedConnection);
+                &target->receiver_,
+                [target, closing] {
+                    if (closing)
+                        target->owner_.StopNow();
+                    else
+                        target->owner_.Interrupted();
+                },
+                Qt::QueuedConnection);
         }
-        // The console is closing: Windows ends the process as soon as this returns (or after
-        // a few seconds). The work stops as at a first interrupt, so it is given that long to
-        // finish the command under way, write its record and let go of the port.
+        // The console is closing: Windows ends the process as soon as this returns, or after
+        // about 5 s. The work stops at once, as at a second interrupt: a module under way ends
+        // as stopped, with its row in the record, and the port is let go, well within that
+        // time; waiting for the module to finish could run past it and be cut off unrecorded.
         if (type == CTRL_CLOSE_EVENT)
             WaitForSingleObject(Ended(), kCloseGraceMs);
         return TRUE;

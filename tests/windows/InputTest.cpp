@@ -1,6 +1,7 @@
 // kelvara-cli's standard input on Windows, read by a thread of its own: what the thread read
 // before the reader was paused goes out first once it is resumed, even when more was read
-// meanwhile.
+// meanwhile. And its text on a console, handed over as UTF-16 whole characters.
+#include "ConsoleText.h"
 #include "Input.h"
 
 #include <QCoreApplication>
@@ -10,10 +11,31 @@
 #include <windows.h>
 
 #include <cstring>
+#include <ostream>
 #include <string>
+#include <vector>
 
 namespace kelvara::cli {
 namespace {
+
+// Text for a console: a character split between writes waits until it is whole; bytes that are
+// no UTF-8 are shown as U+FFFD; what is held is handed over at a flush, a line's end, or the end.
+TEST(Input, TextForAConsoleGoesAsWholeCharacters) {
+    std::vector<std::wstring> handed;
+    {
+        TConsoleText text([&](std::wstring_view piece) {
+            handed.emplace_back(piece);
+            return true;
+        });
+        std::ostream out(&text);
+        out << "caf\xC3" << std::flush;
+        out << "\xA9 \xE2\x82" << std::flush;
+        out << "\xAC\n";
+        out << "\xFF!" << std::flush;
+        out << "\xF0\x9F";
+    }
+    EXPECT_EQ(handed, (std::vector<std::wstring>{L"caf", L"\u00E9 ", L"\u20AC\n", L"\uFFFD!", L"\uFFFD"}));
+}
 
 TEST(Input, PiecesKeepTheirOrderAcrossAPause) {
     HANDLE readEnd = nullptr;
