@@ -1,5 +1,6 @@
 #include "Startup.h"
 
+#include "WindowSystem.h"
 #include "main.h"
 
 #include <QApplication>
@@ -13,15 +14,13 @@ bool g_starting = true;
 QtMessageHandler g_defaultHandler = nullptr;
 
 // While the toolkit starts, a platform that cannot be opened is a fatal error that would abort
-// and dump core. Report it in one line instead, and exit with status 1.
+// and dump core. Report it in one line instead (and, with no console, where it is seen), and
+// exit with status 1.
 void StartupMessageHandler(QtMsgType type, const QMessageLogContext& context,
                            const QString& message) {
     if (g_starting) {
         if (type == QtFatalMsg) {
-            std::fputs("kelvara: cannot open a display for the window; kelvara-cli makes the same "
-                       "command lists without one\n",
-                       stderr);
-            std::fflush(stderr);
+            kelvara::ui::TellStartupFailure(message);
             std::_Exit(1);
         }
         // The platform plugin's own complaints precede the fatal error; the line above says it.

@@ -18,5 +18,8 @@ QString TypedPortExample();
 QString PortFieldToolTip();
 // A rejection in the system's own message box (or Qt's), owned by the window.
 void ShowSystemMessage(QWidget* owner, const char* caption, const std::string& message);
+// The toolkit could not start the windows (why, in the toolkit's words): said in one line on
+// standard error and, where the program has no console (Windows), in the system's message box.
+void TellStartupFailure(const QString& why);
 
 } // namespace kelvara::ui

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QMessageBox>
+#include <cstdio>
 
 namespace kelvara::ui {
 
@@ -16,6 +17,14 @@ void ShowSystemMessage(QWidget* owner, const char* caption, const std::string& m
                     QString::fromStdString(message), QMessageBox::Ok, owner);
     box.setTextFormat(Qt::PlainText);
     box.exec();
+}
+
+// Without a display there is nothing to show a window on: kelvara-cli is the way then.
+void TellStartupFailure(const QString&) {
+    std::fputs("kelvara: cannot open a display for the window; kelvara-cli makes the same "
+               "command lists without one\n",
+               stderr);
+    std::fflush(stderr);
 }
 
 } // namespace kelvara::ui

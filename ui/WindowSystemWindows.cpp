@@ -5,6 +5,7 @@
 #include <QWidget>
 
 #include <windows.h>
+#include <cstdio>
 
 namespace kelvara::ui {
 
@@ -22,6 +23,14 @@ void ShowSystemMessage(QWidget* owner, const char* caption, const std::string& m
                             ? reinterpret_cast<HWND>(owner->winId())
                             : nullptr;
     MessageBoxA(window, message.c_str(), caption, MB_OK | MB_ICONINFORMATION);
+}
+
+// A window program has no console to say it on: the system's message box says it.
+void TellStartupFailure(const QString& why) {
+    const QString text = QStringLiteral("Kelvara could not start its windows: %1").arg(why.trimmed());
+    std::fputs(("kelvara: " + text + QLatin1Char('\n')).toUtf8().constData(), stderr);
+    std::fflush(stderr);
+    MessageBoxW(nullptr, reinterpret_cast<const wchar_t*>(text.utf16()), L"Kelvara", MB_OK | MB_ICONERROR);
 }
 
 } // namespace kelvara::ui

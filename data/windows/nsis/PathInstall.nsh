@@ -18,8 +18,15 @@
   StrCmp $R0 ";" 0 +2
   StrCpy $R0 ""
   WriteRegExpandStr HKLM "SYSTEM\CurrentControlSet\Control\Session Manager\Environment" "Path" "$R0$INSTDIR"
-  SendMessage ${HWND_BROADCAST} ${WM_WININICHANGE} 0 "STR:Environment" /TIMEOUT=5000
+  !insertmacro KelvaraTellEnvironment
   Goto kelvaraPathDone
 kelvaraPathTooLong:
   DetailPrint "The PATH is too long to change here: add $INSTDIR to it yourself."
+  ; A silent install has no details to read: its exit status says it.
+  IfSilent 0 kelvaraPathDone
+  SetErrorLevel ${KELVARA_PATH_UNCHANGED}
 kelvaraPathDone:
+  ; Apps & features shows the size installed, in KB.
+  ${GetSize} "$INSTDIR" "/S=0K" $R0 $R1 $R2
+  IntFmt $R0 "0x%08X" $R0
+  WriteRegDWORD SHCTX "Software\Microsoft\Windows\CurrentVersion\Uninstall\@CPACK_PACKAGE_INSTALL_REGISTRY_KEY@" "EstimatedSize" "$R0"

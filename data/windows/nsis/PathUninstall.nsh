@@ -11,5 +11,5 @@
   StrCpy $R1 $R1 -1
   StrCmp $R1 $R0 kelvaraUnPathDone
   WriteRegExpandStr HKLM "SYSTEM\CurrentControlSet\Control\Session Manager\Environment" "Path" $R1
-  SendMessage ${HWND_BROADCAST} ${WM_WININICHANGE} 0 "STR:Environment" /TIMEOUT=5000
+  !insertmacro KelvaraTellEnvironment
 kelvaraUnPathDone:
