@@ -15,7 +15,7 @@ TBatchPorts::~TBatchPorts() {
         if (!port.Session)
             continue;
         port.Session->disconnect(this);
-        if (port.Run)
+        if (port.Running)
             port.Session->Abandon();
     }
 }
@@ -27,7 +27,7 @@ bool TBatchPorts::Lost(std::size_t index) const {
 
 void TBatchPorts::Add(const std::string& name, TModuleSession& session) {
     const std::size_t index = ports_.size();
-    ports_.push_back({name, &session, nullptr, nullptr, std::nullopt, {}, 0});
+    ports_.push_back({name, &session, nullptr, false, std::nullopt, {}, 0});
     connect(&session, &TModuleSession::linkEvent, this,
             [this, index](const TEvent& event) { Seen(index, event); });
     connect(&session, &TModuleSession::finished, this, [this, index] { Ended(index); });
@@ -40,24 +40,27 @@ void TBatchPorts::Own(const std::string& name, std::unique_ptr<TModuleSession> s
 
 void TBatchPorts::Start() {
     for (TPort& port : ports_) {
-        auto run = std::make_unique<TBatchRun>(plan_, settings_);
-        port.Run = run.get();
-        port.Session->Run(std::move(run));
+        port.Running = true;
+        port.Session->Run(std::make_unique<TBatchRun>(plan_, settings_));
     }
 }
 
 bool TBatchPorts::Running() const {
-    return std::any_of(ports_.begin(), ports_.end(), [](const TPort& p) { return p.Run != nullptr; });
+    return std::any_of(ports_.begin(), ports_.end(), [](const TPort& p) { return p.Running; });
 }
 
 bool TBatchPorts::SettingUp() const {
     return std::any_of(ports_.begin(), ports_.end(),
-                       [](const TPort& p) { return p.Run && p.Run->SettingUp(); });
+                       [](const TPort& p) {
+                           // The run is the session's: asked for each time, never kept.
+                           const TBatchRun* run = p.Running && p.Session ? p.Session->Running<TBatchRun>() : nullptr;
+                           return run && run->SettingUp();
+                       });
 }
 
 void TBatchPorts::Stop() {
     for (TPort& port : ports_) {
-        if (port.Run && port.Session)
+        if (port.Running && port.Session)
             port.Session->Stop();
     }
 }
@@ -65,7 +68,7 @@ void TBatchPorts::Stop() {
 void TBatchPorts::StopAtOnce() {
     // Each run's end is the batch's to tell: nothing more of it reaches the front.
     for (TPort& port : ports_) {
-        if (std::exchange(port.Run, nullptr) && port.Session)
+        if (std::exchange(port.Running, false) && port.Session)
             port.Session->Abandon();
     }
     CutShort();
@@ -77,7 +80,7 @@ void TBatchPorts::StopAtOnce() {
 
 void TBatchPorts::Seen(std::size_t index, const TEvent& event) {
     TPort& port = ports_[index];
-    if (!port.Run)
+    if (!port.Running)
         return;
     if (const auto* taken = std::get_if<TModuleTaken>(&event)) {
         port.UnderWay = ++modules_;
@@ -121,7 +124,7 @@ void TBatchPorts::CutShort() {
 }
 
 void TBatchPorts::Ended(std::size_t index) {
-    ports_[index].Run = nullptr;
+    ports_[index].Running = false;
     if (over_ || Running())
         return;
     over_ = true;

@@ -66,7 +66,7 @@ class TBatchPorts : public QObject {
         // The caller's session may go first (a window closing): then it is let be.
         QPointer<TModuleSession> Session;
         std::unique_ptr<TModuleSession> Owned;
-        TBatchRun* Run = nullptr;
+        bool Running = false; // its run is the batch's, and has not ended
         std::optional<std::size_t> UnderWay;
         TFields Fields; // the module's under way, and its attempt
         std::size_t Attempt = 0;
