@@ -123,7 +123,7 @@ int RunBatch(const TBatchJob& job, const TTalkRequest& request,
     } else {
         // Of several, a port that cannot be used is told, and the others go on.
         for (const std::string& name : ports) {
-            auto session = std::make_unique<TModuleSession>();
+            auto session = cli.Session().Another();
             if (!session->Open(name, request.Settings.BaudRate)) {
                 ReportOpenFailure(err, name, session->OpenFailure());
                 continue;

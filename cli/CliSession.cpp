@@ -20,10 +20,11 @@ bool Counts(const std::string& command) { return !command.empty() && command != 
 
 } // namespace
 
-TCliSession::TCliSession(std::string port, std::ostream& out, std::ostream& err)
+TCliSession::TCliSession(std::string port, std::ostream& out, std::ostream& err, TPorts ports)
     : port_(std::move(port)), out_(out), err_(err),
       application_(QCoreApplication::instance() ? std::nullopt
                                                 : std::make_optional<QCoreApplication>(argc_, argv_)),
+      session_(std::move(ports)),
       interrupts_([this](int count) { Interrupted(count); }) {
     IgnoreBrokenPipes();
     QObject::connect(&session_, &TModuleSession::linkEvent,

@@ -20,7 +20,9 @@ namespace kelvara::cli {
 
 class TCliSession {
   public:
-    TCliSession(std::string port, std::ostream& out, std::ostream& err);
+    // On the system's ports unless others are given.
+    TCliSession(std::string port, std::ostream& out, std::ostream& err,
+                link::TPorts ports = link::SystemPorts());
     ~TCliSession();
 
     // Opens the port; a failure is reported.

@@ -108,7 +108,7 @@ bool TBatchPanel::Start(TModuleSession& session, const TSendSettings& settings) 
     for (const QString& name : ui.edtBatchPorts->text().split(' ', Qt::SkipEmptyParts)) {
         if (Encoded(name) == session.PortName())
             continue;
-        auto other = std::make_unique<TModuleSession>();
+        auto other = session.Another();
         if (!other->Open(Encoded(name), settings.BaudRate)) {
             emit status(tr("Cannot open %1: %2.").arg(name, other->OpenFailure().Reason));
             ui.edtBatchPorts->setFocus(Qt::OtherFocusReason);

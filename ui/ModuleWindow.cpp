@@ -19,8 +19,8 @@
 using namespace kelvara::link;
 
 TfrmModule::TfrmModule(kelvara::TCommandList list, std::optional<kelvara::TListSource> source,
-                       QWidget* parent)
-    : QDialog(parent), ui(std::make_unique<Ui::TfrmModule>()) {
+                       QWidget* parent, TPorts ports)
+    : QDialog(parent), ui(std::make_unique<Ui::TfrmModule>()), session_(std::move(ports)) {
     ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |

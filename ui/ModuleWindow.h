@@ -35,8 +35,9 @@ class TfrmModule : public QDialog {
 
   public:
     // The source, when known, lets the window make the list again for each module of a batch.
+    // Its ports are the system's unless others are given (a test's in-memory ones).
     TfrmModule(kelvara::TCommandList list, std::optional<kelvara::TListSource> source = {},
-               QWidget* parent = nullptr);
+               QWidget* parent = nullptr, kelvara::link::TPorts ports = kelvara::link::SystemPorts());
     ~TfrmModule() override;
 
     // A list, a search or a batch under way, or a typed command waiting for its answer.

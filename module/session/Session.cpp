@@ -15,8 +15,23 @@ constexpr int kLongestRefusedWaitMs = 3200;
 
 } // namespace
 
-TModuleSession::TModuleSession(QObject* parent)
-    : TModuleSession(std::make_unique<TSerialPort>(), std::make_shared<TSteadyClock>(), parent) {}
+TPorts SystemPorts() {
+    static const auto clock = std::make_shared<TSteadyClock>();
+    return {[] { return std::make_unique<TSerialPort>(); }, clock};
+}
+
+TModuleSession::TModuleSession(QObject* parent) : TModuleSession(SystemPorts(), parent) {}
+
+TModuleSession::TModuleSession(TPorts ports, QObject* parent)
+    : TModuleSession(ports.Make(), ports.Clock, parent) {
+    ports_ = std::move(ports);
+}
+
+std::unique_ptr<TModuleSession> TModuleSession::Another() const {
+    // A session made on a port of its own has the system's ports for others, on its clock.
+    TPorts ports = ports_.Make ? ports_ : TPorts{SystemPorts().Make, clock_};
+    return std::make_unique<TModuleSession>(std::move(ports));
+}
 
 TModuleSession::TModuleSession(std::unique_ptr<TPort> port, std::shared_ptr<const TClock> clock,
                                QObject* parent)

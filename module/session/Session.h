@@ -26,15 +26,27 @@
 
 namespace kelvara::link {
 
+// Where sessions get their ports and their time: this system's serial ports and its steady
+// clock, or, under a test, in-memory ports and the test's clock.
+struct TPorts {
+    std::function<std::unique_ptr<TPort>()> Make;
+    std::shared_ptr<const TClock> Clock;
+};
+TPorts SystemPorts();
+
 class TModuleSession : public QObject {
     Q_OBJECT
 
   public:
     // A session on this system's serial port, by the steady clock.
     explicit TModuleSession(QObject* parent = nullptr);
+    // A session on a port of those given, by their clock.
+    explicit TModuleSession(TPorts ports, QObject* parent = nullptr);
     // A session on the port given, by the clock given (a test's in-memory port and its time).
     TModuleSession(std::unique_ptr<TPort> port, std::shared_ptr<const TClock> clock,
                    QObject* parent = nullptr);
+    // A session of the same kind, on a port of its own: another port of a batch.
+    std::unique_ptr<TModuleSession> Another() const;
     // Drops the policy, without another event, and closes the port.
     ~TModuleSession() override;
 
@@ -134,6 +146,7 @@ class TModuleSession : public QObject {
     // quiet (or at once, when flushing), and told.
     void Idle(std::string_view bytes, bool flush);
 
+    TPorts ports_; // where another session of this kind gets its port
     std::unique_ptr<TPort> port_;
     std::shared_ptr<const TClock> clock_;
     std::optional<Ms> started_; // when the port was first opened, by the clock

@@ -3,9 +3,12 @@
 // A port in memory, scripted from both sides, and a clock the test sets: a session driven by
 // plain calls with the time given. Bytes "arrive" in the port's buffer and are told (readyRead)
 // when the test delivers them, so that some can wait there while the session writes; bytes can
-// also be set to arrive during the next write, after the session has looked at the port.
+// also be set to arrive during the next write, after the session has looked at the port. A
+// prompt port (a front's, on the event loop) tells what arrives by itself, as the system does.
 
 #include "Port.h"
+
+#include <QTimer>
 
 #include <deque>
 #include <functional>
@@ -37,6 +40,7 @@ class TMemoryPort : public link::TPort {
     bool OpensLater = false;
     int Openings = 0;
     bool FailNextWrite = false;
+    bool Prompt = false;
     std::string Reason; // what the system says of a failure
 
     bool Open(const std::string&, int baudRate) override {
@@ -86,6 +90,8 @@ class TMemoryPort : public link::TPort {
         duringWrite_.clear();
         if (Answer)
             buffer_ += Answer(std::string(bytes));
+        if (Prompt)
+            QTimer::singleShot(0, this, [this] { Deliver(); });
         return true;
     }
     bool Exists(const std::string&) const override { return Present; }

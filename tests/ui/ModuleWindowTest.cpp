@@ -5,6 +5,7 @@
 #include "ATCommandList.h"
 #include "BeaconCommandList.h"
 #include "FakeModule.h"
+#include "MemoryPort.h"
 #include "ModalProbe.h"
 #include "Typing.h"
 #include "ModuleWindow.h"
@@ -383,6 +384,39 @@ class ModuleWindowTest : public QObject {
         QCOMPARE(Untimed(window).last(), QStringLiteral("ok AT+VERS? acknowledged"));
         window.close();
         QVERIFY(module->WaitUntilOtherEndClosed(5s));
+    }
+
+    // On an in-memory port: a port back but refused (a driver still starting) is said once, and
+    // tried again until it opens.
+    void aPortBackButRefusedIsSaidAndTriedAgain() {
+        kelvara::testing::TMemoryPort* port = nullptr;
+        const kelvara::link::TPorts ports{[&] {
+                                              auto made = std::make_unique<kelvara::testing::TMemoryPort>();
+                                              made->Prompt = true;
+                                              made->Answer = [](const std::string&) { return std::string("OK\r\n"); };
+                                              port = made.get();
+                                              return made;
+                                          },
+                                          std::make_shared<kelvara::link::TSteadyClock>()};
+        TfrmModule window(DefaultList(), {}, nullptr, ports);
+        window.show();
+        Find<QComboBox>(&window, "cbPort")->setEditText(QStringLiteral("mem0"));
+        Type(window, QStringLiteral("AT"));
+        QTRY_COMPARE_WITH_TIMEOUT(Untimed(window).last(), QStringLiteral("ok AT acknowledged"), 5000);
+        port->Unplug();
+        QCOMPARE(Untimed(window).last(), QStringLiteral("-- mem0 went away"));
+        port->Present = true;
+        port->Refusal = QStringLiteral("the device is not functioning");
+        const QString refused = QStringLiteral("-- mem0 is back but cannot be opened: the device is not "
+                                               "functioning; tried again");
+        QTRY_COMPARE_WITH_TIMEOUT(Untimed(window).last(), refused, 5000);
+        QVERIFY(Find<QLabel>(&window, "lbStatus")->text().contains("It is tried again until it opens"));
+        QTest::qWait(500); // tried again meanwhile, and not told again
+        port->Refusal.clear();
+        QTRY_VERIFY_WITH_TIMEOUT(window.IsPortOpen(), 5000);
+        QCOMPARE(Untimed(window).filter(QStringLiteral("cannot be opened")), QStringList{refused});
+        QCOMPARE(Untimed(window).last(), QStringLiteral("-- mem0 came back; opened again at 9600 baud"));
+        window.close();
     }
 
     void scanConnectTalkAndDropFromTheKeyboard() {
