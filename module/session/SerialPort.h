@@ -18,8 +18,9 @@ namespace kelvara::link {
 QString PermissionHint(const std::string& port);
 
 // What a port name stands for. On Linux the device file: a path as it is, a bare name
-// ("ttyUSB0") under /dev. On Windows the device: "COM3" is "\\.\COM3", a device path as it is;
-// an empty string for a name that names no serial port.
+// ("ttyUSB0") under /dev. On Windows the device: "COM3" is "\\.\COM3", as is any other name the
+// registry lists a port under ("CNCA0"), a device path as it is; an empty string for a name that
+// names no serial port.
 std::string DevicePath(const std::string& port);
 
 class TSerialPort : public TPort {

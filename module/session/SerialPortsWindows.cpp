@@ -10,6 +10,7 @@
 #include <setupapi.h>
 
 #include <algorithm>
+#include <cctype>
 #include <map>
 
 namespace kelvara::link {
@@ -110,6 +111,39 @@ std::map<QString, QString> PortDescriptions(QSet<QString>& bluetooth) {
 
 int PortNumber(const QString& name) { return name.mid(3).toInt(); }
 
+bool IsComName(const std::string& name) {
+    if (name.size() < 4 || name.size() > 6)
+        return false;
+    for (std::size_t i = 0; i < 3; ++i) {
+        if (std::toupper(static_cast<unsigned char>(name[i])) != "COM"[i])
+            return false;
+    }
+    if (name[3] == '0')
+        return false;
+    int number = 0;
+    for (std::size_t i = 3; i < name.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(name[i])))
+            return false;
+        number = number * 10 + (name[i] - '0');
+    }
+    return number >= 1 && number <= 256;
+}
+
+// A name a driver may give its port: letters, digits, '_' and '-', nothing that leads elsewhere.
+bool IsDeviceName(const std::string& name) {
+    return !name.empty() && name.size() <= 32 && std::all_of(name.begin(), name.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-';
+    });
+}
+
+bool IsListed(const std::string& name) {
+    const QString wanted = QString::fromStdString(name);
+    const QList<TListedPort> ports = ListedPorts();
+    return std::any_of(ports.begin(), ports.end(), [&](const TListedPort& listed) {
+        return listed.Name.compare(wanted, Qt::CaseInsensitive) == 0;
+    });
+}
+
 } // namespace
 
 QList<TPortDescription> AvailablePorts() {
@@ -135,17 +169,20 @@ QList<TPortDescription> AvailablePorts() {
     return ports;
 }
 
+// "COM1" to "COM256", and any other name the registry lists a port under (a virtual port
+// driver's "CNCA0"), as the device "\\.\NAME"; the device path itself as it is.
+std::string DevicePath(const std::string& port) {
+    const std::string name = port.rfind("\\\\.\\", 0) == 0 ? port.substr(4) : port;
+    if (IsComName(name) || (IsDeviceName(name) && IsListed(name)))
+        return "\\\\.\\" + name;
+    return {};
+}
+
 // Asked ten times a second while a port is awaited: the registry's list alone, without Device
 // Manager's descriptions.
 bool TSerialPort::PortExists(const std::string& port) {
     const std::string path = DevicePath(port);
-    if (path.empty())
-        return false;
-    const QString name = QString::fromStdString(path.substr(4));
-    const QList<TListedPort> ports = ListedPorts();
-    return std::any_of(ports.begin(), ports.end(), [&](const TListedPort& listed) {
-        return listed.Name.compare(name, Qt::CaseInsensitive) == 0;
-    });
+    return !path.empty() && IsListed(path.substr(4));
 }
 
 } // namespace kelvara::link

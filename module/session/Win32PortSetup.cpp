@@ -1,8 +1,5 @@
 #include "Win32PortSetup.h"
 
-#include "SerialPort.h"
-
-#include <cctype>
 #include <thread>
 
 namespace kelvara::link {
@@ -12,24 +9,6 @@ namespace {
 // Reads end this long after the last byte of a burst: the bytes reach the event loop a few
 // milliseconds after they came, and a reply arrives in one or a few pieces.
 constexpr DWORD kReadGapMs = 2;
-
-bool IsComName(const std::string& name) {
-    if (name.size() < 4 || name.size() > 6)
-        return false;
-    for (std::size_t i = 0; i < 3; ++i) {
-        if (std::toupper(static_cast<unsigned char>(name[i])) != "COM"[i])
-            return false;
-    }
-    if (name[3] == '0')
-        return false;
-    int number = 0;
-    for (std::size_t i = 3; i < name.size(); ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(name[i])))
-            return false;
-        number = number * 10 + (name[i] - '0');
-    }
-    return number >= 1 && number <= 256;
-}
 
 } // namespace
 
@@ -175,14 +154,6 @@ void GiveUp(TOpening& opening, TWin32Serial& calls) {
     opening.GivenUp = true;
     if (opening.Handle != INVALID_HANDLE_VALUE)
         calls.CloseHandle(std::exchange(opening.Handle, INVALID_HANDLE_VALUE));
-}
-
-std::string DevicePath(const std::string& port) {
-    if (port.find('\0') != std::string::npos)
-        return {};
-    if (port.rfind("\\\\.\\", 0) == 0)
-        return IsComName(port.substr(4)) ? port : std::string();
-    return IsComName(port) ? "\\\\.\\" + port : std::string();
 }
 
 } // namespace kelvara::link

@@ -176,6 +176,31 @@ struct TRig {
     }
 };
 
+// COM1 to COM256, and the other names the registry lists ports under; nothing else.
+TEST(Port, NamesArePortsWhenWindowsListsThem) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, nullptr, 0,
+                              KEY_SET_VALUE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const wchar_t listed[] = L"CNCA0";
+    ASSERT_EQ(RegSetValueExW(key, L"\\Device\\KelvaraTest0", 0, REG_SZ, reinterpret_cast<const BYTE*>(listed),
+                             sizeof listed),
+              ERROR_SUCCESS);
+    EXPECT_EQ(DevicePath("COM3"), "\\\\.\\COM3");
+    EXPECT_EQ(DevicePath("com256"), "\\\\.\\com256");
+    EXPECT_EQ(DevicePath("\\\\.\\COM7"), "\\\\.\\COM7");
+    EXPECT_EQ(DevicePath("CNCA0"), "\\\\.\\CNCA0");
+    EXPECT_EQ(DevicePath("cnca0"), "\\\\.\\cnca0");
+    EXPECT_EQ(DevicePath("\\\\.\\CNCA0"), "\\\\.\\CNCA0");
+    EXPECT_TRUE(TSerialPort::PortExists("CNCA0"));
+    for (const char* name : {"CNCB0", "COM0", "COM257", "COM", "..\\CNCA0", "CNCA0\\x", "C:\\x", ""})
+        EXPECT_EQ(DevicePath(name), "") << name;
+    EXPECT_EQ(DevicePath(std::string("CNCA0\0", 6)), "");
+    RegDeleteValueW(key, L"\\Device\\KelvaraTest0");
+    RegCloseKey(key);
+    EXPECT_EQ(DevicePath("CNCA0"), "");
+}
+
 TEST(Port, OpensWhereTheDriverRefusesTheBufferSizesOrTheInheritedState) {
     TRig rig;
     rig.driver->RefuseSetupComm = true;
