@@ -31,8 +31,8 @@ void EnableTerminalSequences() {
 const TSystemHelp& SystemHelp() {
     static constexpr TSystemHelp kHelp{
         "Ctrl+Z",
-        "the module's port: COM1 to COM256, as 'ports' lists (see\n"
-        "                      Device Manager, Ports (COM & LPT))",
+        "the module's port: COM1 to COM256, or another name 'ports'\n"
+        "                      lists (see Device Manager, Ports (COM & LPT))",
         "A port refused as in use is open in another program: close it there.\n"
         "\n"
         "Examples:\n"

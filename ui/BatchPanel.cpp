@@ -46,9 +46,12 @@ TBatchPanel::TBatchPanel(Ui::TfrmModule& form, std::optional<kelvara::TListSourc
 TBatchPanel::~TBatchPanel() = default;
 
 void TBatchPanel::Refresh() {
+    const QString chosen = ui.cbBatchPort->currentText();
     ui.cbBatchPort->clear();
     for (const TPortDescription& port : AvailablePorts())
         ui.cbBatchPort->addItem(port.Name);
+    if (const int index = ui.cbBatchPort->findText(chosen); index >= 0)
+        ui.cbBatchPort->setCurrentIndex(index);
     ui.btnAddBatchPort->setEnabled(ui.cbBatchPort->count() > 0);
 }
 

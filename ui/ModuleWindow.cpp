@@ -10,6 +10,7 @@
 #include "PortPanel.h"
 #include "Scan.h"
 #include "SerialPort.h"
+#include "SerialPorts.h"
 #include "SettingsFinder.h"
 #include "ui_ModuleWindow.h"
 
@@ -73,6 +74,17 @@ TfrmModule::TfrmModule(kelvara::TCommandList list, std::optional<kelvara::TListS
         Note(tr("%1: %2").arg(FromBytes(session_.PortName()), what));
     });
     session_.SetReopen(true);
+
+    portNames_ = PortNames();
+    portWatch_.setInterval(1000);
+    connect(&portWatch_, &QTimer::timeout, this, [this] {
+        if (QStringList names = PortNames(); names != portNames_) {
+            portNames_ = std::move(names);
+            port_->Refresh();
+            batch_->Refresh();
+        }
+    });
+    portWatch_.start();
 
     port_->Load();
     SetStatus(tr("%1 commands to send. Choose the module's port and press Send, type a command "
@@ -391,6 +403,7 @@ void TfrmModule::reject() {
 
 void TfrmModule::done(int result) {
     // However the window goes, the ports go with it.
+    portWatch_.stop();
     closeWhenStopped_ = false;
     batch_->StopAtOnce();
     session_.Close();

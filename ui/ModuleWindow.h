@@ -6,6 +6,8 @@
 #include "Transcript.h"
 
 #include <QDialog>
+#include <QStringList>
+#include <QTimer>
 
 #include <memory>
 #include <optional>
@@ -104,5 +106,8 @@ class TfrmModule : public QDialog {
     TActivity activity_ = TActivity::Idle;
     // Why the port, back, was last refused: each new reason is told once.
     QString refusal_;
+    // The port lists follow the adapters plugged in and pulled out, without Look Again.
+    QTimer portWatch_;
+    QStringList portNames_;
     bool closeWhenStopped_ = false;
 };

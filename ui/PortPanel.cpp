@@ -49,7 +49,10 @@ void TPortPanel::Refresh() {
                                  : port.Name + QStringLiteral(" (") + port.Description + ')';
         ui.cbPort->addItem(text, port.Name);
     }
-    if (!typed.isEmpty() && ui.cbPort->findText(typed) < 0)
+    // What was chosen or typed stays.
+    if (const int index = ui.cbPort->findText(typed); index >= 0)
+        ui.cbPort->setCurrentIndex(index);
+    else
         ui.cbPort->setEditText(typed);
 }
 

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QList>
+#include <QStringList>
 
 namespace kelvara::link {
 
@@ -14,5 +15,8 @@ struct TPortDescription {
 
 // The serial ports found on this system, by name.
 QList<TPortDescription> AvailablePorts();
+// Their names alone, asked cheaply enough to be asked every second: a port plugged in or
+// pulled out changes them.
+QStringList PortNames();
 
 } // namespace kelvara::link

@@ -7,6 +7,13 @@
 
 namespace kelvara::link {
 
+QStringList PortNames() {
+    QStringList names;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+        names << info.portName();
+    return names;
+}
+
 QList<TPortDescription> AvailablePorts() {
     QList<TPortDescription> ports;
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {

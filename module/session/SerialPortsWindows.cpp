@@ -146,6 +146,14 @@ bool IsListed(const std::string& name) {
 
 } // namespace
 
+// The registry's list alone: Device Manager's descriptions are asked only when it changes.
+QStringList PortNames() {
+    QStringList names;
+    for (const TListedPort& listed : ListedPorts())
+        names << listed.Name;
+    return names;
+}
+
 QList<TPortDescription> AvailablePorts() {
     QSet<QString> bluetooth;
     const std::map<QString, QString> descriptions = PortDescriptions(bluetooth);
