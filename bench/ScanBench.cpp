@@ -8,6 +8,10 @@
 //                                       millisecond while a line is sent to it every 5 ms; the
 //                                       device's lines lost, and from a line's last byte on the
 //                                       wire to its end on kelvara-cli connect's output
+//   kelvara_scan_bench bulk KELVARA_CLI 4 KiB piped into kelvara-cli connect at 9600 baud at
+//                                       once, while the device sends a line every 5 ms: the
+//                                       bytes that reached the device, and the slowest of the
+//                                       device's lines meanwhile (how long the program stalled)
 #include "FakeModule.h"
 #include "LongestStall.h"
 #include "ModuleWindow.h"
@@ -105,19 +109,17 @@ int Cli(const char* cli) {
     return 0;
 }
 
-// cli: the words that run kelvara-cli (under Wine: "wine", then the program).
-int Data(std::vector<std::string> cli) {
-    TFakeModule module;
-    module.Scanning({}, 0, {"C4BE84123456"});
-    module.Streaming(0);
-    int in[2];
-    int out[2];
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
-        return 1;
+// Runs kelvara-cli connect (cli: the words that run it) on the module at 9600 baud, its
+// standard input and output the pipes given back; its process id.
+pid_t Connect(std::vector<std::string> cli, const TFakeModule& module, const char* seconds, int& in, int& out) {
+    int input[2];
+    int output[2];
+    if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0)
+        return -1;
     for (const char* arg : {"connect", "--port"})
         cli.emplace_back(arg);
     cli.push_back(module.PortName());
-    for (const char* arg : {"--seconds", "0", "C4BE84123456"})
+    for (const char* arg : {"--seconds", seconds, "C4BE84123456"})
         cli.emplace_back(arg);
     std::vector<char*> argv;
     for (std::string& arg : cli)
@@ -125,13 +127,28 @@ int Data(std::vector<std::string> cli) {
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
     pid_t pid = 0;
     if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+        return -1;
+    close(input[0]);
+    close(output[1]);
+    in = input[1];
+    out = output[0];
+    return pid;
+}
+
+// cli: the words that run kelvara-cli (under Wine: "wine", then the program).
+int Data(std::vector<std::string> cli) {
+    TFakeModule module;
+    module.Scanning({}, 0, {"C4BE84123456"});
+    module.Streaming(0);
+    int input = -1;
+    int output = -1;
+    const pid_t pid = Connect(std::move(cli), module, "0", input, output);
+    if (pid < 0)
         return 1;
-    close(in[0]);
-    close(out[1]);
     constexpr int kLines = 3000;
     const auto waitConnected = Clock::now();
     while (!module.IsConnected() && Clock::now() - waitConnected < std::chrono::seconds(5))
@@ -156,19 +173,19 @@ int Data(std::vector<std::string> cli) {
             std::string line = "u";
             line += std::to_string(i);
             line += '\n';
-            if (write(in[1], line.data(), line.size()) < 0)
+            if (write(input, line.data(), line.size()) < 0)
                 break;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         // The input ends once the device's last line has had time to arrive.
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        close(in[1]);
+        close(input);
     });
     // The k-th escaped line ending on the output ends the device's k-th line.
     std::vector<Clock::time_point> ends;
     std::string tail;
     char buffer[65536];
-    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) {
+    for (ssize_t n; (n = read(output, buffer, sizeof buffer)) > 0;) {
         const auto now = Clock::now();
         for (ssize_t i = 0; i < n; ++i) {
             if (buffer[i] == '\n')
@@ -189,6 +206,66 @@ int Data(std::vector<std::string> cli) {
     std::printf("device lines sent %d, printed %zu, lost %zu\n", kLines, ends.size(),
                 ends.size() < sent.size() ? sent.size() - ends.size() : 0);
     Report("kelvara-cli connect, a device's line on the wire to its end on standard output", times, "lines");
+    return 0;
+}
+
+int Bulk(std::vector<std::string> cli) {
+    TFakeModule module;
+    module.Scanning({}, 0, {"C4BE84123456"});
+    module.Streaming(0);
+    int in = -1;
+    int out = -1;
+    const pid_t pid = Connect(std::move(cli), module, "1", in, out);
+    if (pid < 0)
+        return 1;
+    const auto waitConnected = Clock::now();
+    while (!module.IsConnected() && Clock::now() - waitConnected < std::chrono::seconds(5))
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const std::size_t before = module.Received().size();
+    constexpr int kLines = 400;
+    std::vector<Clock::time_point> sent;
+    std::thread device([&] {
+        auto next = Clock::now();
+        for (int i = 0; i < kLines; ++i) {
+            sent.push_back(Clock::now());
+            module.SendUnasked("d=" + std::to_string(i) + "\r\n");
+            next += std::chrono::milliseconds(5);
+            std::this_thread::sleep_until(next);
+        }
+        close(in); // the input ends once the device has said its last
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const std::string bulk(4096, 'b');
+    const bool written = write(in, bulk.data(), bulk.size()) == static_cast<ssize_t>(bulk.size());
+    std::vector<Clock::time_point> ends;
+    std::string tail;
+    char buffer[65536];
+    for (ssize_t n; (n = read(out, buffer, sizeof buffer)) > 0;) {
+        const auto now = Clock::now();
+        for (ssize_t i = 0; i < n; ++i) {
+            if (buffer[i] == '\n')
+                continue;
+            tail += buffer[i];
+            if (tail.ends_with("\\x0a")) {
+                ends.push_back(now);
+                tail.clear();
+            }
+        }
+    }
+    device.join();
+    int status = 0;
+    waitpid(pid, &status, 0);
+    const std::string received = module.Received().substr(before);
+    std::vector<double> times;
+    for (std::size_t i = 0; i < ends.size() && i < sent.size(); ++i)
+        times.push_back(Ms(ends[i] - sent[i]));
+    std::printf("4 KiB piped in at 9600 baud: %zu of %zu bytes reached the device%s, exit status %d; "
+                "device lines printed %zu of %d\n",
+                static_cast<std::size_t>(std::count(received.begin(), received.end(), 'b')), bulk.size(),
+                written ? "" : " (the pipe refused some)", WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+                ends.size(), kLines);
+    Report("meanwhile, a device's line on the wire to its end on standard output", times, "lines");
     return 0;
 }
 
@@ -244,6 +321,8 @@ int main(int argc, char* argv[]) {
     }
     if (mode == "data" && argc >= 3)
         return Data({argv + 2, argv + argc});
+    if (mode == "bulk" && argc >= 3)
+        return Bulk({argv + 2, argv + argc});
     if (mode == "cli" && argc == 3)
         return Cli(argv[2]);
     std::fprintf(stderr, "usage: kelvara_scan_bench cli KELVARA_CLI | window\n");

@@ -2,7 +2,8 @@
 # Kelvara for Windows under Wine against the Linux build, side by side on this machine:
 # kelvara-cli's study list printed (no port) and the 16-bit study list sent to the simulated
 # module (through Wine's COM port), as ratios; a data session's delay from a device's line on the
-# wire to standard output; the module window's longest stall while a batch runs on three ports;
+# wire to standard output, and while 4 KiB are piped in at once; the module window's longest
+# stall while a batch runs on three ports;
 # then the sizes of the installer and the programs. Needs scripts/windows (the Windows build) and
 # scripts/windows-test (Wine's prefix, and build/test's window test) first.
 set -euo pipefail
@@ -25,6 +26,9 @@ done
 echo "== A data session: the device sends a line every millisecond, the user a line every 5 ms"
 echo "Linux:";              KELVARA_TEST_COM_PORTS= build/bench/bench/kelvara_scan_bench data build/bench/cli/kelvara-cli
 echo "Windows under Wine:"; build/bench/bench/kelvara_scan_bench data wine "$win/cli/kelvara-cli.exe"
+echo "== 4 KiB piped into a connection at 9600 baud at once, the device sending a line every 5 ms"
+echo "Linux:";              KELVARA_TEST_COM_PORTS= build/bench/bench/kelvara_scan_bench bulk build/bench/cli/kelvara-cli
+echo "Windows under Wine:"; build/bench/bench/kelvara_scan_bench bulk wine "$win/cli/kelvara-cli.exe"
 echo "== The module window while three modules are set up on three ports: the longest stall"
 for i in 1 2 3; do
     l=$(KELVARA_TEST_COM_PORTS= QT_QPA_PLATFORM=offscreen build/test/tests/kelvara_window_test \
