@@ -235,7 +235,6 @@ int Bulk(std::vector<std::string> cli) {
         }
         close(in); // the input ends once the device has said its last
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
     const std::string bulk(4096, 'b');
     const bool written = write(in, bulk.data(), bulk.size()) == static_cast<ssize_t>(bulk.size());
     std::vector<Clock::time_point> ends;
