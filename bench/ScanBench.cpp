@@ -109,6 +109,27 @@ int Cli(const char* cli) {
     return 0;
 }
 
+// When each of the device's lines ended on kelvara-cli connect's output, read until it ends: the
+// k-th escaped line ending ends the device's k-th line.
+std::vector<Clock::time_point> LineEnds(int output) {
+    std::vector<Clock::time_point> ends;
+    std::string tail;
+    char buffer[65536];
+    for (ssize_t n; (n = read(output, buffer, sizeof buffer)) > 0;) {
+        const auto now = Clock::now();
+        for (ssize_t i = 0; i < n; ++i) {
+            if (buffer[i] == '\n')
+                continue;
+            tail += buffer[i];
+            if (tail.ends_with("\\x0a")) {
+                ends.push_back(now);
+                tail.clear();
+            }
+        }
+    }
+    return ends;
+}
+
 // Runs kelvara-cli connect (cli: the words that run it) on the module at 9600 baud, its
 // standard input and output the pipes given back; its process id.
 pid_t Connect(std::vector<std::string> cli, const TFakeModule& module, const char* seconds, int& in, int& out) {
@@ -181,22 +202,7 @@ int Data(std::vector<std::string> cli) {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         close(input);
     });
-    // The k-th escaped line ending on the output ends the device's k-th line.
-    std::vector<Clock::time_point> ends;
-    std::string tail;
-    char buffer[65536];
-    for (ssize_t n; (n = read(output, buffer, sizeof buffer)) > 0;) {
-        const auto now = Clock::now();
-        for (ssize_t i = 0; i < n; ++i) {
-            if (buffer[i] == '\n')
-                continue;
-            tail += buffer[i];
-            if (tail.ends_with("\\x0a")) {
-                ends.push_back(now);
-                tail.clear();
-            }
-        }
-    }
+    const std::vector<Clock::time_point> ends = LineEnds(output);
     device.join();
     user.join();
     waitpid(pid, nullptr, 0);
@@ -237,21 +243,7 @@ int Bulk(std::vector<std::string> cli) {
     });
     const std::string bulk(4096, 'b');
     const bool written = write(in, bulk.data(), bulk.size()) == static_cast<ssize_t>(bulk.size());
-    std::vector<Clock::time_point> ends;
-    std::string tail;
-    char buffer[65536];
-    for (ssize_t n; (n = read(out, buffer, sizeof buffer)) > 0;) {
-        const auto now = Clock::now();
-        for (ssize_t i = 0; i < n; ++i) {
-            if (buffer[i] == '\n')
-                continue;
-            tail += buffer[i];
-            if (tail.ends_with("\\x0a")) {
-                ends.push_back(now);
-                tail.clear();
-            }
-        }
-    }
+    const std::vector<Clock::time_point> ends = LineEnds(out);
     device.join();
     int status = 0;
     waitpid(pid, &status, 0);
