@@ -70,6 +70,7 @@ TfrmModule::TfrmModule(kelvara::TCommandList list, std::optional<kelvara::TListS
     connect(&session_, &TModuleSession::portLost, this, &TfrmModule::PortLost);
     connect(&session_, &TModuleSession::portBack, this, &TfrmModule::PortBack);
     connect(&session_, &TModuleSession::reopenRefused, this, &TfrmModule::ReopenRefused);
+    connect(&session_, &TModuleSession::openEnded, this, &TfrmModule::OpenEnded);
     connect(&session_, &TModuleSession::portTrouble, this, [this](const QString& what) {
         Note(tr("%1: %2").arg(FromBytes(session_.PortName()), what));
     });
@@ -101,10 +102,12 @@ const kelvara::ui::TTranscript& TfrmModule::Transcript() const { return console_
 bool TfrmModule::SaveTranscriptTo(const QString& path) { return console_->SaveTo(path); }
 
 bool TfrmModule::Stoppable() const {
-    return activity_ != TActivity::Idle && activity_ != TActivity::Console;
+    return session_.Opening() || (activity_ != TActivity::Idle && activity_ != TActivity::Console);
 }
 
 bool TfrmModule::IsBusy() const {
+    if (session_.Opening())
+        return true;
     if (activity_ == TActivity::Console) {
         const TConsole* console = ConsoleRunning();
         return console && console->Busy();
@@ -122,35 +125,54 @@ void TfrmModule::SetStatus(const QString& text) {
 
 void TfrmModule::Note(const QString& text) { console_->Note(session_.Now(), text); }
 
-bool TfrmModule::EnsureOpen() {
-    if (session_.IsOpen())
-        return true;
+void TfrmModule::WhenOpen(std::function<void()> then) {
+    if (session_.IsOpen()) {
+        then();
+        return;
+    }
     // A port is opened for a window the user sees, never for one that has gone.
-    if (!isVisible())
-        return false;
+    if (!isVisible() || session_.Opening())
+        return;
     const QString port = port_->ChosenPort();
     if (port.isEmpty()) {
         SetStatus(tr("Choose a port, or type %1.").arg(TPortPanel::TypedPortExample()));
         ui->cbPort->setFocus(Qt::OtherFocusReason);
-        return false;
+        return;
     }
-    const std::string name = QFile::encodeName(port).toStdString();
-    const TSendSettings settings = port_->Settings();
-    if (!session_.Open(name, settings.BaudRate)) {
+    // Opening may take seconds (a Bluetooth link's port connects first): the window goes on
+    // meanwhile, and what was asked is done once the port is open.
+    afterOpen_ = std::move(then);
+    openingPort_ = port;
+    session_.OpenLater(QFile::encodeName(port).toStdString(), port_->Settings().BaudRate);
+    if (session_.Opening()) {
+        SetStatus(tr("Opening %1...").arg(port));
+        UpdateControls();
+    }
+}
+
+void TfrmModule::OpenEnded(bool open) {
+    std::function<void()> then = std::exchange(afterOpen_, nullptr);
+    const QString port = std::exchange(openingPort_, QString());
+    if (!open) {
+        const std::string name = QFile::encodeName(port).toStdString();
         QString text = tr("Cannot open %1: %2.").arg(port, session_.OpenFailure().Reason);
         if (session_.OpenFailure().PermissionDenied())
             text += QLatin1Char('\n') + tr("%1.").arg(PermissionHint(name));
         SetStatus(text);
+        UpdateControls();
         ui->cbPort->setFocus(Qt::OtherFocusReason);
-        return false;
+        return;
     }
+    const TSendSettings settings = port_->Settings();
     Note(tr("%1 opened at %2 baud, line ending %3")
              .arg(port)
              .arg(settings.BaudRate)
              .arg(LineEndText(settings.LineEnd)));
     port_->Save();
     UpdateControls();
-    return true;
+    // Once the session has told what it is telling.
+    if (then)
+        session_.Later(std::move(then));
 }
 
 void TfrmModule::Begin(TActivity what) {
@@ -168,36 +190,44 @@ void TfrmModule::Run(TActivity what, std::unique_ptr<TPolicy> policy) {
 }
 
 void TfrmModule::btnSendClick() {
-    if (IsBusy() || list_->Commands().empty() || !EnsureOpen())
+    if (IsBusy() || list_->Commands().empty())
         return;
-    list_->Reset();
-    SetStatus(tr("Sending to %1...").arg(port_->ChosenPort()));
-    ui->btnClose->setFocus(Qt::OtherFocusReason);
-    Run(TActivity::List, std::make_unique<TListSender>(list_->Commands(), port_->Settings()));
+    WhenOpen([this] {
+        list_->Reset();
+        SetStatus(tr("Sending to %1...").arg(port_->ChosenPort()));
+        ui->btnClose->setFocus(Qt::OtherFocusReason);
+        Run(TActivity::List, std::make_unique<TListSender>(list_->Commands(), port_->Settings()));
+    });
 }
 
 void TfrmModule::btnFindClick() {
-    if (IsBusy() || !EnsureOpen())
+    if (IsBusy())
         return;
-    SetStatus(tr("Looking for the module's settings..."));
-    ui->btnClose->setFocus(Qt::OtherFocusReason);
-    Run(TActivity::Find, std::make_unique<TSettingsFinder>());
+    WhenOpen([this] {
+        SetStatus(tr("Looking for the module's settings..."));
+        ui->btnClose->setFocus(Qt::OtherFocusReason);
+        Run(TActivity::Find, std::make_unique<TSettingsFinder>());
+    });
 }
 
 void TfrmModule::Scan() {
-    if (IsBusy() || !EnsureOpen())
+    if (IsBusy())
         return;
-    devices_->Scanning();
-    Run(TActivity::Scan, std::make_unique<TScan>(port_->Settings()));
+    WhenOpen([this] {
+        devices_->Scanning();
+        Run(TActivity::Scan, std::make_unique<TScan>(port_->Settings()));
+    });
 }
 
 void TfrmModule::Connect(char type, const QString& address) {
-    if (IsBusy() || !EnsureOpen())
+    if (IsBusy())
         return;
-    devices_->Connecting(address);
-    Run(TActivity::Connection,
-        std::make_unique<TConnection>(type, address.toStdString(), port_->Settings()));
-    ui->edtCommand->setFocus(Qt::OtherFocusReason);
+    WhenOpen([this, type, address] {
+        devices_->Connecting(address);
+        Run(TActivity::Connection,
+            std::make_unique<TConnection>(type, address.toStdString(), port_->Settings()));
+        ui->edtCommand->setFocus(Qt::OtherFocusReason);
+    });
 }
 
 void TfrmModule::edtCommandReturnPressed() {
@@ -219,28 +249,33 @@ void TfrmModule::edtCommandReturnPressed() {
         return;
     }
     std::string command = std::move(std::get<std::string>(read));
-    if (command.empty() || !EnsureOpen())
+    if (command.empty())
         return;
-    const TSendSettings settings = port_->Settings();
-    if (TConsole* console = ConsoleRunning())
-        console->ChangeSettings(settings.LineEnd, settings.TimeoutMs);
-    else
-        Run(TActivity::Console, std::make_unique<TConsole>(settings.LineEnd, settings.TimeoutMs));
-    console_->Sent();
-    session_.DriveAs<TConsole>([&](TConsole& c, Ms now) { return c.Submit(std::move(command), now); });
-    UpdateControls();
+    WhenOpen([this, command = std::move(command)]() mutable {
+        const TSendSettings settings = port_->Settings();
+        if (TConsole* console = ConsoleRunning())
+            console->ChangeSettings(settings.LineEnd, settings.TimeoutMs);
+        else
+            Run(TActivity::Console, std::make_unique<TConsole>(settings.LineEnd, settings.TimeoutMs));
+        console_->Sent();
+        session_.DriveAs<TConsole>(
+            [command = std::move(command)](TConsole& c, Ms now) mutable { return c.Submit(std::move(command), now); });
+        UpdateControls();
+    });
 }
 
 void TfrmModule::btnBatchClick() {
-    if (IsBusy() || !batch_->Available() || !batch_->Prepare() || !EnsureOpen())
+    if (IsBusy() || !batch_->Available() || !batch_->Prepare())
         return;
-    Begin(TActivity::Batch);
-    if (!batch_->Start(session_, port_->Settings())) {
-        activity_ = TActivity::Idle;
-        UpdateControls();
-        return;
-    }
-    ui->btnClose->setFocus(Qt::OtherFocusReason);
+    WhenOpen([this] {
+        Begin(TActivity::Batch);
+        if (!batch_->Start(session_, port_->Settings())) {
+            activity_ = TActivity::Idle;
+            UpdateControls();
+            return;
+        }
+        ui->btnClose->setFocus(Qt::OtherFocusReason);
+    });
 }
 
 void TfrmModule::Seen(const TEvent& event) {
@@ -376,6 +411,14 @@ void TfrmModule::UpdateControls() {
 void TfrmModule::Cancel() {
     if (!IsBusy())
         return;
+    if (session_.Opening()) {
+        // What waited for the port is not done.
+        afterOpen_ = nullptr;
+        session_.Close();
+        SetStatus(tr("Opening %1 cancelled.").arg(std::exchange(openingPort_, QString())));
+        UpdateControls();
+        return;
+    }
     if (activity_ == TActivity::Batch) {
         // A module is never left half set up: the batch stops once those under way are done.
         batch_->Stop();
@@ -404,6 +447,7 @@ void TfrmModule::reject() {
 void TfrmModule::done(int result) {
     // However the window goes, the ports go with it.
     portWatch_.stop();
+    afterOpen_ = nullptr;
     closeWhenStopped_ = false;
     batch_->StopAtOnce();
     session_.Close();

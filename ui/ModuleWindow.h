@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -73,7 +74,10 @@ class TfrmModule : public QDialog {
     // typed and nothing else was started since.
     enum class TActivity { Idle, List, Find, Console, Batch, Scan, Connection };
 
-    bool EnsureOpen();
+    // Does it once the port is open: at once, or when an opening has ended well (the user
+    // hears why not otherwise).
+    void WhenOpen(std::function<void()> then);
+    void OpenEnded(bool open);
     // Gives the port over to what starts: a console with nothing under way ends.
     void Begin(TActivity what);
     void Run(TActivity what, std::unique_ptr<kelvara::link::TPolicy> policy);
@@ -104,6 +108,9 @@ class TfrmModule : public QDialog {
     TBatchPanel* batch_;
     TDevicesPanel* devices_;
     TActivity activity_ = TActivity::Idle;
+    // What waits for the port being opened, and its name as chosen.
+    std::function<void()> afterOpen_;
+    QString openingPort_;
     // Why the port, back, was last refused: each new reason is told once.
     QString refusal_;
     // The port lists follow the adapters plugged in and pulled out, without Look Again.

@@ -3,6 +3,7 @@
 #include "SerialPort.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace kelvara::link {
 
@@ -65,6 +66,14 @@ bool TModuleSession::Open(const std::string& name, int baudRate) {
     if (!started_)
         started_ = clock_->Now();
     return true;
+}
+
+void TModuleSession::OpenLater(const std::string& name, int baudRate) {
+    CloseNow();
+    name_ = name;
+    baudRate_ = baudRate;
+    userOpening_ = true;
+    port_->OpenLater(name, baudRate);
 }
 
 bool TModuleSession::SetBaudRate(int baudRate) {
@@ -195,6 +204,7 @@ void TModuleSession::Close() {
 
 void TModuleSession::CloseNow() {
     THold hold(*this);
+    userOpening_ = false;
     AbandonNow();
     replug_.stop();
     awaited_ = false;
@@ -318,10 +328,16 @@ void TModuleSession::LookForPort() {
 }
 
 void TModuleSession::PortOpened(bool open) {
+    THold hold(*this);
+    if (std::exchange(userOpening_, false)) {
+        if (open && !started_)
+            started_ = clock_->Now();
+        Tell([this, open] { emit openEnded(open); });
+        return;
+    }
     // An opening given up (the session closed) tells nothing.
     if (!replug_.isActive() || IsOpen() != open)
         return;
-    THold hold(*this);
     if (!open) {
         // It may still be being set up (its permissions, a Bluetooth link connecting): tried
         // again, each time a little later. A port listed but not there yet (Windows lists some

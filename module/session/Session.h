@@ -52,6 +52,11 @@ class TModuleSession : public QObject {
 
     // Opens the port by the name the user gave, at the rate; OpenFailure() says why not.
     bool Open(const std::string& name, int baudRate);
+    // The same without waiting where opening may block (a Bluetooth link's port on Windows):
+    // openEnded() tells the outcome, at once where opening never blocks.
+    void OpenLater(const std::string& name, int baudRate);
+    // An OpenLater has not ended yet.
+    bool Opening() const { return userOpening_; }
     const TOpenFailure& OpenFailure() const { return port_->OpenFailure(); }
     bool IsOpen() const { return port_->IsOpen(); }
     // The port's name as the user gave it.
@@ -120,6 +125,8 @@ class TModuleSession : public QObject {
     // The port went away; it is closed, and a policy that could not go on without it has
     // finished (after finished()).
     void portLost();
+    // An OpenLater has ended: open, or OpenFailure() says why not.
+    void openEnded(bool open);
     // The port came back and is open again.
     void portBack();
     // The port is there again but cannot be opened: OpenFailure() says why. It is tried again,
@@ -155,6 +162,7 @@ class TModuleSession : public QObject {
     std::string lostReason_;
     bool reopen_ = false;
     bool awaited_ = false;
+    bool userOpening_ = false; // an OpenLater under way
     QTimer timer_;
     QTimer replug_;
     std::unique_ptr<TPolicy> policy_;

@@ -386,9 +386,10 @@ class ModuleWindowTest : public QObject {
         QVERIFY(module->WaitUntilOtherEndClosed(5s));
     }
 
-    // On an in-memory port: a port back but refused (a driver still starting) is said once, and
-    // tried again until it opens.
-    void aPortBackButRefusedIsSaidAndTriedAgain() {
+    // On an in-memory port: an opening that takes its time (a Bluetooth link's) leaves the window
+    // free, can be cancelled, and what waited for it is done once it ends; a port back but
+    // refused (a driver still starting) is said once, and tried again until it opens.
+    void aPortThatOpensSlowlyOrComesBackRefusedNeverHoldsTheWindow() {
         kelvara::testing::TMemoryPort* port = nullptr;
         const kelvara::link::TPorts ports{[&] {
                                               auto made = std::make_unique<kelvara::testing::TMemoryPort>();
@@ -401,8 +402,22 @@ class ModuleWindowTest : public QObject {
         TfrmModule window(DefaultList(), {}, nullptr, ports);
         window.show();
         Find<QComboBox>(&window, "cbPort")->setEditText(QStringLiteral("mem0"));
+        port->OpensLater = true;
         Type(window, QStringLiteral("AT"));
+        QCOMPARE(Find<QLabel>(&window, "lbStatus")->text(), QStringLiteral("Opening mem0..."));
+        QVERIFY(window.IsBusy());
+        QCOMPARE(Find<QPushButton>(&window, "btnClose")->text(), QStringLiteral("Cancel"));
+        QTest::keyClick(&window, Qt::Key_Escape);
+        QCOMPARE(Find<QLabel>(&window, "lbStatus")->text(), QStringLiteral("Opening mem0 cancelled."));
+        QVERIFY(!window.IsBusy() && !port->Opening() && window.isVisible());
+        // The command typed is still there, and Enter tries again.
+        QCOMPARE(Find<QLineEdit>(&window, "edtCommand")->text(), QStringLiteral("AT"));
+        QTest::keyClick(Find<QLineEdit>(&window, "edtCommand"), Qt::Key_Return);
+        QVERIFY(port->Opening());
+        port->EndOpening();
         QTRY_COMPARE_WITH_TIMEOUT(Untimed(window).last(), QStringLiteral("ok AT acknowledged"), 5000);
+        QVERIFY2(Untimed(window).contains(QStringLiteral("-- mem0 opened at 9600 baud, line ending None")), qPrintable(Untimed(window).join("\n")));
+        port->OpensLater = false;
         port->Unplug();
         QCOMPARE(Untimed(window).last(), QStringLiteral("-- mem0 went away"));
         port->Present = true;
