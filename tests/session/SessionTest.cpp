@@ -6,13 +6,9 @@
 #include "BatchPorts.h"
 #include "Connection.h"
 #include "ListSender.h"
-#include "SerialPort.h"
 #include "Session.h"
 
-#include "FakeModule.h"
-
 #include <QCoreApplication>
-#include <QSysInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -21,8 +17,6 @@
 #include <fstream>
 #include <sstream>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace kelvara::testing {
 namespace {
@@ -436,33 +430,6 @@ TEST(BatchPorts, ARecordThatCannotBeWrittenIsToldBeforeTheBatchEnds) {
     setrlimit(RLIMIT_FSIZE, &kept);
     EXPECT_EQ(rig.Modules(), (TLog{"0:1 take 1 minor=10125", "record failed 1", "finished cancelled"}));
     EXPECT_FALSE(rig.batch.Running());
-}
-
-// A lock file naming the port, left by a process that does not have the port open (one that
-// ended and whose number came back, or this very process): the port is not refused for it.
-TEST(SerialPort, IsNeverRefusedForALockFileNobodyHolds) {
-    for (const bool ownProcess : {false, true}) {
-        TFakeModule module;
-        std::string name = module.PortPath().substr(5);
-        std::replace(name.begin(), name.end(), '/', '_');
-        const std::string lock = "/var/lock/LCK.." + name;
-        // A live process of the name the lock file gives, holding nothing.
-        const pid_t holder = ownProcess ? getpid() : fork();
-        if (holder == 0) {
-            pause();
-            _exit(0);
-        }
-        std::ofstream(lock) << holder << '\n'
-                            << QCoreApplication::applicationName().toStdString() << '\n' << QSysInfo::machineHostName().toStdString() << '\n';
-        TSerialPort port;
-        EXPECT_TRUE(port.Open(module.PortPath(), 9600)) << port.OpenFailure().Reason.toStdString();
-        port.Close();
-        if (!ownProcess) {
-            kill(holder, SIGKILL);
-            waitpid(holder, nullptr, 0);
-        }
-        unlink(lock.c_str());
-    }
 }
 
 } // namespace
