@@ -15,7 +15,6 @@
 #include "ui_ModuleWindow.h"
 
 #include <QCloseEvent>
-#include <QFile>
 
 using namespace kelvara::link;
 
@@ -124,56 +123,6 @@ void TfrmModule::SetStatus(const QString& text) {
 }
 
 void TfrmModule::Note(const QString& text) { console_->Note(session_.Now(), text); }
-
-void TfrmModule::WhenOpen(std::function<void()> then) {
-    if (session_.IsOpen()) {
-        then();
-        return;
-    }
-    // A port is opened for a window the user sees, never for one that has gone.
-    if (!isVisible() || session_.Opening())
-        return;
-    const QString port = port_->ChosenPort();
-    if (port.isEmpty()) {
-        SetStatus(tr("Choose a port, or type %1.").arg(TPortPanel::TypedPortExample()));
-        ui->cbPort->setFocus(Qt::OtherFocusReason);
-        return;
-    }
-    // Opening may take seconds (a Bluetooth link's port connects first): the window goes on
-    // meanwhile, and what was asked is done once the port is open.
-    afterOpen_ = std::move(then);
-    openingPort_ = port;
-    session_.OpenLater(QFile::encodeName(port).toStdString(), port_->Settings().BaudRate);
-    if (session_.Opening()) {
-        SetStatus(tr("Opening %1...").arg(port));
-        UpdateControls();
-    }
-}
-
-void TfrmModule::OpenEnded(bool open) {
-    std::function<void()> then = std::exchange(afterOpen_, nullptr);
-    const QString port = std::exchange(openingPort_, QString());
-    if (!open) {
-        const std::string name = QFile::encodeName(port).toStdString();
-        QString text = tr("Cannot open %1: %2.").arg(port, session_.OpenFailure().Reason);
-        if (session_.OpenFailure().PermissionDenied())
-            text += QLatin1Char('\n') + tr("%1.").arg(PermissionHint(name));
-        SetStatus(text);
-        UpdateControls();
-        ui->cbPort->setFocus(Qt::OtherFocusReason);
-        return;
-    }
-    const TSendSettings settings = port_->Settings();
-    Note(tr("%1 opened at %2 baud, line ending %3")
-             .arg(port)
-             .arg(settings.BaudRate)
-             .arg(LineEndText(settings.LineEnd)));
-    port_->Save();
-    UpdateControls();
-    // Once the session has told what it is telling.
-    if (then)
-        session_.Later(std::move(then));
-}
 
 void TfrmModule::Begin(TActivity what) {
     session_.DriveAs<TConsole>([](TConsole& c, Ms now) { return c.End(now); });
@@ -338,58 +287,6 @@ void TfrmModule::BatchFinished() {
     ui->btnBatch->setFocus(Qt::OtherFocusReason);
     if (closeWhenStopped_)
         close();
-}
-
-void TfrmModule::PortLost() {
-    refusal_.clear();
-    const QString port = FromBytes(session_.PortName());
-    Note(tr("%1 went away").arg(port));
-    // What a list that ended with the port says stays above.
-    const auto& failure = list_->Failure();
-    const QString before = failure && failure->Verdict == TVerdict::ConnectionLost
-                               ? ui->lbStatus->text() + QLatin1Char('\n')
-                               : QString();
-    list_->ForgetFailure();
-    SetStatus(before + tr("%1 went away (unplugged?). It is opened again with the same settings "
-                          "as soon as it comes back; nothing is sent again by itself.")
-                           .arg(port));
-    UpdateControls();
-    if (closeWhenStopped_)
-        close();
-}
-
-void TfrmModule::ReopenRefused() {
-    const QString port = FromBytes(session_.PortName());
-    const QString why = session_.OpenFailure().Reason;
-    if (why == refusal_)
-        return;
-    refusal_ = why;
-    Note(tr("%1 is back but cannot be opened: %2; tried again").arg(port, why));
-    SetStatus(tr("%1 is back but cannot be opened: %2. It is tried again until it opens; "
-                 "Disconnect stops the tries.")
-                  .arg(port, why));
-}
-
-void TfrmModule::PortBack() {
-    refusal_.clear();
-    const QString port = FromBytes(session_.PortName());
-    Note(tr("%1 came back; opened again at %2 baud").arg(port).arg(port_->Settings().BaudRate));
-    if (activity_ != TActivity::Batch)
-        SetStatus(tr("%1 came back and is open again, with the same settings.").arg(port));
-    UpdateControls();
-}
-
-void TfrmModule::btnDisconnectClick() {
-    if (IsBusy())
-        return;
-    const bool wasOpen = session_.IsOpen();
-    session_.Close();
-    activity_ = TActivity::Idle;
-    if (wasOpen)
-        Note(tr("%1 closed").arg(FromBytes(session_.PortName())));
-    SetStatus(tr("Disconnected. The port opens again when you send, find or type a command."));
-    UpdateControls();
-    ui->cbPort->setFocus(Qt::OtherFocusReason);
 }
 
 void TfrmModule::UpdateControls() {

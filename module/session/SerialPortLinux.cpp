@@ -228,8 +228,8 @@ bool TSerialPort::Open(const std::string& port, int baudRate) {
     return true;
 }
 
-// Opening a device file never blocks for long: it is told at once.
-void TSerialPort::OpenLater(const std::string& port, int baudRate) { emit opened(Open(port, baudRate)); }
+// Opening a device file never blocks for long: it is told at once, as any port's is.
+void TSerialPort::OpenLater(const std::string& port, int baudRate) { TPort::OpenLater(port, baudRate); }
 
 bool TSerialPort::Opening() const { return false; }
 
