@@ -9,6 +9,8 @@
 #include <QFileDialog>
 #include <QHeaderView>
 
+#include <algorithm>
+
 using namespace kelvara::link;
 
 namespace {
@@ -102,24 +104,75 @@ bool TBatchPanel::Prepare() {
     return true;
 }
 
-bool TBatchPanel::Start(TModuleSession& session, const TSendSettings& settings) {
+void TBatchPanel::Start(TModuleSession& session, const TSendSettings& settings) {
+    own_ = &session;
+    settings_ = settings;
+    opening_.clear();
+    QStringList names;
+    for (const QString& name : ui.edtBatchPorts->text().split(' ', Qt::SkipEmptyParts)) {
+        if (Encoded(name) == session.PortName() || names.contains(name))
+            continue;
+        names << name;
+        opening_.push_back({name, session.Another()});
+        const std::size_t other = opening_.size() - 1;
+        connect(opening_.back().Session.get(), &TModuleSession::openEnded, this,
+                [this, other](bool open) { OtherOpened(other, open); });
+    }
+    if (opening_.empty()) {
+        Launch();
+        return;
+    }
+    // The other ports are opened before anything is sent; one that cannot be is told.
+    emit status(tr("Opening %1...").arg(names.join(QStringLiteral(", "))));
+    for (std::size_t other = 0; other < opening_.size(); ++other) {
+        opening_[other].Session->OpenLater(Encoded(opening_[other].Name), settings.BaudRate);
+        if (opening_.empty())
+            return; // refused at once
+    }
+}
+
+void TBatchPanel::OtherOpened(std::size_t other, bool open) {
+    if (other >= opening_.size())
+        return;
+    TOpening& opening = opening_[other];
+    if (!open) {
+        emit status(tr("Cannot open %1: %2.").arg(opening.Name, opening.Session->OpenFailure().Reason));
+        GiveUpOpening();
+        emit notStarted();
+        ui.edtBatchPorts->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    opening.Open = true;
+    if (std::all_of(opening_.begin(), opening_.end(), [](const TOpening& o) { return o.Open; }))
+        Launch();
+}
+
+void TBatchPanel::GiveUpOpening() {
+    // A session may be telling its outcome: it goes once that is over.
+    for (TOpening& opening : opening_) {
+        opening.Session->disconnect(this);
+        opening.Session->Close();
+        opening.Session.release()->deleteLater();
+    }
+    opening_.clear();
+}
+
+void TBatchPanel::Launch() {
+    if (!own_) {
+        GiveUpOpening();
+        emit notStarted();
+        return;
+    }
     // The batch is the panel's: whatever becomes of it, it goes with the window, while the
     // window's session is still there.
-    auto ports = std::make_unique<TBatchPorts>(*plan_, settings, record_.get(), this);
-    ports->Add(session.PortName(), session);
-    // The other ports are opened before anything is sent; one that cannot be is told.
-    for (const QString& name : ui.edtBatchPorts->text().split(' ', Qt::SkipEmptyParts)) {
-        if (Encoded(name) == session.PortName())
-            continue;
-        auto other = session.Another();
-        if (!other->Open(Encoded(name), settings.BaudRate)) {
-            emit status(tr("Cannot open %1: %2.").arg(name, other->OpenFailure().Reason));
-            ui.edtBatchPorts->setFocus(Qt::OtherFocusReason);
-            return false;
-        }
-        other->SetReopen(true);
-        ports->Own(Encoded(name), std::move(other));
+    auto ports = std::make_unique<TBatchPorts>(*plan_, settings_, record_.get(), this);
+    ports->Add(own_->PortName(), *own_);
+    for (TOpening& opening : opening_) {
+        opening.Session->disconnect(this);
+        opening.Session->SetReopen(true);
+        ports->Own(Encoded(opening.Name), std::move(opening.Session));
     }
+    opening_.clear();
     ports_ = std::move(ports);
     connect(ports_.get(), &TBatchPorts::batchEvent, this, &TBatchPanel::Seen);
     connect(ports_.get(), &TBatchPorts::finished, this, &TBatchPanel::Ended);
@@ -138,10 +191,15 @@ bool TBatchPanel::Start(TModuleSession& session, const TSendSettings& settings) 
     // With one port, every module is on it.
     ui.lstModules->setColumnHidden(kPortColumn, !Several());
     ports_->Start();
-    return true;
 }
 
 void TBatchPanel::Stop() {
+    if (Opening()) {
+        GiveUpOpening();
+        emit status(tr("Opening the batch's ports cancelled."));
+        emit notStarted();
+        return;
+    }
     if (!ports_ || !ports_->Running())
         return;
     stopAfterModules_ = ports_->SettingUp();
@@ -152,6 +210,7 @@ void TBatchPanel::Stop() {
 }
 
 void TBatchPanel::StopAtOnce() {
+    GiveUpOpening();
     if (ports_)
         ports_->StopAtOnce();
 }

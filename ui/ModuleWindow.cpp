@@ -45,6 +45,12 @@ TfrmModule::TfrmModule(kelvara::TCommandList list, std::optional<kelvara::TListS
     connect(console_, &TConsolePanel::status, this, &TfrmModule::SetStatus);
     connect(batch_, &TBatchPanel::status, this, &TfrmModule::SetStatus);
     connect(batch_, &TBatchPanel::finished, this, &TfrmModule::BatchFinished);
+    connect(batch_, &TBatchPanel::notStarted, this, [this] {
+        activity_ = TActivity::Idle;
+        UpdateControls();
+        if (closeWhenStopped_)
+            close();
+    });
     // The list shows the module under way on the window's own port.
     connect(batch_, &TBatchPanel::ownEvent, this, [this](const TEvent& event, bool inModule) {
         if (const auto* taken = std::get_if<TModuleTaken>(&event))
@@ -218,12 +224,8 @@ void TfrmModule::btnBatchClick() {
         return;
     WhenOpen([this] {
         Begin(TActivity::Batch);
-        if (!batch_->Start(session_, port_->Settings())) {
-            activity_ = TActivity::Idle;
-            UpdateControls();
-            return;
-        }
         ui->btnClose->setFocus(Qt::OtherFocusReason);
+        batch_->Start(session_, port_->Settings());
     });
 }
 

@@ -10,8 +10,14 @@ TBatchPorts::TBatchPorts(TBatchPlan& plan, const TSendSettings& settings, TRecor
     : QObject(parent), plan_(plan), settings_(settings), record_(record) {}
 
 TBatchPorts::~TBatchPorts() {
-    // The runs hold the plan: none may outlive the batch on a session that does.
+    // The runs hold the plan: none may outlive the batch on a session that does. A row not yet
+    // written still is.
     for (TPort& port : ports_) {
+        for (const auto& [module, event] : port.Held) {
+            std::string why;
+            if (const auto* ended = std::get_if<TModuleEnded>(&event); ended && record_)
+                record_->Append(plan_.Row(port.Name, ended->Fields, ended->Failure), why);
+        }
         if (!port.Session)
             continue;
         port.Session->disconnect(this);
@@ -27,7 +33,7 @@ bool TBatchPorts::Lost(std::size_t index) const {
 
 void TBatchPorts::Add(const std::string& name, TModuleSession& session) {
     const std::size_t index = ports_.size();
-    ports_.push_back({name, &session, nullptr, false, std::nullopt, {}, 0});
+    ports_.push_back({name, &session, nullptr, false, std::nullopt, {}, 0, {}, false});
     connect(&session, &TModuleSession::linkEvent, this,
             [this, index](const TEvent& event) { Seen(index, event); });
     connect(&session, &TModuleSession::finished, this, [this, index] { Ended(index); });
@@ -66,6 +72,9 @@ void TBatchPorts::Stop() {
 }
 
 void TBatchPorts::StopAtOnce() {
+    // A module's end still waiting for its row has it first.
+    for (std::size_t index = 0; index < ports_.size(); ++index)
+        Pass(index);
     // Each run's end is the batch's to tell: nothing more of it reaches the front.
     for (TPort& port : ports_) {
         if (std::exchange(port.Running, false) && port.Session)
@@ -88,20 +97,46 @@ void TBatchPorts::Seen(std::size_t index, const TEvent& event) {
         port.Attempt = taken->Attempt;
     }
     const std::size_t module = port.UnderWay.value_or(0);
-    if (const auto* ended = std::get_if<TModuleEnded>(&event)) {
+    const bool ended = std::holds_alternative<TModuleEnded>(event);
+    if (ended)
         port.UnderWay.reset();
+    // The record is not written while the session tells a step (a handler is never kept
+    // waiting on the disk): a module's end waits for its row, and what follows it waits too.
+    if (!port.Held.empty() || (ended && record_)) {
+        port.Held.emplace_back(module, event);
+        if (port.Held.size() == 1)
+            port.Session->Later([self = QPointer<TBatchPorts>(this), index] {
+                if (self)
+                    self->Pass(index);
+            });
+        return;
+    }
+    emit batchEvent(index, module, event);
+    // The last module set up: ports waiting for theirs to come back wait no more.
+    if (ended && plan_.Complete())
+        Stop();
+}
+
+void TBatchPorts::Pass(std::size_t index) {
+    TPort& port = ports_[index];
+    while (!port.Held.empty()) {
+        const auto [module, event] = std::move(port.Held.front());
+        port.Held.pop_front();
+        const auto* ended = std::get_if<TModuleEnded>(&event);
         std::string why;
-        if (record_ && !record_->Append(plan_.Row(port.Name, ended->Fields, ended->Failure), why)) {
+        if (ended && record_ && !record_->Append(plan_.Row(port.Name, ended->Fields, ended->Failure), why)) {
             // Nothing more is done without the record; the front hears why before the end.
+            port.Held.clear();
             emit recordFailed(module, QString::fromLocal8Bit(why.c_str()));
             StopAtOnce();
             return;
         }
+        emit batchEvent(index, module, event);
+        if (ended && plan_.Complete())
+            Stop();
     }
-    emit batchEvent(index, module, event);
-    // The last module set up: ports waiting for theirs to come back wait no more.
-    if (std::holds_alternative<TModuleEnded>(event) && plan_.Complete())
-        Stop();
+    if (std::exchange(port.EndHeld, false))
+        Ended(index);
 }
 
 void TBatchPorts::CutShort() {
@@ -124,6 +159,10 @@ void TBatchPorts::CutShort() {
 }
 
 void TBatchPorts::Ended(std::size_t index) {
+    if (!ports_[index].Held.empty()) {
+        ports_[index].EndHeld = true;
+        return;
+    }
     ports_[index].Running = false;
     if (over_ || Running())
         return;

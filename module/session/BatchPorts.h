@@ -12,9 +12,11 @@
 #include <QObject>
 #include <QPointer>
 
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kelvara::link {
@@ -70,9 +72,15 @@ class TBatchPorts : public QObject {
         std::optional<std::size_t> UnderWay;
         TFields Fields; // the module's under way, and its attempt
         std::size_t Attempt = 0;
+        // A module's end whose row is not yet written, and what the port told after it: the
+        // row is written once the session's delivery is over, and they are told then, in order.
+        std::deque<std::pair<std::size_t, TEvent>> Held;
+        bool EndHeld = false; // and the run's end came after them
     };
 
     void Seen(std::size_t port, const TEvent& event);
+    // Writes the row of the module ended, and tells what the port held, in order.
+    void Pass(std::size_t port);
     void Ended(std::size_t port);
     // The modules under way end as cut short, each with its row.
     void CutShort();

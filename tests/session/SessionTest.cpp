@@ -411,6 +411,25 @@ TEST(BatchPorts, AModuleStoppedAtOnceEndsAsCutShortWithItsRow) {
     EXPECT_NE(ReadFile(path).find("(stopped at once)"), std::string::npos) << ReadFile(path);
 }
 
+// A module's row is on disk when its end is told, written once the session has told its step
+// (never while a handler is being told), and what the port told after it keeps its place.
+TEST(BatchPorts, ARowIsWrittenAfterTheDeliveryAndBeforeTheEndIsTold) {
+    TNewRecord record;
+    TBatchRig rig(1, 2, &record.File);
+    Module(*rig.rigs[0], true, false); // it stays: the batch waits for its removal
+    TLog told;
+    QObject::connect(&rig.batch, &TBatchPorts::batchEvent, [&](std::size_t, std::size_t module, const TEvent& event) {
+        if (std::holds_alternative<TModuleEnded>(event))
+            told.push_back("end " + std::to_string(module) + (rig.rigs[0]->session->Delivering() ? " delivering" : "") +
+                           (ReadFile(record.Path).find(module == 1 ? "10125" : "10126") != std::string::npos ? " on disk" : ""));
+        else if (std::holds_alternative<TModuleAwaited>(event))
+            told.push_back("await " + std::to_string(module));
+    });
+    rig.batch.Start();
+    Pump(rig.All(), 60000);
+    EXPECT_EQ(told, (TLog{"await 0", "end 1 on disk", "await 0"}));
+}
+
 // A record that can take no more stops every port, and the front hears why before the end.
 TEST(BatchPorts, ARecordThatCannotBeWrittenIsToldBeforeTheBatchEnds) {
     TNewRecord record;

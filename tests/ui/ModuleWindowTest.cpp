@@ -391,15 +391,20 @@ class ModuleWindowTest : public QObject {
     // refused (a driver still starting) is said once, and tried again until it opens.
     void aPortThatOpensSlowlyOrComesBackRefusedNeverHoldsTheWindow() {
         kelvara::testing::TMemoryPort* port = nullptr;
+        bool slow = false; // the ports made from now on open later
         const kelvara::link::TPorts ports{[&] {
                                               auto made = std::make_unique<kelvara::testing::TMemoryPort>();
                                               made->Prompt = true;
+                                              made->OpensLater = slow;
                                               made->Answer = [](const std::string&) { return std::string("OK\r\n"); };
                                               port = made.get();
                                               return made;
                                           },
                                           std::make_shared<kelvara::link::TSteadyClock>()};
-        TfrmModule window(DefaultList(), {}, nullptr, ports);
+        const kelvara::TListSource source{kelvara::TListKind::Beacon,
+                                          {{"uuid", "0000FFF0-0000-1000-8000-00805F9B34FB"}, {"major", "10123"}, {"minor", "10125"}}};
+        TfrmModule window(kelvara::BuildBeaconCommandList("0000FFF0-0000-1000-8000-00805F9B34FB", "10123", "10125").List(),
+                          source, nullptr, ports);
         window.show();
         Find<QComboBox>(&window, "cbPort")->setEditText(QStringLiteral("mem0"));
         port->OpensLater = true;
@@ -431,6 +436,29 @@ class ModuleWindowTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(window.IsPortOpen(), 5000);
         QCOMPARE(Untimed(window).filter(QStringLiteral("cannot be opened")), QStringList{refused});
         QCOMPARE(Untimed(window).last(), QStringLiteral("-- mem0 came back; opened again at 9600 baud"));
+        // A batch's other port opens without holding the window either, and Cancel gives it up.
+        kelvara::testing::TMemoryPort* const own = port;
+        auto* status = Find<QLabel>(&window, "lbStatus");
+        auto* others = Find<QLineEdit>(&window, "edtBatchPorts");
+        Find<QSpinBox>(&window, "spnModules")->setValue(2); // one on each port
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        others->setFocus();
+        QTest::keyClicks(others, QStringLiteral("mem1"));
+        slow = true;
+        auto* many = Find<QPushButton>(&window, "btnBatch");
+        many->setFocus();
+        QTest::keyClick(many, Qt::Key_Space);
+        QCOMPARE(status->text(), QStringLiteral("Opening mem1..."));
+        QVERIFY(window.IsInBatch() && port != own && port->Opening());
+        QTest::keyClick(&window, Qt::Key_Escape);
+        QCOMPARE(status->text(), QStringLiteral("Opening the batch's ports cancelled."));
+        QVERIFY(!window.IsBusy() && !port->Opening());
+        QCOMPARE(Untimed(window).last(), QStringLiteral("-- mem0 came back; opened again at 9600 baud"));
+        many->setFocus();
+        QTest::keyClick(many, Qt::Key_Space);
+        port->EndOpening();
+        QTRY_COMPARE_WITH_TIMEOUT(status->text(), QStringLiteral("All 2 modules set up."), 5000);
+        QCOMPARE(Find<QTreeWidget>(&window, "lstBatchPorts")->topLevelItemCount(), 2);
         window.close();
     }
 
