@@ -112,6 +112,10 @@ int RunBatch(const TBatchJob& job, const TTalkRequest& request,
     TRecordFile* const kept = recordPath.empty() ? nullptr : &record;
 
     TCliSession cli(ports.front(), out, err);
+    if (!cli.LogTo(request.LogPath))
+        return kExitLog;
+    if (ports.size() > 1)
+        cli.TagLog(ports.front());
     TBatchPorts batch(plan, request.Settings, kept);
     TBatchFront front(job, plan, ports, cli);
     front.Batch = &batch;
@@ -142,6 +146,9 @@ int RunBatch(const TBatchJob& job, const TTalkRequest& request,
     }
     QObject::connect(&batch, &TBatchPorts::batchEvent,
                      [&](std::size_t port, std::size_t module, const TEvent& event) {
+                         // The first port is this session's own, which logs its events itself.
+                         if (port > 0)
+                             cli.LogOther(batch.Name(port), event);
                          front.Seen(port, module, event);
                      });
     QObject::connect(&batch, &TBatchPorts::recordFailed, [&](std::size_t, const QString& why) {

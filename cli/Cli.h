@@ -15,6 +15,8 @@ inline constexpr int kExitUsage = 2;            // the command line, or a comman
 inline constexpr int kExitPort = 3;             // the port could not be opened, set up or kept
 inline constexpr int kExitNotAcknowledged = 4;  // a command was not acknowledged, or no module
                                                 // answered at any setting
+inline constexpr int kExitLog = 5;              // the log (--log) could not be opened or
+                                                // written
 inline constexpr int kExitInterrupted = 130;    // SIGINT, SIGTERM or SIGHUP stopped it
 
 // Runs kelvara-cli on its arguments (without the program name): output goes to out, rejections,

@@ -34,6 +34,7 @@ TCliSession::TCliSession(std::string port, std::ostream& out, std::ostream& err,
         loop_.quit();
     });
     QObject::connect(&session_, &TModuleSession::portLost, [this] {
+        LogNote(port_ + " went away" + (session_.LostReason().empty() ? "" : " (" + session_.LostReason() + ')'));
         lost_ = true;
         if (!session_.IsRunning())
             loop_.quit();
@@ -41,18 +42,70 @@ TCliSession::TCliSession(std::string port, std::ostream& out, std::ostream& err,
     // A port that comes back but cannot be opened yet (its permissions being set, a driver
     // still starting) is tried as long as a missing one would be; each new reason is told.
     QObject::connect(&session_, &TModuleSession::reopenRefused, [this] {
+        if (session_.OpenFailure().Reason != refusal_)
+            LogNote(port_ + " is back but cannot be opened: " + session_.OpenFailure().Reason.toStdString() +
+                    "; tried again");
         TellRefusal(err_, port_, session_.OpenFailure(), refusal_);
     });
     QObject::connect(&session_, &TModuleSession::portBack, [this] {
+        LogNote(port_ + " came back; opened again at " + std::to_string(session_.BaudRate()) + " baud");
         lost_ = false;
         refusal_.clear();
     });
     QObject::connect(&session_, &TModuleSession::portTrouble, [this](const QString& what) {
+        LogNote(port_ + ": " + what.toStdString());
         err_ << kProgram << ": " << Printable(port_) << ": " << Shown(what) << '\n';
+    });
+    logWatch_.setInterval(1000);
+    QObject::connect(&logWatch_, &QTimer::timeout, [this] {
+        if (log_ && !log_->Failure().empty())
+            LogFailed();
     });
 }
 
-TCliSession::~TCliSession() { session_.Close(); }
+TCliSession::~TCliSession() {
+    if (session_.IsOpen())
+        LogNote(port_ + " closed");
+    session_.Close();
+}
+
+bool TCliSession::LogTo(const std::string& path) {
+    if (path.empty())
+        return true;
+    auto log = std::make_unique<TLinkLog>();
+    std::string why;
+    if (!log->Open(path, why)) {
+        err_ << kProgram << ": " << Printable(path) << ": cannot be opened as a log: " << Printable(why, 256) << '\n';
+        return false;
+    }
+    log_ = std::move(log);
+    logWatch_.start();
+    return true;
+}
+
+void TCliSession::Log(const TTranscriptEntry& entry, const std::string& port) {
+    if (log_ && !log_->Add(entry, WallNow(), port))
+        LogFailed();
+}
+
+void TCliSession::LogNote(const std::string& text) { Log({session_.Now(), link::TEntryKind::Note, text}, logTag_); }
+
+void TCliSession::LogOther(const std::string& port, const TEvent& event) {
+    for (const TTranscriptEntry& entry : EventEntries(event))
+        Log(entry, port);
+}
+
+void TCliSession::LogFailed() {
+    if (!log_)
+        return;
+    // Said once; nothing more is logged, and the work stops as a record that cannot be written
+    // stops it.
+    err_ << kProgram << ": " << Printable(log_->Path()) << ": the log cannot be written: "
+         << Printable(log_->Failure(), 256) << '\n';
+    log_.reset();
+    logWatch_.stop();
+    StopAtOnce(kExitLog);
+}
 
 void ReportOpenFailure(std::ostream& err, const std::string& port, const TOpenFailure& failure) {
     err << kProgram << ": " << Printable(port) << ": " << Shown(failure.Reason) << '\n';
@@ -72,15 +125,19 @@ void TellRefusal(std::ostream& err, const std::string& port, const TOpenFailure&
 void TCliSession::ReportOpenFailure() { cli::ReportOpenFailure(err_, port_, session_.OpenFailure()); }
 
 bool TCliSession::Open(int baudRate) {
-    if (session_.Open(port_, baudRate))
+    if (session_.Open(port_, baudRate)) {
+        LogNote(port_ + " opened at " + std::to_string(baudRate) + " baud");
         return true;
+    }
     ReportOpenFailure();
     return false;
 }
 
 int TCliSession::OpenWhenThere(int baudRate) {
-    if (session_.Open(port_, baudRate))
+    if (session_.Open(port_, baudRate)) {
+        LogNote(port_ + " opened at " + std::to_string(baudRate) + " baud");
         return kExitOk;
+    }
     if (session_.OpenFailure().Kind != TOpenFailure::TKind::NoSuchPort) {
         ReportOpenFailure();
         return kExitPort;
@@ -189,6 +246,8 @@ int TCliSession::ReportPortLost() {
 }
 
 void TCliSession::Seen(const TEvent& event) {
+    for (const TTranscriptEntry& entry : EventEntries(event))
+        Log(entry, logTag_);
     if (const auto* written = std::get_if<TWritten>(&event); written && written->Kind == TWriteKind::Command)
         underWay_ = written->Command;
     if (const auto* outcome = std::get_if<TOutcome>(&event)) {

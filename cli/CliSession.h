@@ -4,11 +4,13 @@
 // it in, the interrupts, the progress line, standard output and the exit statuses.
 
 #include "Interrupts.h"
+#include "LinkLog.h"
 #include "Options.h"
 #include "Session.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -24,6 +26,17 @@ class TCliSession {
     TCliSession(std::string port, std::ostream& out, std::ostream& err,
                 link::TPorts ports = link::SystemPorts());
     ~TCliSession();
+
+    // Keeps a log of the session in the file (no file: no log): every entry appended with its
+    // time. False, reported, when it cannot be opened; once it cannot be written, the work
+    // stops at once with kExitLog.
+    bool LogTo(const std::string& path);
+    // Logs an event of another session (a batch's other port), its lines marked with the port.
+    void LogOther(const std::string& port, const link::TEvent& event);
+    // Marks the lines of this session's own port too (a batch over several ports).
+    void TagLog(std::string port) { logTag_ = std::move(port); }
+    // Logs a note on the port's life ("-- COM3 went away").
+    void LogNote(const std::string& text);
 
     // Opens the port; a failure is reported.
     bool Open(int baudRate);
@@ -74,6 +87,9 @@ class TCliSession {
   private:
     void Seen(const link::TEvent& event);
     void Interrupted(int count);
+    void Log(const link::TTranscriptEntry& entry, const std::string& port);
+    // The log cannot be written: said, and the work stops at once.
+    void LogFailed();
 
     std::string port_;
     std::ostream& out_;
@@ -98,6 +114,9 @@ class TCliSession {
     bool lost_ = false;
     bool outFailed_ = false;
     QString refusal_; // why the port, back, was last refused
+    std::unique_ptr<link::TLinkLog> log_;
+    std::string logTag_;
+    QTimer logWatch_; // a failure to sync is told within a second, lines or none
 };
 
 // "kelvara-cli: PORT: WHY", and what to do about a permission denied.

@@ -45,6 +45,8 @@ class TConnectCommand : public TLineCommand {
             return UsageError(err, "--seconds takes 0 to 3600, not '" +
                                        Printable(values.at("seconds")) + "'");
         TCliSession session(line.Request.Port, out, err);
+        if (!session.LogTo(line.Request.LogPath))
+            return kExitLog;
         TSendSettings settings = line.Request.Settings;
         if (status = session.Connect(line.Request, settings); status != kExitOk)
             return status;

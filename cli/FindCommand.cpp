@@ -14,6 +14,8 @@ class TFindCommand : public TLineCommand {
     int Run(const TCommandLine& line, std::ostream& out, std::ostream& err) const override {
         int status = kExitOk;
         TCliSession session(line.Request.Port, out, err);
+        if (!session.LogTo(line.Request.LogPath))
+            return kExitLog;
         link::TSendSettings settings;
         if (!session.Open(settings.BaudRate))
             return kExitPort;

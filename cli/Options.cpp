@@ -12,9 +12,9 @@ namespace kelvara::cli {
 
 namespace {
 
-// The options that only sending takes, and --port itself.
-constexpr std::array<std::string_view, 4> kSendSettingOptions = {"baud", "line-end", "timeout",
-                                                                 "pause"};
+// The options that only talking to a module takes (the settings and the log), and --port itself.
+constexpr std::array<std::string_view, 5> kSendSettingOptions = {"baud", "line-end", "timeout",
+                                                                 "pause", "log"};
 
 // A batch's own options, after study or ibeacon.
 constexpr std::array<std::string_view, 3> kBatchOptions = {"modules", "count", "record"};
@@ -61,6 +61,13 @@ bool ParseSendSettings(const TOptions& options, TTalkRequest& request, std::ostr
         return value && link::IsStandardBaudRate(*value) ? value : std::nullopt;
     };
     request.LineEndGiven = options.contains("line-end");
+    if (const auto log = options.find("log"); log != options.end()) {
+        if (log->second.empty()) {
+            UsageError(err, "option '--log' needs a file");
+            return false;
+        }
+        request.LogPath = log->second;
+    }
     return read("baud", "a standard rate from 1200 to 230400, or auto", baudRate,
                 settings.BaudRate) &&
            read("line-end", "none, cr, lf or crlf", link::LineEndFromName, settings.LineEnd) &&
@@ -117,7 +124,7 @@ std::optional<TParsed> ParseOptions(const TSyntax& syntax, std::span<const std::
             continue;
         }
         const bool sendOption = syntax.Takes == TSyntax::TTakes::PortOnly
-                                    ? name == "port"
+                                    ? name == "port" || name == "log"
                                     : IsSendOption(name) || (listCommand && IsBatchOption(name));
         TOptions& target = sendOption ? parsed.SendOptions : parsed.Values;
         auto option = sendOption ? target.try_emplace(std::string(name)).first : target.find(name);

@@ -45,6 +45,7 @@ struct TTalkRequest {
     link::TSendSettings Settings;
     bool FindBaudRate = false; // --baud auto: find the settings first
     bool LineEndGiven = false; // --line-end given: kept whatever the search finds
+    std::string LogPath;       // --log: every entry of the session appended to this file
 };
 
 // Reads the options after the subcommand's name; a usage error is reported on err.

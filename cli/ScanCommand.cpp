@@ -26,6 +26,8 @@ class TScanCommand : public TLineCommand {
             return UsageError(err, "--seconds takes 1 to 3600, not '" +
                                        Printable(line.Parsed.Values.at("seconds")) + "'");
         TCliSession session(line.Request.Port, out, err);
+        if (!session.LogTo(line.Request.LogPath))
+            return kExitLog;
         TSendSettings settings = line.Request.Settings;
         if (status = session.Connect(line.Request, settings); status != kExitOk)
             return status;

@@ -21,6 +21,8 @@ namespace {
 // Sends each line typed on standard input (a terminal) as it is entered, until end of input.
 int TalkInteractively(const TTalkRequest& request, std::ostream& out, std::ostream& err) {
     TCliSession session(request.Port, out, err);
+    if (!session.LogTo(request.LogPath))
+        return kExitLog;
     TSendSettings settings = request.Settings;
     if (const int status = session.Connect(request, settings); status != kExitOk)
         return status;
@@ -115,6 +117,8 @@ class TSendCommand : public TLineCommand {
 int SendCommands(const TTalkRequest& request, const std::vector<std::string>& commands,
                  std::ostream& out, std::ostream& err) {
     TCliSession session(request.Port, out, err);
+    if (!session.LogTo(request.LogPath))
+        return kExitLog;
     TSendSettings settings = request.Settings;
     if (const int status = session.Connect(request, settings); status != kExitOk)
         return status;

@@ -17,8 +17,6 @@
 #include <QTimer>
 
 using namespace kelvara::link;
-using kelvara::ui::TEntryKind;
-using kelvara::ui::TTranscript;
 
 namespace {
 
@@ -130,23 +128,8 @@ bool TConsolePanel::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TConsolePanel::See(const TEvent& event) {
-    if (const auto* written = std::get_if<TWritten>(&event)) {
-        Add(written->At, written->Kind == TWriteKind::Data ? TEntryKind::DataSent : TEntryKind::Written,
-            written->Bytes);
-    } else if (const auto* data = std::get_if<TData>(&event)) {
-        Add(data->At, TEntryKind::DataReceived, data->Bytes);
-    } else if (const auto* echo = std::get_if<TEcho>(&event)) {
-        Add(echo->At, TEntryKind::Echo, echo->Bytes);
-    } else if (const auto* outcome = std::get_if<TOutcome>(&event)) {
-        if (!outcome->Reply.empty())
-            Add(outcome->At, TEntryKind::Reply, outcome->Reply);
-        if (outcome->Acknowledged())
-            Add(outcome->At, TEntryKind::Acknowledged, outcome->Command + " acknowledged");
-        else
-            Add(outcome->At, TEntryKind::Failure, outcome->Command + ": " + FailureText(*outcome));
-    } else if (const auto* unasked = std::get_if<TUnasked>(&event)) {
-        Add(unasked->At, TEntryKind::Unasked, unasked->Bytes);
-    }
+    for (const TTranscriptEntry& entry : EventEntries(event))
+        Add(entry.At, entry.Kind, entry.Text);
 }
 
 void TConsolePanel::SetDataMode(const QString& device) {

@@ -39,7 +39,7 @@ class TConsolePanel : public QObject {
     // The typed command went to the module: it joins the history and the line is emptied.
     void Sent();
 
-    const kelvara::ui::TTranscript& Transcript() const { return transcript_; }
+    const kelvara::link::TTranscript& Transcript() const { return transcript_; }
     bool SaveTo(const QString& path);
 
   signals:
@@ -53,14 +53,14 @@ class TConsolePanel : public QObject {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    void Add(kelvara::link::Ms at, kelvara::ui::TEntryKind kind, const std::string& text);
+    void Add(kelvara::link::Ms at, kelvara::link::TEntryKind kind, const std::string& text);
     void Render();
     void Copy();
     void Save();
 
     Ui::TfrmModule& ui;
     QWidget* window_;
-    kelvara::ui::TTranscript transcript_;
+    kelvara::link::TTranscript transcript_;
     QStringList history_;
     QString placeholder_;
     bool dataMode_ = false;

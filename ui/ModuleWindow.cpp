@@ -103,7 +103,7 @@ TfrmModule::TfrmModule(kelvara::TCommandList list, std::optional<kelvara::TListS
 // The panels watch the form's widgets: they go first, while the form is whole.
 TfrmModule::~TfrmModule() { qDeleteAll(QObjectList{devices_, batch_, console_, list_, port_}); }
 
-const kelvara::ui::TTranscript& TfrmModule::Transcript() const { return console_->Transcript(); }
+const kelvara::link::TTranscript& TfrmModule::Transcript() const { return console_->Transcript(); }
 bool TfrmModule::SaveTranscriptTo(const QString& path) { return console_->SaveTo(path); }
 
 bool TfrmModule::Stoppable() const {

@@ -48,7 +48,7 @@ class TfrmModule : public QDialog {
     bool IsSending() const { return activity_ == TActivity::List; }
     bool IsInBatch() const { return activity_ == TActivity::Batch; }
     bool IsPortOpen() const { return session_.IsOpen(); }
-    const kelvara::ui::TTranscript& Transcript() const;
+    const kelvara::link::TTranscript& Transcript() const;
     // Writes the transcript, as Save Transcript does once a file is chosen.
     bool SaveTranscriptTo(const QString& path);
 

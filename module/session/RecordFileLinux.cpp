@@ -1,6 +1,7 @@
 #include "RecordFileSystem.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,6 +18,12 @@ long long WriteSome(int fd, const char* bytes, std::size_t count) { return write
 bool SyncData(int fd) { return fdatasync(fd) == 0; }
 void CloseRecord(int fd) { close(fd); }
 void UtcTime(std::time_t seconds, std::tm& utc) { gmtime_r(&seconds, &utc); }
+
+bool SameFile(int fd, const std::string& path) {
+    struct stat open {}, named {};
+    return fstat(fd, &open) == 0 && stat(path.c_str(), &named) == 0 && open.st_dev == named.st_dev &&
+           open.st_ino == named.st_ino;
+}
 
 bool SyncFolderOf(const std::string& path, std::string& why) {
     const auto folder = std::filesystem::absolute(path).parent_path();

@@ -1,6 +1,6 @@
 #pragma once
 
-// The few file calls of a batch's record that differ between the systems, each system's in its
+// The few file calls of a batch's record and a log that differ between the systems, each system's in its
 // own file: RecordFileLinux.cpp (POSIX) and RecordFileWindows.cpp (the C runtime's).
 
 #include <cstddef>
@@ -18,6 +18,8 @@ long long WriteSome(int fd, const char* bytes, std::size_t count);
 bool SyncData(int fd);
 void CloseRecord(int fd);
 void UtcTime(std::time_t seconds, std::tm& utc);
+// The path still names the file open (it was not removed or renamed meanwhile).
+bool SameFile(int fd, const std::string& path);
 // A new file's name must reach the storage too, where the system keeps it with its folder.
 bool SyncFolderOf(const std::string& path, std::string& why);
 

@@ -32,6 +32,8 @@ long long WriteSome(int fd, const char* bytes, std::size_t count) {
 bool SyncData(int fd) { return _commit(fd) == 0; }
 void CloseRecord(int fd) { _close(fd); }
 void UtcTime(std::time_t seconds, std::tm& utc) { gmtime_s(&utc, &seconds); }
+// A file open here cannot be removed or renamed: the C runtime does not share it for deletion.
+bool SameFile(int, const std::string&) { return true; }
 // Windows' file systems keep a new file's name with the file.
 bool SyncFolderOf(const std::string&, std::string&) { return true; }
 

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <thread>
 
 using kelvara::testing::TFakeModule;
@@ -72,8 +73,10 @@ TEST(Talk, AnEditedListFileGoesToAnEchoingModule) {
 
     TFakeModule module;
     module.Style({.Echo = true, .AnswerOkLines = true, .CommandEnd = "\r\n"});
+    const auto log = scratch.Path / "session.log";
+    std::ofstream(log) << "kept\n"; // a log is only ever appended to
     const Result r = RunCli({"send", "--port", module.PortName(), "--pause", "0", "--line-end",
-                             "crlf", file.string()});
+                             "crlf", "--log", log.string(), file.string()});
     EXPECT_EQ(r.Status, 0) << r.Err;
     EXPECT_EQ(r.Err, "");
     std::string sent = kStudy16;
@@ -87,6 +90,25 @@ TEST(Talk, AnEditedListFileGoesToAnEchoingModule) {
     };
     EXPECT_EQ(module.Received(), ended("\r\n"));
     EXPECT_EQ(r.Out, ended("\tOK\\x0d\\x0a\n")); // the echo takes the line break after it
+    // The log: every entry of the session, each with its date, time and offset.
+    std::string expected = "kept\n-- " + module.PortName() + " opened at 9600 baud\n";
+    for (std::size_t at = 0, end; (end = sent.find('\n', at)) != std::string::npos; at = end + 1) {
+        const std::string command = sent.substr(at, end - at);
+        expected += "-> " + command + "\\x0d\\x0a\n<= " + command + "\\x0d\\x0a\\x0d\\x0a\n<- OK\\x0d\\x0a\nok " + command +
+                    " acknowledged\n";
+    }
+    expected += "-- " + module.PortName() + " closed\n";
+    std::ifstream logged(log);
+    std::string untimed;
+    const std::regex stamp(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d )");
+    for (std::string line; std::getline(logged, line);)
+        untimed += (std::regex_search(line, stamp) ? line.substr(30) : line) + '\n';
+    EXPECT_EQ(untimed, expected);
+    // A log that cannot be opened stops it before the port is touched, with a status of its own.
+    const Result noLog = RunCli({"send", "--port", module.PortName(), "--log", (scratch.Path / "gone" / "x.log").string(), file.string()});
+    EXPECT_EQ(noLog.Status, 5);
+    EXPECT_EQ(noLog.Err, "kelvara-cli: " + (scratch.Path / "gone" / "x.log").string() +
+                             ": cannot be opened as a log: No such file or directory\n");
 
     std::ofstream(scratch.Path / "bad.txt") << "AT+RENEW\n\nAT+\x01X\n";
     const Result bad = RunCli({"send", "--port", module.PortName(), (scratch.Path / "bad.txt").string()});

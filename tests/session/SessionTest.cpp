@@ -4,6 +4,7 @@
 #include "PolicyRun.h"
 
 #include "BatchPorts.h"
+#include "LinkLog.h"
 #include "Connection.h"
 #include "ListSender.h"
 #include "Session.h"
@@ -13,10 +14,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <sys/resource.h>
+#include <thread>
 
 namespace kelvara::testing {
 namespace {
@@ -449,6 +453,66 @@ TEST(BatchPorts, ARecordThatCannotBeWrittenIsToldBeforeTheBatchEnds) {
     setrlimit(RLIMIT_FSIZE, &kept);
     EXPECT_EQ(rig.Modules(), (TLog{"0:1 take 1 minor=10125", "record failed 1", "finished cancelled"}));
     EXPECT_FALSE(rig.batch.Running());
+}
+
+// -- The log --
+
+TEST(LinkLog, LinesCarryTheDateTimeOffsetMarkerAndEscapes) {
+    const TWallTime when{1796909169123, 60}; // 2026-12-10 13:26:09.123 UTC
+    const struct {
+        TTranscriptEntry Entry;
+        TWallTime When;
+        std::string Port;
+        std::string Line;
+    } rows[] = {
+        {{5, link::TEntryKind::Written, "AT+DISC?\r\n"}, when, "", "2026-12-10T14:26:09.123+01:00 -> AT+DISC?\\x0d\\x0a\n"},
+        {{5, link::TEntryKind::DataReceived, "t=21\xb0" "C\r"}, {when.EpochMs, -330}, "",
+         "2026-12-10T07:56:09.123-05:30 << t=21\\xb0C\\x0d\n"},
+        {{5, link::TEntryKind::Note, "COM4 went away"}, {when.EpochMs + 877, 0}, "COM4", "2026-12-10T13:26:10.000+00:00 [COM4] -- COM4 went away\n"},
+        {{5, link::TEntryKind::Failure, "AT: no answer within 1000 ms"}, {0, 0}, "", "1970-01-01T00:00:00.000+00:00 !! AT: no answer within 1000 ms\n"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(LogLine(row.Entry, row.When, row.Port), row.Line);
+    EXPECT_EQ(DefaultLogName(when), "kelvara-20261210-142609.log");
+}
+
+// The log appends to what the file holds; a file that can take no more, or one removed, is a
+// failure told, and nothing more is written.
+TEST(LinkLog, AppendsAndTellsWhenItCannotBeWritten) {
+    QTemporaryDir folder;
+    const std::string path = folder.filePath(QStringLiteral("link.log")).toStdString();
+    std::ofstream(path) << "before\n";
+    const TTranscriptEntry entry{0, link::TEntryKind::Note, "one"};
+    std::string why;
+    {
+        TLinkLog log;
+        ASSERT_TRUE(log.Open(path, why)) << why;
+        EXPECT_TRUE(log.Add(entry, {0, 0}));
+        EXPECT_EQ(log.Bytes(), 7u + 37u);
+        // Full: the next line fails as on a full disk, and so does every one after it.
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit kept{};
+        getrlimit(RLIMIT_FSIZE, &kept);
+        rlimit full = kept;
+        full.rlim_cur = log.Bytes();
+        setrlimit(RLIMIT_FSIZE, &full);
+        EXPECT_FALSE(log.Add(entry, {0, 0}));
+        setrlimit(RLIMIT_FSIZE, &kept);
+        EXPECT_EQ(log.Failure(), "File too large");
+        EXPECT_FALSE(log.Add(entry, {0, 0}));
+    }
+    EXPECT_EQ(ReadFile(QString::fromStdString(path)), "before\n1970-01-01T00:00:00.000+00:00 -- one\n");
+    // Removed while lines come: told once the log looks, within a second or so.
+    TLinkLog log;
+    ASSERT_TRUE(log.Open(path, why));
+    std::filesystem::remove(path);
+    for (int tries = 0; tries < 300 && log.Failure().empty(); ++tries) {
+        log.Add(entry, {0, 0});
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(log.Failure(), "the file was removed or renamed");
+    EXPECT_FALSE(TLinkLog().Open(folder.path().toStdString(), why));
+    EXPECT_EQ(why, "Is a directory");
 }
 
 } // namespace

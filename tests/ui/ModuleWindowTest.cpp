@@ -75,7 +75,7 @@ QStringList ExpectedRows(std::size_t acknowledged, const QStringList& rest) {
 QStringList Untimed(const TfrmModule& window) {
     QStringList lines;
     for (const auto& entry : window.Transcript().Entries())
-        lines << QString::fromStdString(kelvara::ui::TTranscript::Line(entry, false, "|").substr(10));
+        lines << QString::fromStdString(kelvara::link::TTranscript::Line(entry, false, "|").substr(10));
     return lines;
 }
 
@@ -640,7 +640,7 @@ class ModuleWindowTest : public QObject {
         const std::string stream = sent.substr(from, sent.rfind("OK+LOST") - from);
         std::string received;
         for (const auto& entry : window.Transcript().Entries())
-            if (entry.Kind == kelvara::ui::TEntryKind::DataReceived)
+            if (entry.Kind == kelvara::link::TEntryKind::DataReceived)
                 received += entry.Text;
         QCOMPARE(window.Transcript().Dropped(), std::size_t{0});
         QVERIFY(stream.size() > 1000);
@@ -695,7 +695,7 @@ class ModuleWindowTest : public QObject {
         // says so.
         module.SendUnaskedInBackground(std::string(1024, 'x'), 2100);
         QTRY_VERIFY_WITH_TIMEOUT(window.Transcript().Dropped() > 0, 20000);
-        QCOMPARE(window.Transcript().Entries().size(), kelvara::ui::TTranscript::kMaxEntries);
+        QCOMPARE(window.Transcript().Entries().size(), kelvara::link::TTranscript::kMaxEntries);
         QVERIFY(Find<QLabel>(&window, "lbDropped")->isVisible());
         QVERIFY(Find<QLabel>(&window, "lbDropped")->text().endsWith(
             QStringLiteral("older entries were dropped; the transcript keeps the last 2000.")));

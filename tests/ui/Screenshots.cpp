@@ -211,7 +211,7 @@ bool GrabModuleWindow(const QDir& out) {
     ok &= WaitUntil([&] {
         QCoreApplication::processEvents();
         const auto& entries = window.Transcript().Entries();
-        return !entries.empty() && entries.back().Kind == kelvara::ui::TEntryKind::Unasked;
+        return !entries.empty() && entries.back().Kind == kelvara::link::TEntryKind::Unasked;
     });
     window.findChild<QLineEdit*>(QStringLiteral("edtCommand"))->setText(QStringLiteral("AT+CO0"));
     ok &= Save(&window, out.filePath(QStringLiteral("module-console.png")));

@@ -122,7 +122,7 @@ int SendAndType(TfrmModule& window, const QString& port) {
         });
     }, 10000);
     for (const auto& entry : window.Transcript().Entries())
-        std::printf("%s\n", kelvara::ui::TTranscript::Line(entry, false, "|").substr(10).c_str());
+        std::printf("%s\n", kelvara::link::TTranscript::Line(entry, false, "|").substr(10).c_str());
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
     return sent && answered && !window.isVisible() ? 0 : 1;
 }

@@ -1,8 +1,10 @@
 #pragma once
 
-// What the module window's console shows: every entry of an exchange with the module, with its
-// time since the port was opened, kept within a bound so that a module that floods the port
-// cannot fill the memory.
+// The transcript of a session with a module: every entry of an exchange (what was written,
+// echoed, replied, sent unasked; outcomes; the port's and the link's life), each with its time
+// since the port was opened and its marker. The module window's console keeps the last of them
+// within a bound, so that a module that floods the port cannot fill the memory; a log keeps
+// them all, in a file.
 
 #include "Link.h"
 
@@ -10,8 +12,9 @@
 #include <deque>
 #include <string>
 #include <string_view>
+#include <vector>
 
-namespace kelvara::ui {
+namespace kelvara::link {
 
 enum class TEntryKind {
     Written,      // "->" a command as written
@@ -26,10 +29,15 @@ enum class TEntryKind {
 };
 
 struct TTranscriptEntry {
-    link::Ms At = 0;
+    Ms At = 0;
     TEntryKind Kind = TEntryKind::Note;
     std::string Text; // bytes as received or written, or words for outcomes and notes
 };
+
+// The entries an event of the session makes, in order; none for an event that is no exchange.
+std::vector<TTranscriptEntry> EventEntries(const TEvent& event);
+// An entry without its time: "-> AT+DISC?", bytes escaped as kelvara-cli escapes them.
+std::string EntryBody(const TTranscriptEntry& entry);
 
 class TTranscript {
   public:
@@ -39,7 +47,7 @@ class TTranscript {
     static constexpr std::size_t kMaxEntryBytes = 1024;
 
     // Adds an entry; returns how many it became.
-    std::size_t Add(link::Ms at, TEntryKind kind, std::string_view text);
+    std::size_t Add(Ms at, TEntryKind kind, std::string_view text);
     const std::deque<TTranscriptEntry>& Entries() const { return entries_; }
     std::size_t Dropped() const { return dropped_; }
 
@@ -56,4 +64,4 @@ class TTranscript {
     std::size_t dropped_ = 0;
 };
 
-} // namespace kelvara::ui
+} // namespace kelvara::link

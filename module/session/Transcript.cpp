@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-namespace kelvara::ui {
+namespace kelvara::link {
 
 namespace {
 
@@ -38,7 +38,39 @@ bool HoldsBytes(TEntryKind kind) {
 
 } // namespace
 
-std::size_t TTranscript::Add(link::Ms at, TEntryKind kind, std::string_view text) {
+std::vector<TTranscriptEntry> EventEntries(const TEvent& event) {
+    std::vector<TTranscriptEntry> entries;
+    const auto add = [&entries](Ms at, TEntryKind kind, std::string text) {
+        entries.push_back({at, kind, std::move(text)});
+    };
+    if (const auto* written = std::get_if<TWritten>(&event)) {
+        add(written->At, written->Kind == TWriteKind::Data ? TEntryKind::DataSent : TEntryKind::Written,
+            written->Bytes);
+    } else if (const auto* data = std::get_if<TData>(&event)) {
+        add(data->At, TEntryKind::DataReceived, data->Bytes);
+    } else if (const auto* echo = std::get_if<TEcho>(&event)) {
+        add(echo->At, TEntryKind::Echo, echo->Bytes);
+    } else if (const auto* outcome = std::get_if<TOutcome>(&event)) {
+        if (!outcome->Reply.empty())
+            add(outcome->At, TEntryKind::Reply, outcome->Reply);
+        if (outcome->Acknowledged())
+            add(outcome->At, TEntryKind::Acknowledged, outcome->Command + " acknowledged");
+        else
+            add(outcome->At, TEntryKind::Failure, outcome->Command + ": " + FailureText(*outcome));
+    } else if (const auto* unasked = std::get_if<TUnasked>(&event)) {
+        add(unasked->At, TEntryKind::Unasked, unasked->Bytes);
+    }
+    return entries;
+}
+
+std::string EntryBody(const TTranscriptEntry& entry) {
+    std::string body(Marker(entry.Kind));
+    body += ' ';
+    body += HoldsBytes(entry.Kind) ? ShownReply(entry.Text) : entry.Text;
+    return body;
+}
+
+std::size_t TTranscript::Add(Ms at, TEntryKind kind, std::string_view text) {
     std::size_t added = 0;
     do {
         entries_.push_back({at, kind, std::string(text.substr(0, kMaxEntryBytes))});
@@ -55,10 +87,7 @@ std::size_t TTranscript::Add(link::Ms at, TEntryKind kind, std::string_view text
 std::string TTranscript::Line(const TTranscriptEntry& entry, bool hex, std::string_view lineBreak) {
     char time[32];
     std::snprintf(time, sizeof time, "%9.3f ", static_cast<double>(entry.At) / 1000.0);
-    std::string line = time;
-    line += Marker(entry.Kind);
-    line += ' ';
-    line += HoldsBytes(entry.Kind) ? link::ShownReply(entry.Text) : entry.Text;
+    std::string line = time + EntryBody(entry);
     if (hex && HoldsBytes(entry.Kind) && !entry.Text.empty()) {
         static constexpr char kHex[] = "0123456789ABCDEF";
         line += lineBreak;
@@ -90,4 +119,4 @@ std::string TTranscript::PlainText(bool hex) const {
     return text;
 }
 
-} // namespace kelvara::ui
+} // namespace kelvara::link
