@@ -8,7 +8,11 @@
 #include <QClipboard>
 #include <QCompleter>
 #include <QDateTime>
+#include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QLocale>
+#include <QSignalBlocker>
 #include <QScrollBar>
 #include <QFontDatabase>
 #include <QGuiApplication>
@@ -82,6 +86,7 @@ TConsolePanel::TConsolePanel(Ui::TfrmModule& form, const std::vector<std::string
     connect(ui.chkHex, &QCheckBox::toggled, this, &TConsolePanel::Render);
     connect(ui.btnCopy, &QPushButton::clicked, this, &TConsolePanel::Copy);
     connect(ui.btnSaveTranscript, &QPushButton::clicked, this, &TConsolePanel::Save);
+    connect(ui.chkLog, &QCheckBox::toggled, this, &TConsolePanel::LogToggled);
 }
 
 std::variant<std::string, kelvara::TCommandFileError> TConsolePanel::Typed() const {
@@ -142,6 +147,10 @@ void TConsolePanel::SetDataMode(const QString& device) {
 void TConsolePanel::Note(Ms at, const QString& text) { Add(at, TEntryKind::Note, text.toStdString()); }
 
 void TConsolePanel::Add(Ms at, TEntryKind kind, const std::string& text) {
+    lastAt_ = at;
+    // The log keeps the entry whole, however long.
+    if (log_ && !log_->Add({at, kind, text}))
+        LogFailed();
     const std::size_t added = transcript_.Add(at, kind, text);
     const auto& entries = transcript_.Entries();
     const bool hex = ui.chkHex->isChecked();
@@ -199,4 +208,87 @@ bool TConsolePanel::SaveTo(const QString& path) {
     }
     emit status(tr("Cannot save the transcript to %1: %2.").arg(path, file.errorString()));
     return false;
+}
+
+void TConsolePanel::LogToggled(bool on) {
+    if (on == Logging())
+        return;
+    if (!on) {
+        StopLog();
+        return;
+    }
+    const QString suggested = kelvara::ui::InSaveFolder(FromBytes(DefaultLogName(WallNow())));
+    // An existing file is appended to, never replaced: no question of overwriting it.
+    const QString path = QFileDialog::getSaveFileName(window_, tr("Log to File"), suggested,
+                                                      tr("Log files (*.log);;All files (*)"), nullptr,
+                                                      QFileDialog::DontConfirmOverwrite);
+    if (path.isEmpty() || !LogTo(path)) {
+        const QSignalBlocker quiet(ui.chkLog);
+        ui.chkLog->setChecked(false);
+        return;
+    }
+    kelvara::ui::RememberSaveFolder(path);
+}
+
+bool TConsolePanel::LogTo(const QString& path) {
+    StopLog();
+    auto log = std::make_unique<TLinkLog>();
+    std::string why;
+    if (!log->Open(QFile::encodeName(path).toStdString(), why)) {
+        emit status(tr("Cannot log to %1: %2.").arg(path, QString::fromLocal8Bit(why.c_str())));
+        return false;
+    }
+    log_ = std::move(log);
+    {
+        const QSignalBlocker quiet(ui.chkLog);
+        ui.chkLog->setChecked(true);
+    }
+    ui.lbLog->setStyleSheet(QString());
+    Note(lastAt_, tr("logging to %1").arg(path));
+    emit status(tr("Logging to %1.").arg(path));
+    ShowLog();
+    return true;
+}
+
+void TConsolePanel::StopLog() {
+    if (!log_)
+        return;
+    const QString path = QFile::decodeName(log_->Path().c_str());
+    Note(lastAt_, tr("log to %1 stopped").arg(path));
+    log_.reset();
+    const QSignalBlocker quiet(ui.chkLog);
+    ui.chkLog->setChecked(false);
+    ui.lbLog->setText(tr("Not logging."));
+}
+
+void TConsolePanel::ShowLog() {
+    if (!log_)
+        return;
+    if (!log_->Failure().empty()) {
+        LogFailed();
+        return;
+    }
+    const QString path = QFile::decodeName(log_->Path().c_str());
+    ui.lbLog->setText(tr("Logging to %1 (%2)")
+                          .arg(QFileInfo(path).fileName(),
+                               QLocale::system().formattedDataSize(static_cast<qint64>(log_->Bytes()))));
+    ui.lbLog->setToolTip(path);
+}
+
+void TConsolePanel::LogFailed() {
+    if (!log_)
+        return;
+    // Said at once, in the transcript, the log's own line and the status; the session goes on.
+    const QString path = QFile::decodeName(log_->Path().c_str());
+    const QString why = QString::fromLocal8Bit(log_->Failure().c_str());
+    log_.reset();
+    {
+        const QSignalBlocker quiet(ui.chkLog);
+        ui.chkLog->setChecked(false);
+    }
+    const QString text = tr("The log %1 cannot be written: %2. Logging stopped; the session goes on.").arg(path, why);
+    ui.lbLog->setText(text);
+    ui.lbLog->setStyleSheet(QStringLiteral("color: #b00020; font-weight: bold"));
+    Note(lastAt_, tr("the log %1 cannot be written: %2; logging stopped").arg(path, why));
+    emit status(text);
 }

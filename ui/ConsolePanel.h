@@ -6,11 +6,13 @@
 
 #include "CommandFile.h"
 #include "Link.h"
+#include "LinkLog.h"
 #include "Transcript.h"
 
 #include <QObject>
 #include <QStringList>
 
+#include <memory>
 #include <string>
 #include <variant>
 #include <vector>
@@ -42,6 +44,14 @@ class TConsolePanel : public QObject {
     const kelvara::link::TTranscript& Transcript() const { return transcript_; }
     bool SaveTo(const QString& path);
 
+    // Every entry from now on is appended to the file as well (Log to File): false, said, when
+    // it cannot be opened.
+    bool LogTo(const QString& path);
+    void StopLog();
+    bool Logging() const { return log_ != nullptr; }
+    // Shows the log's name and size; a log that can no longer be written is said and stopped.
+    void ShowLog();
+
   signals:
     // Enter in the command line, with no completion chosen.
     void commandEntered();
@@ -54,6 +64,9 @@ class TConsolePanel : public QObject {
 
   private:
     void Add(kelvara::link::Ms at, kelvara::link::TEntryKind kind, const std::string& text);
+    // The check box: on asks for the file, off stops the log.
+    void LogToggled(bool on);
+    void LogFailed();
     void Render();
     void Copy();
     void Save();
@@ -61,6 +74,8 @@ class TConsolePanel : public QObject {
     Ui::TfrmModule& ui;
     QWidget* window_;
     kelvara::link::TTranscript transcript_;
+    std::unique_ptr<kelvara::link::TLinkLog> log_;
+    kelvara::link::Ms lastAt_ = 0; // the time of the last entry, for the log's own notes
     QStringList history_;
     QString placeholder_;
     bool dataMode_ = false;

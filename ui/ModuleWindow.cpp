@@ -84,6 +84,8 @@ TfrmModule::TfrmModule(kelvara::TCommandList list, std::optional<kelvara::TListS
     portNames_ = PortNames();
     portWatch_.setInterval(1000);
     connect(&portWatch_, &QTimer::timeout, this, [this] {
+        // The log's size, and a log that can no longer be synced, within a second.
+        console_->ShowLog();
         if (QStringList names = PortNames(); names != portNames_) {
             portNames_ = std::move(names);
             port_->Refresh();
@@ -350,6 +352,7 @@ void TfrmModule::done(int result) {
     closeWhenStopped_ = false;
     batch_->StopAtOnce();
     session_.Close();
+    console_->StopLog();
     activity_ = TActivity::Idle;
     QDialog::done(result);
 }

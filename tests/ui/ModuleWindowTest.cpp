@@ -13,6 +13,10 @@
 #include "StudyCommandList.h"
 
 #include <QCheckBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLocale>
+#include <QTemporaryDir>
 #include <QComboBox>
 #include <QAbstractItemView>
 #include <QCompleter>
@@ -459,6 +463,69 @@ class ModuleWindowTest : public QObject {
         port->EndOpening();
         QTRY_COMPARE_WITH_TIMEOUT(status->text(), QStringLiteral("All 2 modules set up."), 5000);
         QCOMPARE(Find<QTreeWidget>(&window, "lstBatchPorts")->topLevelItemCount(), 2);
+        window.close();
+    }
+
+    // Log to File by keyboard alone: the file is chosen in the dialog, every entry goes to it as
+    // it happens, and a log that can no longer be written is said at once, the session going on.
+    void aLogKeepsEveryEntryAndSaysWhenItCannot() {
+        const kelvara::link::TPorts ports{[] {
+                                              auto made = std::make_unique<kelvara::testing::TMemoryPort>();
+                                              made->Prompt = true;
+                                              made->Answer = [](const std::string&) { return std::string("OK\r\n"); };
+                                              return made;
+                                          },
+                                          std::make_shared<kelvara::link::TSteadyClock>()};
+        TfrmModule window(DefaultList(), {}, nullptr, ports);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        Find<QComboBox>(&window, "cbPort")->setEditText(QStringLiteral("mem0"));
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("night.log"));
+        auto* log = Find<QCheckBox>(&window, "chkLog");
+        auto* shown = Find<QLabel>(&window, "lbLog");
+        ModalProbe probe(
+            [&](QWidget* dialog) {
+                QVERIFY(dialog->windowTitle() == QStringLiteral("Log to File"));
+                auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+                QVERIFY(name && name->text().startsWith(QStringLiteral("kelvara-")) && name->text().endsWith(QStringLiteral(".log")));
+                qobject_cast<QFileDialog*>(dialog)->selectFile(path);
+                QMetaObject::invokeMethod(dialog, "accept");
+            },
+            ModalProbe::CloseBy::Inspector);
+        log->setFocus();
+        QTest::keyClick(log, Qt::Key_Space);
+        QVERIFY(probe.Seen() && log->isChecked());
+        QCOMPARE(shown->text(), QStringLiteral("Logging to night.log (%1)").arg(QLocale::system().formattedDataSize(QFileInfo(path).size())));
+        Type(window, QStringLiteral("AT"));
+        QTRY_COMPARE_WITH_TIMEOUT(Untimed(window).last(), QStringLiteral("ok AT acknowledged"), 5000);
+        QTest::keyClick(log, Qt::Key_Space); // off
+        QVERIFY(!log->isChecked());
+        QCOMPARE(shown->text(), QStringLiteral("Not logging."));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QStringList lines;
+        for (const QByteArray& line : file.readAll().split('\n'))
+            if (!line.isEmpty())
+                lines << QString::fromUtf8(line.mid(30)); // the date and time aside
+        file.close();
+        QCOMPARE(lines, (QStringList{"-- logging to " + path, "-- mem0 opened at 9600 baud, line ending None",
+                                     "-> AT", "<- OK\\x0d\\x0a", "ok AT acknowledged", "-- log to " + path + " stopped"}));
+        // Again into the same file, which then goes: said at once, and the console goes on.
+        ModalProbe again([&](QWidget* dialog) {
+                             qobject_cast<QFileDialog*>(dialog)->selectFile(path);
+                             QMetaObject::invokeMethod(dialog, "accept");
+                         },
+                         ModalProbe::CloseBy::Inspector);
+        QTest::keyClick(log, Qt::Key_Space);
+        QVERIFY(again.Seen() && log->isChecked());
+        QVERIFY(QFile::remove(path));
+        Type(window, QStringLiteral("AT"));
+        QTRY_VERIFY_WITH_TIMEOUT(shown->text().startsWith(QStringLiteral("The log ") + path + QStringLiteral(" cannot be written")), 5000);
+        QVERIFY(!log->isChecked());
+        QVERIFY(Find<QLabel>(&window, "lbStatus")->text().contains(QStringLiteral("the session goes on")));
+        Type(window, QStringLiteral("AT"));
+        QTRY_COMPARE_WITH_TIMEOUT(Untimed(window).last(), QStringLiteral("ok AT acknowledged"), 5000);
         window.close();
     }
 
