@@ -97,7 +97,10 @@ void TDevicesPanel::See(const TEvent& event) {
         const QString answer = state->Answer.empty() ? QString() : QStringLiteral(" (%1)").arg(FromBytes(state->Answer));
         switch (state->State) {
         case TLinkState::Connected:
-            SetState(tr("Connected to %1.").arg(device_));
+            SetState(state->Try > 0 ? tr("Rejoined %1 after %2 s, %n tries.", nullptr, static_cast<int>(state->Try))
+                                          .arg(device_)
+                                          .arg(static_cast<double>(state->DownMs) / 1000.0, 0, 'f', 1)
+                                    : tr("Connected to %1.").arg(device_));
             break;
         case TLinkState::Failed:
             SetState(answer.isEmpty() ? tr("Connecting to %1 failed: no answer.").arg(device_)
@@ -108,6 +111,9 @@ void TDevicesPanel::See(const TEvent& event) {
             break;
         case TLinkState::Disconnected:
             SetState(tr("Disconnected from %1.").arg(device_));
+            break;
+        case TLinkState::Rejoining:
+            SetState(tr("The link to %1 is down; rejoining it (try %2)...").arg(device_).arg(state->Try));
             break;
         }
     }

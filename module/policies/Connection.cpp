@@ -1,6 +1,7 @@
 #include "Connection.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace kelvara::link {
 
@@ -35,19 +36,57 @@ std::optional<std::string> DeviceAddress(std::string_view text) {
 }
 
 TConnection::TConnection(char type, std::string address, const TSendSettings& settings,
-                         int quietGapMs)
-    : type_(type), address_(std::move(address)), settings_(settings), quietGapMs_(quietGapMs) {}
+                         int quietGapMs, bool rejoin)
+    : type_(type), address_(std::move(address)), settings_(settings), quietGapMs_(quietGapMs),
+      rejoin_(rejoin) {}
+
+Ms TConnection::RejoinWaitMs(std::size_t try_) {
+    return try_ >= 1 && try_ <= 5 ? Ms{1000} << (try_ - 1) : Ms{30000};
+}
 
 TStep TConnection::Start(Ms now) {
     TStep step;
     if (!Expect(state_ == TState::Idle, "a connection is started once"))
         return step;
+    Ask(now, step);
+    return step;
+}
+
+void TConnection::Ask(Ms now, TStep& step) {
+    if (tries_ > 0)
+        step.Add(TConnectionState{.At = now, .State = TLinkState::Rejoining, .Address = address_, .Try = tries_});
     state_ = TState::Asking;
     TExchange asking(ConnectCommand(type_, address_), settings_.LineEnd, settings_.TimeoutMs, quietGapMs_);
     // The device's data may follow the module's words at once, and never pause.
     asking.CompleteOn(std::string(kAccepted));
     inFlight_.Start(std::move(asking), 0, now, step);
-    return step;
+}
+
+void TConnection::Dropped(Ms now, TStep& step, bool portGone) {
+    if (tries_ == 0)
+        droppedAt_ = now;
+    if (!pending_.empty())
+        step.Add(TUnasked{.At = now, .Bytes = std::move(pending_)});
+    pending_.clear();
+    inFlight_.Drop();
+    state_ = TState::Down;
+    portGone_ = portGone;
+    if (!portGone) {
+        ++tries_;
+        Ask(now, step);
+    }
+}
+
+void TConnection::TryFailed(TResult result, Ms now, TStep& step) {
+    if (!rejoin_ || tries_ == 0 || cancelled_) {
+        Finish(cancelled_ ? TResult::Cancelled : result, now, step);
+        return;
+    }
+    if (!pending_.empty())
+        step.Add(TUnasked{.At = now, .Bytes = std::move(pending_)});
+    pending_.clear();
+    state_ = TState::Down;
+    nextTryAt_ = now + RejoinWaitMs(tries_);
 }
 
 TStep TConnection::BytesReceived(std::string_view bytes, Ms now) {
@@ -68,7 +107,7 @@ TStep TConnection::BytesReceived(std::string_view bytes, Ms now) {
 
 void TConnection::Asked(const TOutcome& outcome, Ms now, TStep& step) {
     if (!outcome.Acknowledged()) {
-        Finish(TResult::Failed, now, step);
+        TryFailed(TResult::Failed, now, step);
         return;
     }
     // The words after "OK+CONNA" say how it went; they may have come with it.
@@ -81,6 +120,13 @@ TStep TConnection::TimePassed(Ms now) {
     TStep step;
     if (state_ == TState::Idle || Finished())
         return step;
+    if (state_ == TState::Down) {
+        if (!portGone_ && now >= nextTryAt_) {
+            ++tries_;
+            Ask(now, step);
+        }
+        return step;
+    }
     if (const auto outcome = inFlight_.TimePassed(now, step)) {
         Asked(*outcome, now, step);
         if (Finished())
@@ -93,16 +139,25 @@ TStep TConnection::TimePassed(Ms now) {
     if ((state_ == TState::Waiting || state_ == TState::Disconnecting) && now >= waitEndsAt_) {
         const bool waiting = state_ == TState::Waiting;
         step.Add(TConnectionState{.At = now,
-                                  .State = waiting ? TLinkState::Failed : TLinkState::Disconnected});
+                                  .State = waiting ? TLinkState::Failed : TLinkState::Disconnected,
+                                  .Address = address_});
         // No word came: a connection the user cancelled meanwhile was cancelled, not failed.
-        Finish(!waiting ? TResult::Completed : cancelled_ ? TResult::Cancelled : TResult::Failed,
-               now, step);
+        if (waiting)
+            TryFailed(TResult::Failed, now, step);
+        else
+            Finish(TResult::Completed, now, step);
     }
     return step;
 }
 
 void TConnection::Read(Ms now, TStep& step, bool quiet) {
     while (!pending_.empty() && !Finished()) {
+        if (state_ == TState::Down) {
+            // Between tries, what the module says answers nothing.
+            step.Add(TUnasked{.At = now, .Bytes = std::move(pending_)});
+            pending_.clear();
+            return;
+        }
         const std::string_view text = pending_;
         if (state_ == TState::Waiting) {
             // "OK+CONNA" again, line breaks: nothing yet.
@@ -116,13 +171,18 @@ void TConnection::Read(Ms now, TStep& step, bool quiet) {
                 const char after = text.size() > kConnected.size() ? text[kConnected.size()] : '\0';
                 const bool failed = after == 'F' || after == 'E';
                 const std::size_t length = kConnected.size() + (failed ? 1 : 0);
+                const bool rejoined = !failed && tries_ > 0;
                 step.Add(TConnectionState{.At = now,
                                           .State = failed ? TLinkState::Failed : TLinkState::Connected,
-                                          .Answer = std::string(text.substr(0, length))});
+                                          .Answer = std::string(text.substr(0, length)),
+                                          .Address = address_,
+                                          .Try = rejoined ? tries_ : 0,
+                                          .DownMs = rejoined ? now - droppedAt_ : 0});
                 pending_.erase(0, length);
                 if (failed) {
-                    Finish(cancelled_ ? TResult::Cancelled : TResult::Failed, now, step);
+                    TryFailed(TResult::Failed, now, step);
                 } else {
+                    tries_ = 0;
                     state_ = TState::Connected;
                     if (cancelled_) {
                         step.Append(Disconnect(now));
@@ -152,8 +212,12 @@ void TConnection::Read(Ms now, TStep& step, bool quiet) {
         step.Add(TConnectionState{.At = now,
                                   .State = state_ == TState::Disconnecting ? TLinkState::Disconnected
                                                                            : TLinkState::Dropped,
-                                  .Answer = std::string(kLost)});
-        Finish(state_ == TState::Disconnecting ? TResult::Completed : TResult::Failed, now, step);
+                                  .Answer = std::string(kLost),
+                                  .Address = address_});
+        if (state_ == TState::Connected && rejoin_)
+            Dropped(now, step, false);
+        else
+            Finish(state_ == TState::Disconnecting ? TResult::Completed : TResult::Failed, now, step);
     }
 }
 
@@ -163,8 +227,21 @@ TStep TConnection::ConnectionLost(Ms now) {
         return step;
     inFlight_.ConnectionLost(now, step);
     if (state_ == TState::Connected || state_ == TState::Disconnecting)
-        step.Add(TConnectionState{.At = now, .State = TLinkState::Dropped});
-    Finish(TResult::Failed, now, step);
+        step.Add(TConnectionState{.At = now, .State = TLinkState::Dropped, .Address = address_});
+    // A link that stood once is rejoined when the port is back, unless the user was ending it.
+    if (rejoin_ && !cancelled_ && (state_ == TState::Connected || state_ == TState::Down || tries_ > 0))
+        Dropped(now, step, true);
+    else
+        Finish(TResult::Failed, now, step);
+    return step;
+}
+
+TStep TConnection::PortBack(Ms now) {
+    TStep step;
+    if (state_ == TState::Down && std::exchange(portGone_, false)) {
+        ++tries_;
+        Ask(now, step);
+    }
     return step;
 }
 
@@ -172,7 +249,7 @@ TStep TConnection::Cancel(Ms now) {
     if (state_ == TState::Connected)
         return Disconnect(now);
     TStep step;
-    if (state_ == TState::Idle)
+    if (state_ == TState::Idle || state_ == TState::Down)
         Finish(TResult::Cancelled, now, step);
     else
         cancelled_ = true;
@@ -187,7 +264,12 @@ TStep TConnection::Send(std::string_view data, Ms now) {
 
 TStep TConnection::SendRaw(std::string_view data, Ms now) {
     TStep step;
-    if (!Expect(state_ == TState::Connected, "data goes over a connection that stands") || data.empty())
+    // While a link being rejoined is down, nothing reaches the module: it takes commands then.
+    if (state_ != TState::Connected) {
+        Expect(rejoin_, "data goes over a connection that stands");
+        return step;
+    }
+    if (data.empty())
         return step;
     step.Write = std::string(data);
     step.Add(TWritten{.At = now, .Index = 0, .Command = {}, .Bytes = *step.Write, .Kind = TWriteKind::Data});
@@ -214,6 +296,8 @@ std::optional<Ms> TConnection::WakeAt() const {
         wake = Earliest(wake, lastByteAt_ + quietGapMs_);
     if (state_ == TState::Waiting || state_ == TState::Disconnecting)
         wake = Earliest(wake, waitEndsAt_);
+    if (state_ == TState::Down && !portGone_)
+        wake = Earliest(wake, nextTryAt_);
     return wake;
 }
 

@@ -170,12 +170,16 @@ struct TDeviceFound {
     std::string Address{};
     std::string Name{};
 };
-// A connection to a remote device: what the module said of it.
-enum class TLinkState { Connected, Failed, Dropped, Disconnected };
+// A connection to a remote device: what the module said of it. A connection that rejoins
+// its device after a drop tells each try (Rejoining), and Connected again once rejoined.
+enum class TLinkState { Connected, Failed, Dropped, Disconnected, Rejoining };
 struct TConnectionState {
     Ms At = 0;
     TLinkState State = TLinkState::Connected;
     std::string Answer{}; // "OK+CONN", "OK+CONNF", "OK+LOST", or empty for no answer
+    std::string Address{}; // the device's
+    std::size_t Try = 0;   // Rejoining: the try's number, from 1; Connected: the tries it took
+    Ms DownMs = 0;         // Connected after a drop: how long the link was down
 };
 // Bytes from the remote device, while connected.
 struct TData {

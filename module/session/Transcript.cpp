@@ -59,8 +59,33 @@ std::vector<TTranscriptEntry> EventEntries(const TEvent& event) {
             add(outcome->At, TEntryKind::Failure, outcome->Command + ": " + FailureText(*outcome));
     } else if (const auto* unasked = std::get_if<TUnasked>(&event)) {
         add(unasked->At, TEntryKind::Unasked, unasked->Bytes);
+    } else if (const auto* state = std::get_if<TConnectionState>(&event)) {
+        add(state->At, TEntryKind::Note, LinkNews(*state));
     }
     return entries;
+}
+
+std::string LinkNews(const TConnectionState& state) {
+    const std::string answer = state.Answer.empty() ? std::string() : " (" + state.Answer + ')';
+    switch (state.State) {
+    case TLinkState::Connected:
+        if (state.Try > 0) {
+            char seconds[32];
+            std::snprintf(seconds, sizeof seconds, "%.1f", static_cast<double>(state.DownMs) / 1000.0);
+            return "rejoined " + state.Address + " after " + seconds + " s, " + std::to_string(state.Try) +
+                   (state.Try == 1 ? " try" : " tries");
+        }
+        return "connected to " + state.Address + answer;
+    case TLinkState::Failed:
+        return "connecting to " + state.Address + " failed" + (answer.empty() ? ": no answer" : answer);
+    case TLinkState::Dropped:
+        return "the link to " + state.Address + " dropped" + answer;
+    case TLinkState::Disconnected:
+        return "disconnected from " + state.Address;
+    case TLinkState::Rejoining:
+        return "rejoining " + state.Address + ": try " + std::to_string(state.Try);
+    }
+    return {};
 }
 
 std::string EntryBody(const TTranscriptEntry& entry) {

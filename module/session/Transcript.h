@@ -36,6 +36,10 @@ struct TTranscriptEntry {
 
 // The entries an event of the session makes, in order; none for an event that is no exchange.
 std::vector<TTranscriptEntry> EventEntries(const TEvent& event);
+// What a connection's state is, in words: "connected to C4BE84123456 (OK+CONN)", "the link to
+// C4BE84123456 dropped (OK+LOST)", "rejoining C4BE84123456: try 2", "rejoined C4BE84123456 after
+// 12.4 s, 3 tries".
+std::string LinkNews(const TConnectionState& state);
 // An entry without its time: "-> AT+DISC?", bytes escaped as kelvara-cli escapes them.
 std::string EntryBody(const TTranscriptEntry& entry);
 

@@ -31,7 +31,7 @@ inline std::string Describe(const TEvent& event) {
     static const char* verdicts[] = {"ack", "refused", "kept talking", "no answer", "lost"};
     static const char* results[] = {"completed", "failed", "cancelled", "not found"};
     static const char* awaited[] = {"module", "removal", "port"};
-    static const char* states[] = {"connected", "connection failed", "dropped", "disconnected"};
+    static const char* states[] = {"connected", "connection failed", "dropped", "disconnected", "rejoining"};
     return std::visit(
         [](const auto& e) -> std::string {
             using T = std::decay_t<decltype(e)>;
@@ -63,7 +63,8 @@ inline std::string Describe(const TEvent& event) {
             else if constexpr (std::is_same_v<T, TDeviceFound>)
                 return at + "device " + e.Type + ' ' + e.Address + ' ' + ShownReply(e.Name);
             else if constexpr (std::is_same_v<T, TConnectionState>)
-                return at + states[static_cast<int>(e.State)] + (e.Answer.empty() ? "" : ' ' + e.Answer);
+                return at + states[static_cast<int>(e.State)] + (e.Answer.empty() ? "" : ' ' + e.Answer) +
+                       (e.Try ? " try " + std::to_string(e.Try) : "") + (e.DownMs ? " down " + std::to_string(e.DownMs) : "");
             else if constexpr (std::is_same_v<T, TData>)
                 return at + "data " + ShownReply(e.Bytes);
             else

@@ -114,6 +114,7 @@ struct ConnectionCase {
     const char* Name;
     std::vector<TAct> Acts;
     std::vector<std::string> Expected;
+    bool Rejoin = false;
 };
 
 void PrintTo(const ConnectionCase& c, std::ostream* os) { *os << c.Name; }
@@ -121,8 +122,8 @@ void PrintTo(const ConnectionCase& c, std::ostream* os) { *os << c.Name; }
 class Connection : public testing::TestWithParam<ConnectionCase> {};
 
 TEST_P(Connection, ReadsTheModulesWords) {
-    TConnection connection('0', "C4BE84123456", kSettings);
-    EXPECT_EQ(TRun{connection}.Play(GetParam().Acts), GetParam().Expected);
+    TConnection connection('0', "C4BE84123456", kSettings, kQuietGapMs, GetParam().Rejoin);
+    EXPECT_EQ((TRun{connection, {}, 60000}.Play(GetParam().Acts)), GetParam().Expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -150,7 +151,35 @@ INSTANTIATE_TEST_SUITE_P(
                        {Bytes(5, "OK+CONNAOK+CONN"), Cancel(300), Bytes(310, "OK+LOST")},
                        {"@0 > AT+CO0C4BE84123456",
                         "@5 ack 0 AT+CO0C4BE84123456 OK+CONNA", "@55 connected OK+CONN",
-                        "@300 > AT", "@310 disconnected OK+LOST", "@310 finished completed"}}),
+                        "@300 > AT", "@310 disconnected OK+LOST", "@310 finished completed"}},
+        ConnectionCase{"ARejoiningLinkTriesAtOnceThenAfterOneTwoFourSeconds",
+                       {Bytes(5, "OK+CONNAOK+CONN"), Bytes(100, "OK+LOST"), Bytes(5105, "OK+CONNAOK+CONN"),
+                        Cancel(6000), Bytes(6010, "OK+LOST")},
+                       {"@0 > AT+CO0C4BE84123456", "@5 ack 0 AT+CO0C4BE84123456 OK+CONNA", "@55 connected OK+CONN",
+                        "@100 dropped OK+LOST", "@100 rejoining try 1", "@100 > AT+CO0C4BE84123456",
+                        "@1100 no answer 0 AT+CO0C4BE84123456", "@2100 rejoining try 2", "@2100 > AT+CO0C4BE84123456",
+                        "@3100 no answer 0 AT+CO0C4BE84123456", "@5100 rejoining try 3", "@5100 > AT+CO0C4BE84123456",
+                        "@5105 ack 0 AT+CO0C4BE84123456 OK+CONNA", "@5155 connected OK+CONN try 3 down 5055",
+                        "@6000 > AT", "@6010 disconnected OK+LOST", "@6010 finished completed"},
+                       true},
+        ConnectionCase{"ARejoiningLinkWhosePortWentTriesOnceItIsBack",
+                       {Bytes(5, "OK+CONNAOK+CONN"), Lost(100), Back(5000), Bytes(5005, "OK+CONNAOK+CONN"),
+                        Bytes(5100, "x")},
+                       {"@0 > AT+CO0C4BE84123456", "@5 ack 0 AT+CO0C4BE84123456 OK+CONNA", "@55 connected OK+CONN",
+                        "@100 dropped", "@5000 rejoining try 1", "@5000 > AT+CO0C4BE84123456",
+                        "@5005 ack 0 AT+CO0C4BE84123456 OK+CONNA", "@5055 connected OK+CONN try 1 down 4955",
+                        "@5100 data x"},
+                       true},
+        ConnectionCase{"ACancelWhileTheLinkIsDownEndsAtOnce",
+                       {Bytes(5, "OK+CONNAOK+CONN"), Bytes(100, "OK+LOST"), Bytes(1200, "OK+CONNF"), Cancel(1500)},
+                       {"@0 > AT+CO0C4BE84123456", "@5 ack 0 AT+CO0C4BE84123456 OK+CONNA", "@55 connected OK+CONN",
+                        "@100 dropped OK+LOST", "@100 rejoining try 1", "@100 > AT+CO0C4BE84123456",
+                        "@1100 no answer 0 AT+CO0C4BE84123456", "@1200 unasked OK+CONNF", "@1500 finished cancelled"},
+                       true},
+        ConnectionCase{"AFirstConnectionThatFailsIsNotRejoined",
+                       {Bytes(5, "OK+CONNAOK+CONNF")},
+                       {"@0 > AT+CO0C4BE84123456", "@5 ack 0 AT+CO0C4BE84123456 OK+CONNA",
+                        "@5 connection failed OK+CONNF", "@5 finished failed"}, true}),
     [](const auto& info) { return info.param.Name; });
 
 // A device whose data follows the module's words at once, and never pauses: the command was
@@ -166,6 +195,13 @@ TEST(Connection, DataThatNeverPausesFollowsTheAcceptanceAtOnce) {
               (std::vector<std::string>{"@0 > AT+CO0C4BE84123456", "@5 ack 0 AT+CO0C4BE84123456 OK+CONNA",
                                         "@5 connected OK+CONN", "@5 data n=0"}));
     EXPECT_TRUE(connection.Connected());
+}
+
+TEST(Connection, RejoinWaitsOneTwoFourEightSixteenThenThirtySeconds) {
+    std::vector<Ms> waits;
+    for (std::size_t try_ = 1; try_ <= 8; ++try_)
+        waits.push_back(TConnection::RejoinWaitMs(try_));
+    EXPECT_EQ(waits, (std::vector<Ms>{1000, 2000, 4000, 8000, 16000, 30000, 30000, 30000}));
 }
 
 TEST(DeviceAddress, TakesTwelveDigitsWithOrWithoutColons) {
