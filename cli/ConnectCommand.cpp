@@ -4,11 +4,15 @@
 #include "Input.h"
 
 #include "Connection.h"
+#include "Lines.h"
+#include "LinkLog.h"
 #include "Printable.h"
 
 #include <QTimer>
 
+#include <functional>
 #include <optional>
+#include <utility>
 
 namespace kelvara::cli {
 
@@ -23,7 +27,11 @@ bool IsType(std::string_view type) {
 class TConnectCommand : public TLineCommand {
   public:
     TConnectCommand()
-        : TLineCommand({"connect", {{"type", "0"}, {"seconds", "2"}}, TSyntax::TTakes::SendSettings, true},
+        : TLineCommand({"connect",
+                        {{"type", "0"}, {"seconds", "2"}, {"rejoin", ""}, {"timestamps", ""}},
+                        TSyntax::TTakes::SendSettings,
+                        true,
+                        {"rejoin", "timestamps"}},
                        true) {}
 
   protected:
@@ -50,24 +58,37 @@ class TConnectCommand : public TLineCommand {
         TSendSettings settings = line.Request.Settings;
         if (status = session.Connect(line.Request, settings); status != kExitOk)
             return status;
-        return Talk(session, values.at("type").front(), *address, settings, *seconds, err);
+        const TTalkOptions options{.Seconds = *seconds,
+                                   .Rejoin = !values.at("rejoin").empty(),
+                                   .Timestamps = !values.at("timestamps").empty()};
+        return Talk(session, values.at("type").front(), *address, settings, options, err);
     }
 
   private:
+    struct TTalkOptions {
+        int Seconds = 2;
+        bool Rejoin = false;     // the link rejoined when it drops
+        bool Timestamps = false; // each line the device sends printed after its time
+    };
+
     int Talk(TCliSession& session, char type, const std::string& address,
-             const TSendSettings& settings, int seconds, std::ostream& err) const {
+             const TSendSettings& settings, const TTalkOptions& options, std::ostream& err) const {
+        const int seconds = options.Seconds;
         // The connection is the session's: it is asked for each time, never kept.
         const auto drive = [&](auto call) { session.Session().DriveAs<TConnection>(std::move(call)); };
         const bool terminal = IsTerminal(0);
         // On a terminal each line typed is data; otherwise standard input's bytes as they are,
         // and once it ends, what arrives for `seconds` more.
         std::string typed;
+        std::string held; // read while the link was down
+        bool inputEnded = false;
         QTimer last;
         last.setSingleShot(true);
         QObject::connect(&last, &QTimer::timeout, [&] { drive([](TConnection& c, Ms now) { return c.Disconnect(now); }); });
         std::optional<TInputReader> input;
-        input.emplace([&](std::string_view piece) {
+        std::function<void(std::string_view)> reader = [&](std::string_view piece) {
             if (piece.empty()) {
+                inputEnded = true;
                 input->SetEnabled(false);
                 if (terminal)
                     drive([](TConnection& c, Ms now) { return c.Disconnect(now); });
@@ -75,8 +96,13 @@ class TConnectCommand : public TLineCommand {
                     last.start(seconds * 1000);
                 return;
             }
-            // Data goes only over a connection that stands (not one being ended).
+            // Data goes only over a connection that stands (not one being ended); what was read
+            // just as the link dropped waits for the rejoin.
             const TConnection* connection = session.Session().Running<TConnection>();
+            if (connection && connection->Rejoining()) {
+                held.append(piece);
+                return;
+            }
             if (!connection || !connection->Connected())
                 return;
             if (!terminal) {
@@ -89,15 +115,36 @@ class TConnectCommand : public TLineCommand {
                 typed.erase(0, end + 1);
                 drive([text](TConnection& c, Ms now) { return c.Send(text, now); });
             }
-        });
+        };
+        input.emplace([&](std::string_view piece) { reader(piece); });
         input->SetEnabled(false); // until connected
+
+        // With times, the device's bytes are printed line by line, a line held part-way printed
+        // once the device is quiet.
+        TLineSplitter lines;
+        QTimer quiet;
+        quiet.setSingleShot(true);
+        quiet.setInterval(kQuietGapMs);
+        const auto printLine = [&](const std::string& line) {
+            session.Print(Iso8601(WallNow()) + ' ' + ShownReply(line));
+        };
+        QObject::connect(&quiet, &QTimer::timeout, [&] {
+            if (lines.Holding())
+                printLine(lines.Flush());
+        });
 
         std::optional<TOutcome> refused;
         std::optional<TConnectionState> state;
-        const auto result = session.Run(std::make_unique<TConnection>(type, address, settings),
+        const auto result = session.Run(std::make_unique<TConnection>(type, address, settings, kQuietGapMs, options.Rejoin),
                                         [&](const TEvent& event) {
             if (const auto* data = std::get_if<TData>(&event)) {
-                session.Print(ShownReply(data->Bytes));
+                if (!options.Timestamps) {
+                    session.Print(ShownReply(data->Bytes));
+                    return;
+                }
+                for (const std::string& line : lines.Feed(data->Bytes))
+                    printLine(line);
+                quiet.start();
             } else if (const auto* unasked = std::get_if<TUnasked>(&event)) {
                 session.Print('\t' + ShownReply(unasked->Bytes));
             } else if (const auto* outcome = std::get_if<TOutcome>(&event)) {
@@ -105,13 +152,25 @@ class TConnectCommand : public TLineCommand {
                     refused = *outcome;
             } else if (const auto* seen = std::get_if<TConnectionState>(&event)) {
                 state = *seen;
-                if (seen->State == TLinkState::Connected) {
-                    err << kProgram << ": connected to " << address << '\n';
+                const TConnection* connection = session.Session().Running<TConnection>();
+                const bool rejoining = connection && connection->Rejoining();
+                // While the link is down the module takes commands: what is piped waits in the pipe.
+                if (seen->State == TLinkState::Connected && !inputEnded)
                     input->SetEnabled(true);
-                }
+                else if (rejoining)
+                    input->SetEnabled(false);
+                if (seen->State == TLinkState::Connected && seen->Try == 0)
+                    err << kProgram << ": connected to " << address << '\n';
+                else if (seen->State == TLinkState::Connected || rejoining)
+                    err << kProgram << ": " << Printable(LinkNews(*seen))
+                        << (seen->State == TLinkState::Dropped ? "; rejoining" : "") << '\n';
+                if (seen->State == TLinkState::Connected && !held.empty())
+                    session.Session().Later([&, bytes = std::exchange(held, {})] { reader(bytes); });
             } else if (std::holds_alternative<TFinished>(event)) {
                 input->SetEnabled(false);
                 last.stop();
+                if (lines.Holding())
+                    printLine(lines.Flush());
             }
         });
         if (!result || *result == TResult::Cancelled)

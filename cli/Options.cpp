@@ -117,6 +117,12 @@ std::optional<TParsed> ParseOptions(const TSyntax& syntax, std::span<const std::
             value = name.substr(equals + 1);
             name = name.substr(0, equals);
         }
+        if (std::find(syntax.Flags.begin(), syntax.Flags.end(), name) != syntax.Flags.end()) {
+            if (value)
+                return UsageError(err, "option '--" + std::string(name) + "' takes no value"), std::nullopt;
+            parsed.Values[std::string(name)] = "1";
+            continue;
+        }
         if (name == "commands" && listCommand) {
             if (value)
                 return UsageError(err, "option '--commands' takes no value"), std::nullopt;

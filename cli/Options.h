@@ -27,6 +27,8 @@ struct TSyntax {
     TOptions Defaults;
     enum class TTakes { ListOptions, SendSettings, PortOnly } Takes = TTakes::SendSettings;
     bool Operand = false; // one operand (a file) may follow
+    // Options that take no value: given, their value is "1" (otherwise empty).
+    std::vector<std::string_view> Flags = {};
 };
 
 // What a command line says, once read.

@@ -278,6 +278,13 @@ TStep TConnection::SendRaw(std::string_view data, Ms now) {
 
 TStep TConnection::Disconnect(Ms now) {
     TStep step;
+    // A link down between tries is let go at once; a try under way ends it once answered.
+    if (state_ == TState::Down) {
+        Finish(TResult::Completed, now, step);
+        return step;
+    }
+    if (tries_ > 0 && (state_ == TState::Asking || state_ == TState::Waiting))
+        cancelled_ = true;
     if (state_ != TState::Connected)
         return step;
     state_ = TState::Disconnecting;

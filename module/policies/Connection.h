@@ -45,7 +45,8 @@ class TConnection : public TPolicy {
     TStep Send(std::string_view data, Ms now);
     // Sends the bytes as they are.
     TStep SendRaw(std::string_view data, Ms now);
-    // Ends the connection: "AT" alone, then the module's "OK+LOST".
+    // Ends the connection: "AT" alone, then the module's "OK+LOST". A link being rejoined ends
+    // at once between tries, or once the try under way is answered.
     TStep Disconnect(Ms now);
 
   private:

@@ -10,6 +10,8 @@
 #include <pty.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <fstream>
 #include <thread>
 
 using kelvara::testing::TFakeModule;
@@ -133,6 +135,66 @@ TEST(Connect, ADeviceThatTalksWhileTheUserSendsLosesNothing) {
         ASSERT_EQ(printed, expected) << "round " << round;
         EXPECT_NE(module.Received().find("u299\n"), std::string::npos);
     }
+}
+
+// The link drops every half second while the device sends a line every millisecond and the
+// user pipes a line every 10 ms: with --rejoin the link is rejoined each time, the log holds every
+// byte the device sent while connected, in order, with each drop and rejoin, and nothing piped
+// reached the module while the link was down.
+TEST(Connect, ARejoiningLinkKeepsEveryLineInTheLogAcrossDrops) {
+    TFakeModule module;
+    Master(module, 500).Streaming(1);
+    const std::string log = ::testing::TempDir() + "kelvara-rejoin-" + std::to_string(getpid()) + ".log";
+    std::remove(log.c_str());
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+    std::thread user([&] {
+        for (int i = 0; i < 300; ++i) {
+            const std::string line = "u" + std::to_string(i) + '\n';
+            if (write(fds[1], line.data(), line.size()) != static_cast<ssize_t>(line.size()))
+                break;
+            std::this_thread::sleep_for(10ms);
+        }
+        close(fds[1]);
+    });
+    const Result r = RunCli({"connect", "--port", module.PortName(), "--seconds", "1", "--rejoin", "--log", log,
+                             "C4BE84123456"},
+                            {}, KELVARA_CLI_PATH, fds[0]);
+    user.join();
+    close(fds[0]);
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    // Between two connections only the connect command reached the module.
+    for (const std::string& command : module.Commands())
+        EXPECT_EQ(command, "AT+CO0C4BE84123456");
+    // What the device sent while connected: each stretch after "OK+CONN", up to "OK+LOST".
+    const std::string sent = module.Sent();
+    std::string stream;
+    std::size_t stretches = 0;
+    for (std::size_t at = sent.find("OK+CONN"); at != std::string::npos; at = sent.find("OK+CONN", at + 1)) {
+        const char after = at + 7 < sent.size() ? sent[at + 7] : '\0';
+        if (after == 'A' || after == 'F' || after == 'E')
+            continue;
+        const std::size_t from = at + 7;
+        const std::size_t to = std::min(sent.find("OK+LOST", from), sent.size());
+        stream += sent.substr(from, to - from);
+        ++stretches;
+    }
+    EXPECT_GE(stretches, 6u) << "at least five rejoins";
+    std::ifstream in(log);
+    std::string logged;
+    std::size_t rejoined = 0;
+    for (std::string line; std::getline(in, line);) {
+        if (line.find(" << ") == 29)
+            logged += line.substr(33);
+        rejoined += line.find(" -- rejoined C4BE84123456 after ") == 29;
+    }
+    std::string expected;
+    for (char c : stream)
+        expected += c == '\r' ? std::string("\\x0d") : c == '\n' ? std::string("\\x0a") : std::string(1, c);
+    EXPECT_EQ(rejoined, stretches - 1);
+    EXPECT_GT(stream.size(), 3000u);
+    EXPECT_EQ(logged, expected);
+    std::remove(log.c_str());
 }
 
 TEST(Connect, FailuresEndWithTheirReason) {

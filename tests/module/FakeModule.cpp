@@ -320,13 +320,14 @@ bool TFakeModule::AnswerMaster(const std::string& command) {
     connected_ = true;
     if (const int everyMs = streamEveryMs_; everyMs > 0) {
         helpers_.emplace_back([this, everyMs] {
-            for (int n = 0; !stop_; ++n) {
+            // The count goes on over every connection: each line it ever sent is its own.
+            while (!stop_) {
                 {
                     std::lock_guard lock(streamMutex_);
                     if (!connected_)
                         return;
                     std::string line = "n=";
-                    line += std::to_string(n);
+                    line += std::to_string(streamed_++);
                     line += "\r\n";
                     Write(line);
                 }
@@ -339,6 +340,7 @@ bool TFakeModule::AnswerMaster(const std::string& command) {
             const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(dropAfterMs);
             while (!stop_ && std::chrono::steady_clock::now() < until)
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            std::lock_guard lock(streamMutex_);
             if (!stop_ && connected_.exchange(false))
                 Write("OK+LOST");
         });

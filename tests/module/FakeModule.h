@@ -108,8 +108,8 @@ class TFakeModule {
                   int dropAfterMs = -1);
     bool IsConnected() const { return connected_; }
     // Connected, the remote device is a sensor: it takes what it receives without sending it
-    // back, and sends "n=<count>\r\n" every everyMs (when more than 0; otherwise what it is
-    // given by SendUnasked).
+    // back, and sends "n=<count>\r\n" every everyMs, counting on over every connection (when
+    // more than 0; otherwise what it is given by SendUnasked).
     void Streaming(int everyMs) {
         sensor_ = true;
         streamEveryMs_ = everyMs;
@@ -158,6 +158,7 @@ class TFakeModule {
     std::atomic<bool> connected_{false};
     std::atomic<bool> sensor_{false};
     std::atomic<int> streamEveryMs_{0};
+    std::atomic<long> streamed_{0}; // lines streamed over every connection
     std::mutex streamMutex_; // a line of the stream and the module's "OK+LOST" never cross
 
     mutable std::mutex mutex_;
