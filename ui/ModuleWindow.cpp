@@ -63,6 +63,7 @@ TfrmModule::TfrmModule(kelvara::TCommandList list, std::optional<kelvara::TListS
     connect(devices_, &TDevicesPanel::status, this, &TfrmModule::SetStatus);
     connect(devices_, &TDevicesPanel::connectRequested, this, &TfrmModule::Connect);
     connect(devices_, &TDevicesPanel::disconnectRequested, this, [this] {
+        DropWaiting();
         session_.DriveAs<TConnection>([](TConnection& c, Ms now) { return c.Disconnect(now); });
     });
     connect(port_, &TPortPanel::baudRateChosen, this, [this](int baudRate) {
@@ -181,18 +182,21 @@ void TfrmModule::Connect(char type, const QString& address) {
         return;
     WhenOpen([this, type, address] {
         devices_->Connecting(address);
-        Run(TActivity::Connection,
-            std::make_unique<TConnection>(type, address.toStdString(), port_->Settings()));
+        waiting_.clear();
+        Run(TActivity::Connection, std::make_unique<TConnection>(type, address.toStdString(), port_->Settings(),
+                                                                 kQuietGapMs, ui->chkRejoin->isChecked()));
         ui->edtCommand->setFocus(Qt::OtherFocusReason);
     });
 }
 
 void TfrmModule::edtCommandReturnPressed() {
-    // Connected, the line is data for the remote device, sent as it is.
-    if (const TConnection* connection = ConnectionRunning(); connection && connection->Connected()) {
-        const std::string data = ui->edtCommand->text().toUtf8().toStdString();
+    // Connected, the line is data for the remote device, sent as it is; while the link is being
+    // rejoined, it waits.
+    if (const TConnection* connection = ConnectionRunning();
+        connection && (connection->Connected() || connection->Rejoining())) {
+        std::string data = ui->edtCommand->text().toUtf8().toStdString();
         console_->Sent();
-        session_.DriveAs<TConnection>([&](TConnection& c, Ms now) { return c.Send(data, now); });
+        SendData(std::move(data));
         return;
     }
     if (Stoppable())
@@ -238,7 +242,7 @@ void TfrmModule::Seen(const TEvent& event) {
     if (activity_ == TActivity::Scan || activity_ == TActivity::Connection)
         devices_->See(event);
     if (const auto* state = std::get_if<TConnectionState>(&event))
-        console_->SetDataMode(state->State == TLinkState::Connected ? devices_->Device() : QString());
+        LinkSeen(*state);
     if (const auto* outcome = std::get_if<TOutcome>(&event); outcome && activity_ == TActivity::Console) {
         SetStatus(outcome->Acknowledged()
                       ? tr("%1: acknowledged.").arg(FromBytes(outcome->Command))
@@ -257,6 +261,7 @@ void TfrmModule::Finished(TResult result) {
         return;
     const TActivity was = activity_;
     activity_ = TActivity::Idle;
+    DropWaiting();
     console_->SetDataMode({});
     UpdateControls();
     if (was == TActivity::Scan || was == TActivity::Connection) {

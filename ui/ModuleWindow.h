@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 #include <optional>
 #include <string>
 
@@ -86,6 +87,13 @@ class TfrmModule : public QDialog {
     void ListFinished(kelvara::link::TResult result);
     void Scan();
     void Connect(char type, const QString& address);
+    // What the user typed, connected: sent to the device, or, while the link is being rejoined,
+    // kept waiting and sent in order once it is back.
+    void SendData(std::string data);
+    // The link's news: each line waiting sent once rejoined, or dropped with the link.
+    void LinkSeen(const kelvara::link::TConnectionState& state);
+    // Lines waiting are dropped, and how many is said.
+    void DropWaiting();
     void BatchFinished();
     void PortLost();
     void PortBack();
@@ -113,6 +121,7 @@ class TfrmModule : public QDialog {
     QString openingPort_;
     // Why the port, back, was last refused: each new reason is told once.
     QString refusal_;
+    std::vector<std::string> waiting_; // data typed while the link was down
     // The port lists follow the adapters plugged in and pulled out, without Look Again.
     QTimer portWatch_;
     QStringList portNames_;

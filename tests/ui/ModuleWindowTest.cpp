@@ -529,6 +529,92 @@ class ModuleWindowTest : public QObject {
         window.close();
     }
 
+    // By keyboard alone: Log to File and Rejoin on, a connection, a drop. A line typed while the
+    // link is down waits and goes once it is back; the transcript and the log tell it all.
+    void aLinkThatRejoinsKeepsTypedLinesWaitingAndTheLogTellsIt() {
+        kelvara::testing::TMemoryPort* port = nullptr;
+        bool answering = true;
+        std::string written;
+        const kelvara::link::TPorts ports{[&] {
+                                              auto made = std::make_unique<kelvara::testing::TMemoryPort>();
+                                              made->Prompt = true;
+                                              made->Answer = [&](const std::string& bytes) {
+                                                  written += bytes;
+                                                  if (bytes == "AT+DISC?")
+                                                      return std::string("OK+DISCSOK+DIS0:C4BE84123456OK+DISCE");
+                                                  return bytes.starts_with("AT+CO") && answering
+                                                             ? std::string("OK+CONNAOK+CONN")
+                                                             : std::string();
+                                              };
+                                              port = made.get();
+                                              return made;
+                                          },
+                                          std::make_shared<kelvara::link::TSteadyClock>()};
+        TfrmModule window(DefaultList(), {}, nullptr, ports);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        Find<QComboBox>(&window, "cbPort")->setEditText(QStringLiteral("mem0"));
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("link.log"));
+        ModalProbe probe(
+            [&](QWidget* dialog) {
+                qobject_cast<QFileDialog*>(dialog)->selectFile(path);
+                QMetaObject::invokeMethod(dialog, "accept");
+            },
+            ModalProbe::CloseBy::Inspector);
+        auto* log = Find<QCheckBox>(&window, "chkLog");
+        log->setFocus();
+        QTest::keyClick(log, Qt::Key_Space);
+        QVERIFY(log->isChecked());
+        window.activateWindow(); // as the desktop does once the file dialog is gone
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(&window, Qt::Key_J, Qt::AltModifier);
+        QTRY_VERIFY(Find<QCheckBox>(&window, "chkRejoin")->isChecked());
+        auto* scan = Find<QPushButton>(&window, "btnScan");
+        scan->setFocus();
+        QTest::keyClick(scan, Qt::Key_Space);
+        auto* devices = Find<QTreeWidget>(&window, "lstDevices");
+        QTRY_VERIFY(devices->topLevelItemCount() == 1 && !window.IsBusy());
+        devices->setFocus();
+        QTest::keyClick(devices, Qt::Key_Return);
+        auto* state = Find<QLabel>(&window, "lbDeviceState");
+        QTRY_COMPARE(state->text(), QStringLiteral("Connected to C4BE84123456."));
+        const auto arrive = [&](const std::string& bytes) {
+            port->Arrive(bytes);
+            port->Deliver();
+        };
+        arrive("n=1\r\n");
+        answering = false; // the first try after the drop goes unanswered
+        arrive("OK+LOST");
+        QTRY_VERIFY(state->text().startsWith(QStringLiteral("The link to C4BE84123456 is down; rejoining it")));
+        Type(window, QStringLiteral("hello"));
+        QCOMPARE(Untimed(window).last(), QStringLiteral("-- waiting for the link: hello"));
+        QVERIFY(written.find("hello") == std::string::npos);
+        answering = true;
+        QTRY_VERIFY_WITH_TIMEOUT(state->text().startsWith(QStringLiteral("Rejoined C4BE84123456 after")), 5000);
+        QTRY_VERIFY(written.ends_with("hello"));
+        arrive("n=2\r\n");
+        QTRY_VERIFY(Untimed(window).contains(QStringLiteral("<< n=2\\x0d\\x0a")));
+        QTest::keyClick(log, Qt::Key_Space); // the log off
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QStringList logged;
+        for (const QByteArray& line : file.readAll().split('\n'))
+            logged << QString::fromUtf8(line.mid(30));
+        const QStringList expected{"-- connected to C4BE84123456 (OK+CONN)", "<< n=1\\x0d\\x0a",
+                                   "-- the link to C4BE84123456 dropped (OK+LOST)",
+                                   "-- rejoining C4BE84123456: try 1", "-- waiting for the link: hello",
+                                   "-- rejoining C4BE84123456: try 2", "-- rejoined C4BE84123456 after",
+                                   ">> hello", "<< n=2\\x0d\\x0a"};
+        qsizetype at = 0;
+        for (const QString& entry : expected) {
+            while (at < logged.size() && !logged[at].startsWith(entry))
+                ++at;
+            QVERIFY2(at < logged.size(), qPrintable(entry + QStringLiteral(" is not in order in\n") + logged.join('\n')));
+        }
+        window.close();
+    }
+
     void scanConnectTalkAndDropFromTheKeyboard() {
         TFakeModule module;
         module.Scanning({"OK+DIS00017EA0", "943AETag1", "OK+DIS0:C4BE84", "123456",
