@@ -97,10 +97,12 @@ void TDevicesPanel::See(const TEvent& event) {
         const QString answer = state->Answer.empty() ? QString() : QStringLiteral(" (%1)").arg(FromBytes(state->Answer));
         switch (state->State) {
         case TLinkState::Connected:
-            SetState(state->Try > 0 ? tr("Rejoined %1 after %2 s, %n tries.", nullptr, static_cast<int>(state->Try))
-                                          .arg(device_)
-                                          .arg(static_cast<double>(state->DownMs) / 1000.0, 0, 'f', 1)
-                                    : tr("Connected to %1.").arg(device_));
+            if (state->Try > 0)
+                SetState((state->Try == 1 ? tr("Rejoined %1 after %2 s, 1 try.") : tr("Rejoined %1 after %2 s, %3 tries."))
+                             .arg(device_, QString::number(static_cast<double>(state->DownMs) / 1000.0, 'f', 1),
+                                  QString::number(state->Try)));
+            else
+                SetState(tr("Connected to %1.").arg(device_));
             break;
         case TLinkState::Failed:
             SetState(answer.isEmpty() ? tr("Connecting to %1 failed: no answer.").arg(device_)

@@ -5,6 +5,7 @@
 // module.
 #include "FakeModule.h"
 #include "BeaconCommandList.h"
+#include "ConsolePanel.h"
 #include "ModuleWindow.h"
 #include "CommandTypes.h"
 #include "StudyCommandList.h"
@@ -18,6 +19,7 @@
 
 #include <QApplication>
 #include <QSettings>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
@@ -144,6 +146,32 @@ bool GrabDevices(const QDir& out) {
     return ok;
 }
 
+// A sensor whose link drops every 1.5 s, logged to a file and rejoined.
+bool GrabRejoin(const QDir& out) {
+    kelvara::testing::TFakeModule module;
+    module.Scanning({"OK+DIS0:C4BE84123456"}, 60, {"C4BE84123456"}, 1500);
+    module.Streaming(300);
+    TfrmModule window(kelvara::BuildStudyCommandList(kelvara::TUuidFormat::uf16Bit, "FFE1", "FFE1").List());
+    window.resize(680, 700);
+    window.show();
+    window.findChild<QComboBox*>(QStringLiteral("cbPort"))->setEditText(QString::fromStdString(module.PortPath()));
+    QTemporaryDir dir;
+    window.findChild<TConsolePanel*>()->LogTo(dir.filePath(QStringLiteral("kelvara-20261210-142609.log")));
+    window.findChild<QCheckBox*>(QStringLiteral("chkRejoin"))->setChecked(true);
+    window.findChild<QPushButton*>(QStringLiteral("btnScan"))->click();
+    auto* devices = window.findChild<QTreeWidget*>(QStringLiteral("lstDevices"));
+    bool ok = WaitUntil([&] { return !window.IsBusy() && devices->topLevelItemCount() == 1; });
+    devices->setFocus();
+    QTest::keyClick(devices, Qt::Key_Return);
+    auto* state = window.findChild<QLabel*>(QStringLiteral("lbDeviceState"));
+    ok &= WaitUntil([&] { return state->text().startsWith(QStringLiteral("Rejoined")); });
+    QTest::qWait(1100);
+    window.findChild<TConsolePanel*>()->ShowLog();
+    ok &= Save(&window, out.absoluteFilePath(QStringLiteral("module-rejoin.png")));
+    window.close();
+    return ok;
+}
+
 // Types a command into the module window's console and sends it.
 void Type(TfrmModule& window, const QString& command) {
     auto* line = window.findChild<QLineEdit*>(QStringLiteral("edtCommand"));
@@ -223,6 +251,7 @@ bool GrabModuleWindow(const QDir& out) {
     });
     ok &= Save(&window, out.filePath(QStringLiteral("module-unplugged.png")));
     window.close();
+    ok &= GrabRejoin(out);
     return ok && GrabBatch(out, 1, "module-batch.png") && GrabBatch(out, 3, "module-batch-ports.png") &&
            GrabDevices(out);
 }
