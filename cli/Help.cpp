@@ -17,15 +17,15 @@ constexpr std::string_view kUsage =
        kelvara-cli study|ibeacon [fields] --port PORT [--port PORT]...
                    [SETTINGS] --modules N [--count major|minor] [--record FILE]
        kelvara-cli send --port PORT [SETTINGS] [FILE | -]
-       kelvara-cli find --port PORT
+       kelvara-cli find --port PORT [--log FILE]
        kelvara-cli scan --port PORT [SETTINGS] [--seconds S]
        kelvara-cli connect --port PORT [SETTINGS] [--type T] [--seconds S]
-                   ADDRESS
+                   [--rejoin] [--timestamps] ADDRESS
        kelvara-cli ports
        kelvara-cli -h | --help | --version
 OUT:      --commands | --port PORT [SETTINGS]
 SETTINGS: [--baud N|auto] [--line-end none|cr|lf|crlf] [--timeout MS]
-          [--pause MS]
+          [--pause MS] [--log FILE]
 )";
 
 constexpr std::string_view kHelp = R"(
@@ -58,6 +58,13 @@ Commands:
             line typed until @END@, or standard input's bytes, printing what
             it sends as it comes (escaped as replies are); with standard input
             not a terminal, until S seconds (default 2) after its end
+    --rejoin          when the link drops (the module's OK+LOST, or the adapter
+                      gone and back), connect again at once, then after 1, 2,
+                      4, 8, 16 s and every 30 s until the device answers; each
+                      drop, try and rejoin is said on standard error, and
+                      standard input waits while the link is down
+    --timestamps      print each line the device sends (ended by CR, LF or
+                      CR LF) after its date and time
 
 Many modules (study, ibeacon, with --port):
   --modules N         set up N modules one after another on PORT: wait until
@@ -87,6 +94,11 @@ Sending (study, ibeacon, send):
                       1000)
   --pause MS          pause after each acknowledged command, 0 to 10000
                       (default: 200), for modules that restart after one
+  --log FILE          append every entry of the session to FILE as it
+                      happens (written, echoed, replied, unasked, the port's
+                      and the link's life), one a line after its date and
+                      time, synced to the disk every second; with every
+                      command that opens a port
 
 Options:
   -h, --help  print this help and exit
@@ -109,8 +121,9 @@ terminal are printed as <TAB>BYTES.
 
 Exit status: 0 done, 1 field rejected or output not written, 2 usage error
 or a refused command file, 3 port could not be used, 4 a command was not
-acknowledged or no module answered, 130 interrupted (the first Ctrl+C stops
-after the command under way, a second at once).
+acknowledged or no module answered, 5 the log could not be opened or
+written, 130 interrupted (the first Ctrl+C stops after the command under
+way, a second at once).
 @NOTES@)";
 
 // The help with this system's parts in their places.
