@@ -5,6 +5,7 @@
 
 #include "Connection.h"
 #include "Lines.h"
+#include "LinkShare.h"
 #include "LinkLog.h"
 #include "Printable.h"
 
@@ -28,7 +29,7 @@ class TConnectCommand : public TLineCommand {
   public:
     TConnectCommand()
         : TLineCommand({"connect",
-                        {{"type", "0"}, {"seconds", "2"}, {"rejoin", ""}, {"timestamps", ""}},
+                        {{"type", "0"}, {"seconds", "2"}, {"rejoin", ""}, {"timestamps", ""}, {"share", ""}},
                         TSyntax::TTakes::SendSettings,
                         true,
                         {"rejoin", "timestamps"}},
@@ -52,6 +53,12 @@ class TConnectCommand : public TLineCommand {
         if (!seconds)
             return UsageError(err, "--seconds takes 0 to 3600, not '" +
                                        Printable(values.at("seconds")) + "'");
+        std::optional<TShareSpec> share;
+        if (const std::string& text = values.at("share"); !text.empty()) {
+            std::string why;
+            if (share = ParseShare(text, why); !share)
+                return UsageError(err, "--share " + Printable(text) + ": " + why);
+        }
         TCliSession session(line.Request.Port, out, err);
         if (!session.LogTo(line.Request.LogPath))
             return kExitLog;
@@ -60,7 +67,8 @@ class TConnectCommand : public TLineCommand {
             return status;
         const TTalkOptions options{.Seconds = *seconds,
                                    .Rejoin = !values.at("rejoin").empty(),
-                                   .Timestamps = !values.at("timestamps").empty()};
+                                   .Timestamps = !values.at("timestamps").empty(),
+                                   .Share = share};
         return Talk(session, values.at("type").front(), *address, settings, options, err);
     }
 
@@ -69,6 +77,7 @@ class TConnectCommand : public TLineCommand {
         int Seconds = 2;
         bool Rejoin = false;     // the link rejoined when it drops
         bool Timestamps = false; // each line the device sends printed after its time
+        std::optional<TShareSpec> Share; // the link shared with another program
     };
 
     int Talk(TCliSession& session, char type, const std::string& address,
@@ -81,6 +90,7 @@ class TConnectCommand : public TLineCommand {
         // and once it ends, what arrives for `seconds` more.
         std::string typed;
         std::string held; // read while the link was down
+        std::string shareHeld; // the sharing program's, likewise
         bool inputEnded = false;
         QTimer last;
         last.setSingleShot(true);
@@ -90,6 +100,9 @@ class TConnectCommand : public TLineCommand {
             if (piece.empty()) {
                 inputEnded = true;
                 input->SetEnabled(false);
+                // A shared link is the sharing program's as long as it likes: until Ctrl+C.
+                if (options.Share)
+                    return;
                 if (terminal)
                     drive([](TConnection& c, Ms now) { return c.Disconnect(now); });
                 else
@@ -117,6 +130,29 @@ class TConnectCommand : public TLineCommand {
             }
         };
         input.emplace([&](std::string_view piece) { reader(piece); });
+        // The share takes the device's bytes as they come, and gives its program's to the device
+        // as standard input's are.
+        std::optional<TLinkShare> shared;
+        if (options.Share) {
+            shared.emplace();
+            std::string why;
+            if (!shared->Start(*options.Share, why)) {
+                err << kProgram << ": the link cannot be shared: " << Printable(why, 256) << '\n';
+                return session.Finish(kExitPort);
+            }
+            err << kProgram << ": the link is shared on " << Printable(shared->Where()) << '\n';
+            QObject::connect(&*shared, &TLinkShare::news, [&](const QString& what) {
+                session.LogNote("share: " + what.toStdString());
+            });
+            QObject::connect(&*shared, &TLinkShare::toDevice, [&](const std::string& bytes) {
+                // Until the link stands (or while it is rejoined), the program's bytes wait.
+                const TConnection* connection = session.Session().Running<TConnection>();
+                if (connection && connection->Connected())
+                    drive([bytes](TConnection& c, Ms now) { return c.SendRaw(bytes, now); });
+                else if (connection)
+                    shareHeld += bytes;
+            });
+        }
         input->SetEnabled(false); // until connected
 
         // With times, the device's bytes are printed line by line, a line held part-way printed
@@ -138,6 +174,8 @@ class TConnectCommand : public TLineCommand {
         const auto result = session.Run(std::make_unique<TConnection>(type, address, settings, kQuietGapMs, options.Rejoin),
                                         [&](const TEvent& event) {
             if (const auto* data = std::get_if<TData>(&event)) {
+                if (shared)
+                    shared->FromDevice(data->Bytes);
                 if (!options.Timestamps) {
                     session.Print(ShownReply(data->Bytes));
                     return;
@@ -164,6 +202,8 @@ class TConnectCommand : public TLineCommand {
                 else if (seen->State == TLinkState::Connected || rejoining)
                     err << kProgram << ": " << Printable(LinkNews(*seen))
                         << (seen->State == TLinkState::Dropped ? "; rejoining" : "") << '\n';
+                if (seen->State == TLinkState::Connected && !shareHeld.empty())
+                    drive([bytes = std::exchange(shareHeld, {})](TConnection& c, Ms now) { return c.SendRaw(bytes, now); });
                 if (seen->State == TLinkState::Connected && !held.empty())
                     session.Session().Later([&, bytes = std::exchange(held, {})] { reader(bytes); });
             } else if (std::holds_alternative<TFinished>(event)) {

@@ -20,7 +20,8 @@ constexpr std::string_view kUsage =
        kelvara-cli find --port PORT [--log FILE]
        kelvara-cli scan --port PORT [SETTINGS] [--seconds S]
        kelvara-cli connect --port PORT [SETTINGS] [--type T] [--seconds S]
-                   [--rejoin] [--timestamps] ADDRESS
+                   [--rejoin] [--timestamps] [--share tcp:HOST:PORT|pty[:PATH]]
+                   ADDRESS
        kelvara-cli ports
        kelvara-cli -h | --help | --version
 OUT:      --commands | --port PORT [SETTINGS]
@@ -65,6 +66,13 @@ Commands:
                       standard input waits while the link is down
     --timestamps      print each line the device sends (ended by CR, LF or
                       CR LF) after its date and time
+    --share tcp:HOST:PORT|pty[:PATH]
+                      share the link with another program, until Ctrl+C: a
+                      TCP port on loopback (HOST 127.0.0.1, ::1 or localhost;
+                      PORT 0 takes a free one), or on Linux a pseudo-terminal
+                      (with PATH, a link to it there); where is said on
+                      standard error. Bytes relay both ways unchanged, one
+                      program at a time
 
 Many modules (study, ibeacon, with --port):
   --modules N         set up N modules one after another on PORT: wait until

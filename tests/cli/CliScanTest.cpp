@@ -6,11 +6,17 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <pty.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -197,6 +203,87 @@ TEST(Connect, ARejoiningLinkKeepsEveryLineInTheLogAcrossDrops) {
     std::remove(log.c_str());
 }
 
+// The link shared with another program, on a pseudo-terminal and on a TCP port: 1,000 lines go
+// to the device (which sends each back) and all come back in order; Ctrl+C then ends it.
+TEST(Connect, ASharedLinkRelaysEveryByteBothWays) {
+    for (const std::string kind : {"pty", "tcp"}) {
+        TFakeModule module;
+        Master(module);
+        std::string share;
+        int port = 0;
+        const std::string link = ::testing::TempDir() + "kelvara-share-" + std::to_string(getpid());
+        if (kind == "pty") {
+            share = "pty:" + link;
+        } else {
+            // A port free a moment ago.
+            const int probe = socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            socklen_t length = sizeof address;
+            bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+            getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+            port = ntohs(address.sin_port);
+            close(probe);
+            share = "tcp:127.0.0.1:" + std::to_string(port);
+        }
+        std::string received;
+        std::string expected;
+        const Result r = RunCli(
+            {"connect", "--port", module.PortName(), "--share", share, "C4BE84123456"},
+            [&](pid_t pid) {
+                int fd = -1;
+                for (int tries = 0; tries < 500 && fd < 0; ++tries) {
+                    std::this_thread::sleep_for(10ms);
+                    if (!module.IsConnected())
+                        continue;
+                    if (kind == "pty") {
+                        fd = open(link.c_str(), O_RDWR | O_NOCTTY);
+                    } else {
+                        fd = socket(AF_INET, SOCK_STREAM, 0);
+                        sockaddr_in address{};
+                        address.sin_family = AF_INET;
+                        address.sin_port = htons(static_cast<uint16_t>(port));
+                        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+                        if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+                            close(fd);
+                            fd = -1;
+                        }
+                    }
+                }
+                if (fd >= 0) {
+                    for (int i = 0; i < 1000; ++i)
+                        expected += "line " + std::to_string(i) + '\n';
+                    std::thread writer([&] {
+                        for (std::size_t at = 0; at < expected.size(); at += 70) {
+                            const std::string piece = expected.substr(at, 70);
+                            if (write(fd, piece.data(), piece.size()) < 0)
+                                break;
+                            std::this_thread::sleep_for(1ms);
+                        }
+                    });
+                    pollfd ready{fd, POLLIN, 0};
+                    char buffer[4096];
+                    while (received.size() < expected.size() && poll(&ready, 1, 5000) > 0) {
+                        const ssize_t n = read(fd, buffer, sizeof buffer);
+                        if (n <= 0)
+                            break;
+                        received.append(buffer, static_cast<std::size_t>(n));
+                    }
+                    writer.join();
+                    close(fd);
+                }
+                kill(pid, SIGINT);
+            },
+            KELVARA_CLI_PATH, open("/dev/null", O_RDONLY));
+        EXPECT_EQ(r.Status, 0) << kind << ": " << r.Err;
+        EXPECT_EQ(received.size(), 8890u) << kind;
+        EXPECT_TRUE(received == expected) << kind << ": " << received.substr(0, 80);
+        EXPECT_NE(r.Err.find("kelvara-cli: the link is shared on "), std::string::npos) << r.Err;
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link))) << "the link is removed";
+    }
+}
+
 TEST(Connect, FailuresEndWithTheirReason) {
     TFakeModule module;
     Master(module, 300);
@@ -216,6 +303,11 @@ TEST(Connect, FailuresEndWithTheirReason) {
     EXPECT_EQ(dropped.Status, 4);
     EXPECT_EQ(dropped.Err, "kelvara-cli: connected to C4BE84123456\n"
                            "kelvara-cli: C4BE84123456: the connection dropped (OK+LOST)\n");
+    // A share open to the network is refused before the port is touched.
+    const Result open = RunCli({"connect", "--port", module.PortName(), "--share", "tcp:0.0.0.0:5000", "C4BE84123456"});
+    EXPECT_EQ(open.Status, 2);
+    EXPECT_TRUE(open.Err.starts_with("kelvara-cli: --share tcp:0.0.0.0:5000: only loopback addresses (127.0.0.1, "
+                                     "::1, localhost) are accepted")) << open.Err;
     // An address that is none.
     const Result bad = RunCli({"connect", "--port", module.PortName(), "C4:BE:84:12:34"});
     EXPECT_EQ(bad.Status, 2);
