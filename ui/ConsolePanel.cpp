@@ -87,6 +87,10 @@ TConsolePanel::TConsolePanel(Ui::TfrmModule& form, const std::vector<std::string
     connect(ui.btnCopy, &QPushButton::clicked, this, &TConsolePanel::Copy);
     connect(ui.btnSaveTranscript, &QPushButton::clicked, this, &TConsolePanel::Save);
     connect(ui.chkLog, &QCheckBox::toggled, this, &TConsolePanel::LogToggled);
+    dataQuiet_ = new QTimer(this);
+    dataQuiet_->setSingleShot(true);
+    dataQuiet_->setInterval(kQuietGapMs);
+    connect(dataQuiet_, &QTimer::timeout, this, &TConsolePanel::FlushData);
 }
 
 std::variant<std::string, kelvara::TCommandFileError> TConsolePanel::Typed() const {
@@ -133,18 +137,42 @@ bool TConsolePanel::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TConsolePanel::See(const TEvent& event) {
+    if (const auto* data = std::get_if<TData>(&event)) {
+        AddData(data->At, data->Bytes);
+        return;
+    }
+    // The device's line under way comes before what follows it.
+    FlushData();
     for (const TTranscriptEntry& entry : EventEntries(event))
         Add(entry.At, entry.Kind, entry.Text);
 }
 
+void TConsolePanel::AddData(Ms at, std::string_view bytes) {
+    for (const std::string& line : dataLines_.Feed(bytes))
+        Add(at, TEntryKind::DataReceived, line);
+    if (dataLines_.Holding())
+        dataQuiet_->start();
+}
+
+void TConsolePanel::FlushData() {
+    dataQuiet_->stop();
+    if (dataLines_.Holding())
+        Add(lastAt_, TEntryKind::DataReceived, dataLines_.Flush());
+}
+
 void TConsolePanel::SetDataMode(const QString& device) {
+    if (device.isEmpty())
+        FlushData();
     dataMode_ = !device.isEmpty();
     ui.edtCommand->setPlaceholderText(
         dataMode_ ? tr("Type data for %1 and press Enter: it goes as it is, no reply awaited").arg(device)
                   : placeholder_);
 }
 
-void TConsolePanel::Note(Ms at, const QString& text) { Add(at, TEntryKind::Note, text.toStdString()); }
+void TConsolePanel::Note(Ms at, const QString& text) {
+    FlushData();
+    Add(at, TEntryKind::Note, text.toStdString());
+}
 
 void TConsolePanel::Add(Ms at, TEntryKind kind, const std::string& text) {
     lastAt_ = at;

@@ -1,6 +1,7 @@
 #include "ModuleWindow.h"
 
 #include "BatchPanel.h"
+#include "Lines.h"
 #include "Connection.h"
 #include "Console.h"
 #include "ConsolePanel.h"
@@ -195,6 +196,16 @@ void TfrmModule::edtCommandReturnPressed() {
     if (const TConnection* connection = ConnectionRunning();
         connection && (connection->Connected() || connection->Rejoining())) {
         std::string data = ui->edtCommand->text().toUtf8().toStdString();
+        if (ui->chkEscapes->isChecked()) {
+            // A line with a wrong escape stays, to be mended; nothing is sent.
+            std::string why;
+            auto bytes = kelvara::link::Unescaped(data, why);
+            if (!bytes) {
+                SetStatus(tr("Not sent: %1.").arg(FromBytes(why)));
+                return;
+            }
+            data = std::move(*bytes);
+        }
         console_->Sent();
         SendData(std::move(data));
         return;

@@ -5,6 +5,7 @@
 // nothing the device sent is lost in the showing; a line that never ends is cut at a bound.
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,5 +27,9 @@ class TLineSplitter {
     std::string line_;
     bool afterCr_ = false;
 };
+
+// A line typed with escapes, as the bytes it stands for: \r, \n, \t, \\ and \xNN (two
+// hexadecimal digits); every other byte as it is. Nothing, and why, for any other escape.
+std::optional<std::string> Unescaped(std::string_view typed, std::string& why);
 
 } // namespace kelvara::link

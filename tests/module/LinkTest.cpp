@@ -1,5 +1,6 @@
 // The rules of a reply on their own: one exchange fed bytes, time and a lost port by hand.
 #include "Exchange.h"
+#include "Lines.h"
 
 #include <gtest/gtest.h>
 
@@ -86,5 +87,55 @@ INSTANTIATE_TEST_SUITE_P(
                   }(),
                   1 + kLongestReplyMs}),
     [](const auto& info) { return info.param.Name; });
+
+} // namespace
+
+namespace {
+
+// A device's bytes in pieces, as lines: CR, LF and CR LF end a line (a CR LF split between
+// pieces is one end), each line keeps its end, and what is left unended comes at the flush.
+TEST(Lines, EndAtCrLfOrCrLfWhateverThePieces) {
+    const struct {
+        std::vector<std::string> Pieces;
+        std::vector<std::string> Lines;
+    } rows[] = {
+        {{"a\rb\r"}, {"a\r", "b\r"}},
+        {{"a\r", "\nb\n"}, {"a\r\n", "b\n"}},
+        {{"a\r\r\n\n"}, {"a\r", "\r\n", "\n"}},
+        {{"half", " a line"}, {"half a line"}},
+        {{std::string(TLineSplitter::kLongestLine + 1, 'x')}, {std::string(TLineSplitter::kLongestLine, 'x'), "x"}},
+    };
+    for (const auto& row : rows) {
+        TLineSplitter splitter;
+        std::vector<std::string> lines;
+        for (const std::string& piece : row.Pieces)
+            for (std::string& line : splitter.Feed(piece))
+                lines.push_back(std::move(line));
+        if (splitter.Holding())
+            lines.push_back(splitter.Flush());
+        EXPECT_EQ(lines, row.Lines) << ::testing::PrintToString(row.Pieces);
+    }
+}
+
+TEST(Lines, EscapesStandForTheirBytesAndAWrongOneIsRefused) {
+    const struct {
+        std::string Typed;
+        std::optional<std::string> Bytes;
+        std::string Why;
+    } rows[] = {
+        {"AT\\r\\n", "AT\r\n", ""},
+        {"\\x01\\x00\\xfF\\t\\\\", std::string("\x01\x00\xff\t\\", 5), ""},
+        {"plain \xc3\xa9", "plain \xc3\xa9", ""},
+        {"\\q", std::nullopt, "\\q is no escape (\\r, \\n, \\t, \\\\ or \\xNN)"},
+        {"\\x4", std::nullopt, "\\x takes two hexadecimal digits"},
+        {"\\xg0", std::nullopt, "\\x takes two hexadecimal digits"},
+        {"end\\", std::nullopt, "a lone \\ ends it (\\\\ is a backslash)"},
+    };
+    for (const auto& row : rows) {
+        std::string why;
+        EXPECT_EQ(Unescaped(row.Typed, why), row.Bytes) << row.Typed;
+        EXPECT_EQ(why, row.Why) << row.Typed;
+    }
+}
 
 } // namespace

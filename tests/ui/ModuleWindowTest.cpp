@@ -583,6 +583,21 @@ class ModuleWindowTest : public QObject {
             port->Arrive(bytes);
             port->Deliver();
         };
+        // A device that ends its lines with CR alone: a line each.
+        arrive("a=1\rb=2\r");
+        QTRY_VERIFY(Untimed(window).contains(QStringLiteral("<< b=2\\x0d")));
+        QVERIFY(Untimed(window).contains(QStringLiteral("<< a=1\\x0d")));
+        // With Escapes, a binary line; a wrong escape stays in the line, and nothing goes.
+        auto* escapes = Find<QCheckBox>(&window, "chkEscapes");
+        escapes->setFocus();
+        QTest::keyClick(escapes, Qt::Key_Space);
+        Type(window, QStringLiteral("\\x01A\\tB"));
+        QTRY_VERIFY(written.ends_with("\x01" "A\tB"));
+        Type(window, QStringLiteral("\\q"));
+        QCOMPARE(Find<QLabel>(&window, "lbStatus")->text(), QStringLiteral("Not sent: \\q is no escape (\\r, \\n, \\t, \\\\ or \\xNN)."));
+        QCOMPARE(Find<QLineEdit>(&window, "edtCommand")->text(), QStringLiteral("\\q"));
+        Find<QLineEdit>(&window, "edtCommand")->clear();
+        QTest::keyClick(escapes, Qt::Key_Space);
         arrive("n=1\r\n");
         answering = false; // the first try after the drop goes unanswered
         arrive("OK+LOST");
