@@ -33,6 +33,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -140,6 +141,11 @@ pid_t Connect(std::vector<std::string> cli, const TFakeModule& module, const cha
     for (const char* arg : {"connect", "--port"})
         cli.emplace_back(arg);
     cli.push_back(module.PortName());
+    // With KELVARA_BENCH_LOG, the session is logged to that file: the same run, the log on.
+    if (const char* log = std::getenv("KELVARA_BENCH_LOG"); log && *log) {
+        cli.emplace_back("--log");
+        cli.emplace_back(log);
+    }
     for (const char* arg : {"--seconds", seconds, "C4BE84123456"})
         cli.emplace_back(arg);
     std::vector<char*> argv;

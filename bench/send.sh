@@ -27,8 +27,15 @@ echo "== A scan: a device's entry complete to its line, its row; 500 devices in 
 $b/bench/kelvara_scan_bench cli $b/cli/kelvara-cli
 QT_QPA_PLATFORM=offscreen $b/bench/kelvara_scan_bench window 2> >(grep -v -e XDG_RUNTIME -e propagateSize >&2)
 echo
-echo "== A data session: the device sends a line every millisecond, the user a line every 5 ms"
-$b/bench/kelvara_scan_bench data $b/cli/kelvara-cli
+echo "== A data session: the device sends a line every millisecond, the user a line every 5 ms;"
+echo "   the log off, then on (--log), one after the other"
+log=$(mktemp)
+for round in 1 2; do
+    echo "log off:"; $b/bench/kelvara_scan_bench data $b/cli/kelvara-cli
+    echo "log on:";  KELVARA_BENCH_LOG=$log $b/bench/kelvara_scan_bench data $b/cli/kelvara-cli
+done
+echo "log: $(wc -l < "$log") lines"
+rm -f "$log"
 echo
 echo "== The send window (offscreen)"
 QT_QPA_PLATFORM=offscreen $b/bench/kelvara_send_bench window 2> >(grep -v -e XDG_RUNTIME -e propagateSize >&2)

@@ -95,16 +95,9 @@ bool TLinkLog::Add(const TTranscriptEntry& entry, TWallTime when, std::string_vi
     if (fd_ < 0 || !Failure().empty())
         return false;
     const std::string line = LogLine(entry, when, port);
-    std::size_t done = 0;
-    while (done < line.size()) {
-        const long long n = WriteSome(fd_, line.data() + done, line.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            Fail(n < 0 ? std::strerror(errno) : "nothing could be written");
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
+    if (!WriteAll(fd_, line)) {
+        Fail(errno != 0 ? std::strerror(errno) : "nothing could be written");
+        return false;
     }
     bytes_ += line.size();
     {

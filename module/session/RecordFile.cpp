@@ -72,17 +72,27 @@ bool TRecordFile::Append(TRecordRow row, std::string& why) {
     return Write(RecordLine(row), why);
 }
 
-bool TRecordFile::Write(const std::string& bytes, std::string& why) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const long long n = WriteSome(fd_, bytes.data() + done, bytes.size() - done);
+namespace record_io {
+
+bool WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        errno = 0;
+        const long long n = WriteSome(fd, bytes.data(), bytes.size());
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0) {
-            why = std::strerror(errno);
+        if (n <= 0)
             return false;
-        }
-        done += static_cast<std::size_t>(n);
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+} // namespace record_io
+
+bool TRecordFile::Write(const std::string& bytes, std::string& why) {
+    if (!WriteAll(fd_, bytes)) {
+        why = std::strerror(errno);
+        return false;
     }
     if (!SyncData(fd_)) {
         why = std::strerror(errno);

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <ctime>
 #include <string>
+#include <string_view>
 
 namespace kelvara::link::record_io {
 
@@ -14,6 +15,9 @@ int OpenRecord(const std::string& path);
 // Reads count bytes from the start; how many were read, or -1.
 long long ReadAt(int fd, char* bytes, std::size_t count);
 long long WriteSome(int fd, const char* bytes, std::size_t count);
+// Writes every byte, going on after a write cut short; false, with errno set (0 when the system
+// took nothing without saying why), once the system takes no more.
+bool WriteAll(int fd, std::string_view bytes);
 // Waits until what was written is on the storage.
 bool SyncData(int fd);
 void CloseRecord(int fd);

@@ -91,6 +91,31 @@ void Type(TfrmModule& window, const QString& command) {
     TypeAndEnter(line, command);
 }
 
+// In-memory ports that tell their arrivals from the event loop, each answering writes so; made
+// points at the last one made.
+kelvara::link::TPorts AnsweringPorts(std::function<std::string(const std::string&)> answer,
+                                     kelvara::testing::TMemoryPort** made = nullptr) {
+    return {[answer = std::move(answer), made] {
+                auto port = std::make_unique<kelvara::testing::TMemoryPort>();
+                port->Prompt = true;
+                port->Answer = answer;
+                if (made)
+                    *made = port.get();
+                return port;
+            },
+            std::make_shared<kelvara::link::TSteadyClock>()};
+}
+
+// Chooses the file in the file dialog that opens, as a person types its name and presses Enter.
+ModalProbe ChooseFile(const QString& path) {
+    return ModalProbe(
+        [path](QWidget* dialog) {
+            qobject_cast<QFileDialog*>(dialog)->selectFile(path);
+            QMetaObject::invokeMethod(dialog, "accept");
+        },
+        ModalProbe::CloseBy::Inspector);
+}
+
 std::string Joined(std::size_t count) {
     std::string bytes;
     for (std::size_t i = 0; i < count; ++i)
@@ -469,14 +494,8 @@ class ModuleWindowTest : public QObject {
     // Log to File by keyboard alone: the file is chosen in the dialog, every entry goes to it as
     // it happens, and a log that can no longer be written is said at once, the session going on.
     void aLogKeepsEveryEntryAndSaysWhenItCannot() {
-        const kelvara::link::TPorts ports{[] {
-                                              auto made = std::make_unique<kelvara::testing::TMemoryPort>();
-                                              made->Prompt = true;
-                                              made->Answer = [](const std::string&) { return std::string("OK\r\n"); };
-                                              return made;
-                                          },
-                                          std::make_shared<kelvara::link::TSteadyClock>()};
-        TfrmModule window(DefaultList(), {}, nullptr, ports);
+        TfrmModule window(DefaultList(), {}, nullptr,
+                          AnsweringPorts([](const std::string&) { return std::string("OK\r\n"); }));
         window.show();
         QVERIFY(QTest::qWaitForWindowActive(&window));
         Find<QComboBox>(&window, "cbPort")->setEditText(QStringLiteral("mem0"));
@@ -512,11 +531,7 @@ class ModuleWindowTest : public QObject {
         QCOMPARE(lines, (QStringList{"-- logging to " + path, "-- mem0 opened at 9600 baud, line ending None",
                                      "-> AT", "<- OK\\x0d\\x0a", "ok AT acknowledged", "-- log to " + path + " stopped"}));
         // Again into the same file, which then goes: said at once, and the console goes on.
-        ModalProbe again([&](QWidget* dialog) {
-                             qobject_cast<QFileDialog*>(dialog)->selectFile(path);
-                             QMetaObject::invokeMethod(dialog, "accept");
-                         },
-                         ModalProbe::CloseBy::Inspector);
+        ModalProbe again = ChooseFile(path);
         QTest::keyClick(log, Qt::Key_Space);
         QVERIFY(again.Seen() && log->isChecked());
         QVERIFY(QFile::remove(path));
@@ -535,33 +550,19 @@ class ModuleWindowTest : public QObject {
         kelvara::testing::TMemoryPort* port = nullptr;
         bool answering = true;
         std::string written;
-        const kelvara::link::TPorts ports{[&] {
-                                              auto made = std::make_unique<kelvara::testing::TMemoryPort>();
-                                              made->Prompt = true;
-                                              made->Answer = [&](const std::string& bytes) {
-                                                  written += bytes;
-                                                  if (bytes == "AT+DISC?")
-                                                      return std::string("OK+DISCSOK+DIS0:C4BE84123456OK+DISCE");
-                                                  return bytes.starts_with("AT+CO") && answering
-                                                             ? std::string("OK+CONNAOK+CONN")
-                                                             : std::string();
-                                              };
-                                              port = made.get();
-                                              return made;
-                                          },
-                                          std::make_shared<kelvara::link::TSteadyClock>()};
-        TfrmModule window(DefaultList(), {}, nullptr, ports);
+        TfrmModule window(DefaultList(), {}, nullptr, AnsweringPorts([&](const std::string& bytes) {
+                              written += bytes;
+                              if (bytes == "AT+DISC?")
+                                  return std::string("OK+DISCSOK+DIS0:C4BE84123456OK+DISCE");
+                              return bytes.starts_with("AT+CO") && answering ? std::string("OK+CONNAOK+CONN")
+                                                                             : std::string();
+                          }, &port));
         window.show();
         QVERIFY(QTest::qWaitForWindowActive(&window));
         Find<QComboBox>(&window, "cbPort")->setEditText(QStringLiteral("mem0"));
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("link.log"));
-        ModalProbe probe(
-            [&](QWidget* dialog) {
-                qobject_cast<QFileDialog*>(dialog)->selectFile(path);
-                QMetaObject::invokeMethod(dialog, "accept");
-            },
-            ModalProbe::CloseBy::Inspector);
+        ModalProbe probe = ChooseFile(path);
         auto* log = Find<QCheckBox>(&window, "chkLog");
         log->setFocus();
         QTest::keyClick(log, Qt::Key_Space);
