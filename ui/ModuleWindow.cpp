@@ -63,6 +63,7 @@ TfrmModule::TfrmModule(kelvara::TCommandList list, std::optional<kelvara::TListS
     connect(devices_, &TDevicesPanel::scanRequested, this, &TfrmModule::Scan);
     connect(devices_, &TDevicesPanel::status, this, &TfrmModule::SetStatus);
     connect(devices_, &TDevicesPanel::connectRequested, this, &TfrmModule::Connect);
+    connect(ui->chkShare, &QCheckBox::toggled, this, &TfrmModule::ShareToggled);
     connect(devices_, &TDevicesPanel::disconnectRequested, this, [this] {
         DropWaiting();
         session_.DriveAs<TConnection>([](TConnection& c, Ms now) { return c.Disconnect(now); });
@@ -247,6 +248,8 @@ void TfrmModule::btnBatchClick() {
 }
 
 void TfrmModule::Seen(const TEvent& event) {
+    if (const auto* data = std::get_if<TData>(&event); data && share_)
+        share_->FromDevice(data->Bytes);
     console_->See(event);
     if (activity_ == TActivity::List)
         list_->See(event);

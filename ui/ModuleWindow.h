@@ -3,6 +3,7 @@
 #include "CommandTypes.h"
 #include "ListSource.h"
 #include "Session.h"
+#include "LinkShare.h"
 #include "Transcript.h"
 
 #include <QDialog>
@@ -94,6 +95,11 @@ class TfrmModule : public QDialog {
     void LinkSeen(const kelvara::link::TConnectionState& state);
     // Lines waiting are dropped, and how many is said.
     void DropWaiting();
+    // Share on TCP port: on, the link to the device relayed to a program on this computer.
+    void ShareToggled(bool on);
+    // Bytes from the sharing program: to the device while the link stands, waiting while it is
+    // being made or rejoined, dropped without a link (the module would take them as commands).
+    void FromShare(const std::string& bytes);
     void BatchFinished();
     void PortLost();
     void PortBack();
@@ -122,6 +128,8 @@ class TfrmModule : public QDialog {
     // Why the port, back, was last refused: each new reason is told once.
     QString refusal_;
     std::vector<std::string> waiting_; // data typed while the link was down
+    std::unique_ptr<kelvara::link::TLinkShare> share_;
+    std::string shareHeld_; // from the sharing program while the link was down
     // The port lists follow the adapters plugged in and pulled out, without Look Again.
     QTimer portWatch_;
     QStringList portNames_;

@@ -8,6 +8,8 @@
 #include "ListPanel.h"
 #include "ui_ModuleWindow.h"
 
+#include <QSignalBlocker>
+
 #include <utility>
 
 using namespace kelvara::link;
@@ -34,6 +36,9 @@ void TfrmModule::LinkSeen(const TConnectionState& state) {
     const bool rejoining = connection && connection->Rejoining();
     // While the link is rejoined, the line stays the device's: what is typed waits for it.
     console_->SetDataMode(state.State == TLinkState::Connected || rejoining ? devices_->Device() : QString());
+    if (state.State == TLinkState::Connected && !shareHeld_.empty())
+        session_.DriveAs<TConnection>(
+            [bytes = std::exchange(shareHeld_, {})](TConnection& c, Ms now) { return c.SendRaw(bytes, now); });
     if (state.State != TLinkState::Connected || waiting_.empty())
         return;
     // Once the session has told what it is telling, in the order they were typed.
@@ -50,4 +55,42 @@ void TfrmModule::DropWaiting() {
     const int dropped = static_cast<int>(std::exchange(waiting_, {}).size());
     Note(tr("%n waiting line(s) dropped with the link", nullptr, dropped));
     SetStatus(tr("Disconnected; %n line(s) that waited for the link were not sent.", nullptr, dropped));
+}
+
+void TfrmModule::ShareToggled(bool on) {
+    if (!on) {
+        if (share_)
+            Note(tr("the link is no longer shared"));
+        share_.reset();
+        shareHeld_.clear();
+        ui->lbShare->setText(tr("Not shared."));
+        ui->spnSharePort->setEnabled(true);
+        return;
+    }
+    auto share = std::make_unique<TLinkShare>();
+    std::string why;
+    if (!share->Start({TShareSpec::TKind::Tcp, "127.0.0.1", ui->spnSharePort->value(), {}}, why)) {
+        SetStatus(tr("Cannot share on port %1: %2.").arg(ui->spnSharePort->value()).arg(FromBytes(why)));
+        const QSignalBlocker quiet(ui->chkShare);
+        ui->chkShare->setChecked(false);
+        return;
+    }
+    share_ = std::move(share);
+    const QString where = FromBytes(share_->Where());
+    connect(share_.get(), &TLinkShare::toDevice, this, &TfrmModule::FromShare);
+    connect(share_.get(), &TLinkShare::news, this, [this, where](const QString& what) {
+        Note(tr("share: %1").arg(what));
+        ui->lbShare->setText(tr("Shared on %1: %2.").arg(where, what));
+    });
+    ui->spnSharePort->setEnabled(false);
+    ui->lbShare->setText(tr("Shared on %1; no program yet.").arg(where));
+    Note(tr("the link is shared on %1").arg(where));
+}
+
+void TfrmModule::FromShare(const std::string& bytes) {
+    const TConnection* connection = ConnectionRunning();
+    if (connection && connection->Connected())
+        session_.DriveAs<TConnection>([bytes](TConnection& c, Ms now) { return c.SendRaw(bytes, now); });
+    else if (connection)
+        shareHeld_ += bytes;
 }

@@ -71,8 +71,13 @@ std::optional<std::string> Unescaped(std::string_view typed, std::string& why) {
             break;
         }
         default:
-            why = next == '\0' ? std::string("a lone \\ ends it (\\\\ is a backslash)")
-                                : "\\" + std::string(1, next) + " is no escape (\\r, \\n, \\t, \\\\ or \\xNN)";
+            if (next == '\0') {
+                why = "a lone \\ ends it (\\\\ is a backslash)";
+            } else {
+                why.assign(1, '\\');
+                why += next;
+                why += " is no escape (\\r, \\n, \\t, \\\\ or \\xNN)";
+            }
             return std::nullopt;
         }
         ++i;

@@ -16,6 +16,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLocale>
+#include <QHostAddress>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QComboBox>
 #include <QAbstractItemView>
@@ -611,6 +613,24 @@ class ModuleWindowTest : public QObject {
         QTRY_VERIFY(written.ends_with("hello"));
         arrive("n=2\r\n");
         QTRY_VERIFY(Untimed(window).contains(QStringLiteral("<< n=2\\x0d\\x0a")));
+        // Shared on a TCP port: a program's bytes reach the device, and the device's the program.
+        auto* share = Find<QCheckBox>(&window, "chkShare");
+        share->setFocus();
+        QTest::keyClick(share, Qt::Key_Space);
+        auto* shared = Find<QLabel>(&window, "lbShare");
+        QVERIFY2(shared->text().startsWith(QStringLiteral("Shared on 127.0.0.1:")), qPrintable(shared->text()));
+        QTcpSocket program;
+        program.connectToHost(QHostAddress::LocalHost,
+                              static_cast<quint16>(shared->text().section(':', 1, 1).section(';', 0, 0).toInt()));
+        QVERIFY(program.waitForConnected(5000));
+        QTRY_VERIFY(shared->text().contains(QStringLiteral("a program connected from 127.0.0.1:")));
+        program.write("ping\x01");
+        QTRY_VERIFY(written.ends_with("ping\x01"));
+        arrive("pong\r\n");
+        QByteArray got;
+        QTRY_COMPARE((got += program.readAll()), QByteArray("pong\r\n"));
+        QTest::keyClick(share, Qt::Key_Space);
+        QCOMPARE(shared->text(), QStringLiteral("Not shared."));
         QTest::keyClick(log, Qt::Key_Space); // the log off
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));

@@ -18,7 +18,7 @@ class QSocketNotifier;
 class QTcpServer;
 class QTcpSocket;
 
-namespace kelvara::cli {
+namespace kelvara::link {
 
 struct TShareSpec {
     enum class TKind { Tcp, Pty } Kind = TKind::Tcp;
@@ -64,4 +64,4 @@ class TLinkShare : public QObject {
     QSocketNotifier* ptyNotifier_ = nullptr;
 };
 
-} // namespace kelvara::cli
+} // namespace kelvara::link

@@ -18,7 +18,7 @@
 #include <filesystem>
 #endif
 
-namespace kelvara::cli {
+namespace kelvara::link {
 
 std::optional<TShareSpec> ParseShare(std::string_view text, std::string& why) {
     TShareSpec spec;
@@ -193,4 +193,4 @@ void TLinkShare::FromDevice(std::string_view bytes) {
 #endif
 }
 
-} // namespace kelvara::cli
+} // namespace kelvara::link
