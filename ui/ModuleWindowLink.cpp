@@ -63,7 +63,7 @@ void TfrmModule::ShareToggled(bool on) {
             Note(tr("the link is no longer shared"));
         share_.reset();
         shareHeld_.clear();
-        ui->lbShare->setText(tr("Not shared."));
+        ui->lbShare->clear();
         ui->spnSharePort->setEnabled(true);
         return;
     }

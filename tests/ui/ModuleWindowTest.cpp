@@ -630,7 +630,7 @@ class ModuleWindowTest : public QObject {
         QByteArray got;
         QTRY_COMPARE((got += program.readAll()), QByteArray("pong\r\n"));
         QTest::keyClick(share, Qt::Key_Space);
-        QCOMPARE(shared->text(), QStringLiteral("Not shared."));
+        QVERIFY(shared->text().isEmpty());
         QTest::keyClick(log, Qt::Key_Space); // the log off
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
