@@ -53,7 +53,7 @@ class TConnectCommand : public TLineCommand {
         if (!seconds)
             return UsageError(err, "--seconds takes 0 to 3600, not '" +
                                        Printable(values.at("seconds")) + "'");
-        std::optional<TShareSpec> share;
+        std::optional<TShareRequest> share;
         if (const std::string& text = values.at("share"); !text.empty()) {
             std::string why;
             if (share = ParseShare(text, why); !share)
@@ -77,7 +77,7 @@ class TConnectCommand : public TLineCommand {
         int Seconds = 2;
         bool Rejoin = false;     // the link rejoined when it drops
         bool Timestamps = false; // each line the device sends printed after its time
-        std::optional<TShareSpec> Share; // the link shared with another program
+        std::optional<TShareRequest> Share; // the link shared with another program
     };
 
     int Talk(TCliSession& session, char type, const std::string& address,

@@ -69,7 +69,7 @@ void TfrmModule::ShareToggled(bool on) {
     }
     auto share = std::make_unique<TLinkShare>();
     std::string why;
-    if (!share->Start({TShareSpec::TKind::Tcp, "127.0.0.1", ui->spnSharePort->value(), {}}, why)) {
+    if (!share->Start({TShareRequest::TKind::Tcp, "127.0.0.1", ui->spnSharePort->value(), {}}, why)) {
         SetStatus(tr("Cannot share on port %1: %2.").arg(ui->spnSharePort->value()).arg(FromBytes(why)));
         const QSignalBlocker quiet(ui->chkShare);
         ui->chkShare->setChecked(false);

@@ -1,4 +1,5 @@
 #include "LinkShare.h"
+#include "SharePty.h"
 
 #include <QHostAddress>
 #include <QSocketNotifier>
@@ -7,35 +8,21 @@
 
 #include <charconv>
 
-#ifndef _WIN32
-#include <fcntl.h>
-#include <termios.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#endif
-
 namespace kelvara::link {
 
-std::optional<TShareSpec> ParseShare(std::string_view text, std::string& why) {
-    TShareSpec spec;
+std::optional<TShareRequest> ParseShare(std::string_view text, std::string& why) {
+    TShareRequest request;
     if (text == "pty" || text.starts_with("pty:")) {
-#ifdef _WIN32
-        why = "a pseudo-terminal share is Linux's; use tcp:127.0.0.1:PORT";
-        return std::nullopt;
-#else
-        spec.Kind = TShareSpec::TKind::Pty;
+        if (!share_pty::Available(why))
+            return std::nullopt;
+        request.Kind = TShareRequest::TKind::Pty;
         if (text.size() > 4)
-            spec.Path = std::string(text.substr(4));
-        if (text.starts_with("pty:") && spec.Path.empty()) {
+            request.Path = std::string(text.substr(4));
+        if (text.starts_with("pty:") && request.Path.empty()) {
             why = "pty: takes a path after the colon";
             return std::nullopt;
         }
-        return spec;
-#endif
+        return request;
     }
     if (!text.starts_with("tcp:")) {
         why = "takes tcp:HOST:PORT or pty[:PATH]";
@@ -51,9 +38,9 @@ std::optional<TShareSpec> ParseShare(std::string_view text, std::string& why) {
     const std::string_view port = text.substr(colon + 1);
     if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
         host = host.substr(1, host.size() - 2);
-    const auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), spec.Port);
-    if (port.empty() || error != std::errc() || end != port.data() + port.size() || spec.Port < 0 ||
-        spec.Port > 65535) {
+    const auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), request.Port);
+    if (port.empty() || error != std::errc() || end != port.data() + port.size() || request.Port < 0 ||
+        request.Port > 65535) {
         why = "takes a port from 0 to 65535";
         return std::nullopt;
     }
@@ -62,8 +49,8 @@ std::optional<TShareSpec> ParseShare(std::string_view text, std::string& why) {
               "the device to the network";
         return std::nullopt;
     }
-    spec.Host = std::string(host);
-    return spec;
+    request.Host = std::string(host);
+    return request;
 }
 
 TLinkShare::TLinkShare() = default;
@@ -71,26 +58,20 @@ TLinkShare::TLinkShare() = default;
 TLinkShare::~TLinkShare() {
     if (client_)
         client_->abort();
-#ifndef _WIN32
     delete ptyNotifier_;
-    if (pty_ >= 0)
-        close(pty_);
-    if (program_ >= 0)
-        close(program_);
-    // The link is removed only while it is still ours.
-    std::error_code ignored;
-    if (!link_.empty() && std::filesystem::is_symlink(link_, ignored) &&
-        std::filesystem::read_symlink(link_, ignored) == where_)
-        std::filesystem::remove(link_, ignored);
-#endif
+    if (pty_) {
+        if (!link_.empty())
+            share_pty::Unlink(*pty_, link_);
+        share_pty::Close(*pty_);
+    }
 }
 
-bool TLinkShare::Start(const TShareSpec& spec, std::string& why) {
-    if (spec.Kind == TShareSpec::TKind::Tcp) {
+bool TLinkShare::Start(const TShareRequest& request, std::string& why) {
+    if (request.Kind == TShareRequest::TKind::Tcp) {
         server_ = new QTcpServer(this);
-        const QHostAddress address = spec.Host == "localhost" ? QHostAddress(QHostAddress::LocalHost)
-                                                              : QHostAddress(QString::fromStdString(spec.Host));
-        if (!server_->listen(address, static_cast<quint16>(spec.Port))) {
+        const QHostAddress address = request.Host == "localhost" ? QHostAddress(QHostAddress::LocalHost)
+                                                              : QHostAddress(QString::fromStdString(request.Host));
+        if (!server_->listen(address, static_cast<quint16>(request.Port))) {
             why = server_->errorString().toStdString();
             return false;
         }
@@ -101,39 +82,16 @@ bool TLinkShare::Start(const TShareSpec& spec, std::string& why) {
         where_ = QStringLiteral("%1:%2").arg(host).arg(server_->serverPort()).toStdString();
         return true;
     }
-#ifdef _WIN32
-    why = "a pseudo-terminal share is Linux's";
-    return false;
-#else
-    pty_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (pty_ < 0 || grantpt(pty_) != 0 || unlockpt(pty_) != 0) {
-        why = std::strerror(errno);
+    auto pty = std::make_unique<share_pty::TPty>();
+    const bool made = share_pty::Open(*pty, why);
+    pty_ = std::move(pty);
+    if (!made || (!request.Path.empty() && !share_pty::Link(*pty_, request.Path, why)))
         return false;
-    }
-    where_ = ptsname(pty_);
-    // Raw both ways: the bytes relay unchanged, no echo, no line editing.
-    program_ = open(where_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    termios raw{};
-    if (program_ < 0 || tcgetattr(program_, &raw) != 0) {
-        why = std::strerror(errno);
-        return false;
-    }
-    cfmakeraw(&raw);
-    tcsetattr(program_, TCSANOW, &raw);
-    fcntl(pty_, F_SETFL, fcntl(pty_, F_GETFL) | O_NONBLOCK);
-    if (!spec.Path.empty()) {
-        std::error_code error;
-        std::filesystem::create_symlink(where_, spec.Path, error);
-        if (error) {
-            why = spec.Path + ": " + error.message();
-            return false;
-        }
-        link_ = spec.Path;
-    }
-    ptyNotifier_ = new QSocketNotifier(pty_, QSocketNotifier::Read);
+    link_ = request.Path;
+    where_ = pty_->Path;
+    ptyNotifier_ = new QSocketNotifier(pty_->Ours, QSocketNotifier::Read);
     connect(ptyNotifier_, &QSocketNotifier::activated, this, &TLinkShare::ReadPty);
     return true;
-#endif
 }
 
 void TLinkShare::Accept() {
@@ -141,7 +99,7 @@ void TLinkShare::Accept() {
         const QString from = QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
         if (client_) {
             // One program at a time: two senders never talk to one module.
-            socket->write("kelvara-cli: the link is in use by another program\r\n");
+            socket->write("the link is in use by another program\r\n");
             socket->disconnectFromHost();
             connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
             emit news(QStringLiteral("a second program, from %1, was turned away").arg(from));
@@ -163,34 +121,16 @@ void TLinkShare::Accept() {
 }
 
 void TLinkShare::ReadPty() {
-#ifndef _WIN32
     char buffer[4096];
-    for (;;) {
-        const ssize_t n = read(pty_, buffer, sizeof buffer);
-        if (n > 0) {
-            emit toDevice(std::string(buffer, static_cast<std::size_t>(n)));
-            continue;
-        }
-        return;
-    }
-#endif
+    for (long long n; (n = share_pty::Read(*pty_, buffer, sizeof buffer)) > 0;)
+        emit toDevice(std::string(buffer, static_cast<std::size_t>(n)));
 }
 
 void TLinkShare::FromDevice(std::string_view bytes) {
-    if (client_ && client_->state() == QAbstractSocket::ConnectedState) {
+    if (client_ && client_->state() == QAbstractSocket::ConnectedState)
         client_->write(bytes.data(), static_cast<qint64>(bytes.size()));
-        return;
-    }
-#ifndef _WIN32
-    // A program that reads nothing leaves the bytes in the pseudo-terminal, up to what it holds.
-    if (pty_ >= 0)
-        for (std::size_t done = 0; done < bytes.size();) {
-            const ssize_t n = write(pty_, bytes.data() + done, bytes.size() - done);
-            if (n <= 0)
-                break;
-            done += static_cast<std::size_t>(n);
-        }
-#endif
+    else if (pty_)
+        share_pty::Write(*pty_, bytes.data(), bytes.size());
 }
 
 } // namespace kelvara::link

@@ -20,7 +20,11 @@ class QTcpSocket;
 
 namespace kelvara::link {
 
-struct TShareSpec {
+namespace share_pty {
+struct TPty;
+}
+
+struct TShareRequest {
     enum class TKind { Tcp, Pty } Kind = TKind::Tcp;
     std::string Host; // tcp: 127.0.0.1, ::1 or localhost
     int Port = 0;     // tcp: 0 takes a free one
@@ -29,7 +33,7 @@ struct TShareSpec {
 
 // "tcp:HOST:PORT", "pty" or "pty:PATH"; nothing, and why, for anything else (an address that is
 // not loopback among them: the device would be open to the network).
-std::optional<TShareSpec> ParseShare(std::string_view text, std::string& why);
+std::optional<TShareRequest> ParseShare(std::string_view text, std::string& why);
 
 class TLinkShare : public QObject {
     Q_OBJECT
@@ -39,7 +43,7 @@ class TLinkShare : public QObject {
     ~TLinkShare() override;
 
     // Listens (tcp) or makes the pseudo-terminal (pty); false, and why, when it cannot.
-    bool Start(const TShareSpec& spec, std::string& why);
+    bool Start(const TShareRequest& request, std::string& why);
     // Where programs reach the link: "127.0.0.1:40123", or the pseudo-terminal's path.
     const std::string& Where() const { return where_; }
     // Bytes from the device, for the program (dropped while none is there).
@@ -58,9 +62,8 @@ class TLinkShare : public QObject {
     std::string where_;
     QTcpServer* server_ = nullptr;
     QPointer<QTcpSocket> client_;
-    int pty_ = -1;      // the pseudo-terminal's side of ours
-    int program_ = -1;  // its other side, kept open so that a program closing it is no hang-up
-    std::string link_;  // the link made to it, removed at the end
+    std::unique_ptr<share_pty::TPty> pty_;
+    std::string link_; // the link made to it, removed at the end
     QSocketNotifier* ptyNotifier_ = nullptr;
 };
 
