@@ -11,7 +11,6 @@
 
 #include <QTimer>
 
-#include <functional>
 #include <optional>
 #include <utility>
 
@@ -89,14 +88,12 @@ class TConnectCommand : public TLineCommand {
         // On a terminal each line typed is data; otherwise standard input's bytes as they are,
         // and once it ends, what arrives for `seconds` more.
         std::string typed;
-        std::string held; // read while the link was down
-        std::string shareHeld; // the sharing program's, likewise
         bool inputEnded = false;
         QTimer last;
         last.setSingleShot(true);
         QObject::connect(&last, &QTimer::timeout, [&] { drive([](TConnection& c, Ms now) { return c.Disconnect(now); }); });
         std::optional<TInputReader> input;
-        std::function<void(std::string_view)> reader = [&](std::string_view piece) {
+        input.emplace([&](std::string_view piece) {
             if (piece.empty()) {
                 inputEnded = true;
                 input->SetEnabled(false);
@@ -109,14 +106,10 @@ class TConnectCommand : public TLineCommand {
                     last.start(seconds * 1000);
                 return;
             }
-            // Data goes only over a connection that stands (not one being ended); what was read
-            // just as the link dropped waits for the rejoin.
+            // Data goes over a connection that stands, or waits in it for the rejoin (what was read
+            // just as the link dropped); never over one being ended.
             const TConnection* connection = session.Session().Running<TConnection>();
-            if (connection && connection->Rejoining()) {
-                held.append(piece);
-                return;
-            }
-            if (!connection || !connection->Connected())
+            if (!connection || !(connection->Connected() || connection->Rejoining()))
                 return;
             if (!terminal) {
                 drive([bytes = std::string(piece)](TConnection& c, Ms now) { return c.SendRaw(bytes, now); });
@@ -128,8 +121,7 @@ class TConnectCommand : public TLineCommand {
                 typed.erase(0, end + 1);
                 drive([text](TConnection& c, Ms now) { return c.Send(text, now); });
             }
-        };
-        input.emplace([&](std::string_view piece) { reader(piece); });
+        });
         // The share takes the device's bytes as they come, and gives its program's to the device
         // as standard input's are.
         std::optional<TLinkShare> shared;
@@ -144,13 +136,9 @@ class TConnectCommand : public TLineCommand {
             QObject::connect(&*shared, &TLinkShare::news, [&](const QString& what) {
                 session.LogNote("share: " + what.toStdString());
             });
+            // Until the link stands (or while it is rejoined), the program's bytes wait in it.
             QObject::connect(&*shared, &TLinkShare::toDevice, [&](const std::string& bytes) {
-                // Until the link stands (or while it is rejoined), the program's bytes wait.
-                const TConnection* connection = session.Session().Running<TConnection>();
-                if (connection && connection->Connected())
-                    drive([bytes](TConnection& c, Ms now) { return c.SendRaw(bytes, now); });
-                else if (connection)
-                    shareHeld += bytes;
+                drive([bytes](TConnection& c, Ms now) { return c.SendRaw(bytes, now); });
             });
         }
         input->SetEnabled(false); // until connected
@@ -202,10 +190,6 @@ class TConnectCommand : public TLineCommand {
                 else if (seen->State == TLinkState::Connected || rejoining)
                     err << kProgram << ": " << Printable(LinkNews(*seen))
                         << (seen->State == TLinkState::Dropped ? "; rejoining" : "") << '\n';
-                if (seen->State == TLinkState::Connected && !shareHeld.empty())
-                    drive([bytes = std::exchange(shareHeld, {})](TConnection& c, Ms now) { return c.SendRaw(bytes, now); });
-                if (seen->State == TLinkState::Connected && !held.empty())
-                    session.Session().Later([&, bytes = std::exchange(held, {})] { reader(bytes); });
             } else if (std::holds_alternative<TFinished>(event)) {
                 input->SetEnabled(false);
                 last.stop();

@@ -184,7 +184,7 @@ void TfrmModule::Connect(char type, const QString& address) {
         return;
     WhenOpen([this, type, address] {
         devices_->Connecting(address);
-        waiting_.clear();
+        waitingLines_ = 0;
         Run(TActivity::Connection, std::make_unique<TConnection>(type, address.toStdString(), port_->Settings(),
                                                                  kQuietGapMs, ui->chkRejoin->isChecked()));
         ui->edtCommand->setFocus(Qt::OtherFocusReason);

@@ -12,7 +12,6 @@
 
 #include <functional>
 #include <memory>
-#include <vector>
 #include <optional>
 #include <string>
 
@@ -89,16 +88,17 @@ class TfrmModule : public QDialog {
     void Scan();
     void Connect(char type, const QString& address);
     // What the user typed, connected: sent to the device, or, while the link is being rejoined,
-    // kept waiting and sent in order once it is back.
+    // shown as waiting (the connection sends it in order once the link is back).
     void SendData(std::string data);
-    // The link's news: each line waiting sent once rejoined, or dropped with the link.
+    // The link's news: the data mode, and the lines that waited, sent once rejoined.
     void LinkSeen(const kelvara::link::TConnectionState& state);
     // Lines waiting are dropped, and how many is said.
     void DropWaiting();
     // Share on TCP port: on, the link to the device relayed to a program on this computer.
     void ShareToggled(bool on);
-    // Bytes from the sharing program: to the device while the link stands, waiting while it is
-    // being made or rejoined, dropped without a link (the module would take them as commands).
+    // Bytes from the sharing program: to the device while the link stands, waiting in it while
+    // it is being made or rejoined, dropped without a link (the module would take them as
+    // commands).
     void FromShare(const std::string& bytes);
     void BatchFinished();
     void PortLost();
@@ -127,9 +127,8 @@ class TfrmModule : public QDialog {
     QString openingPort_;
     // Why the port, back, was last refused: each new reason is told once.
     QString refusal_;
-    std::vector<std::string> waiting_; // data typed while the link was down
+    int waitingLines_ = 0; // typed while the link was down, waiting in the connection
     std::unique_ptr<kelvara::link::TLinkShare> share_;
-    std::string shareHeld_; // from the sharing program while the link was down
     // The port lists follow the adapters plugged in and pulled out, without Look Again.
     QTimer portWatch_;
     QStringList portNames_;

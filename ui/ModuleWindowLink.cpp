@@ -1,5 +1,6 @@
 // The module window's connection to a remote device: what the user types goes to the device;
-// while a link that rejoins is down, it waits, shown as waiting, and goes once the link is back.
+// while a link that rejoins is down, it waits in the connection, shown as waiting, and goes once
+// the link is back.
 #include "ModuleWindow.h"
 
 #include "Connection.h"
@@ -18,14 +19,12 @@ void TfrmModule::SendData(std::string data) {
     const TConnection* connection = ConnectionRunning();
     if (!connection)
         return;
-    // Nothing typed reaches the module while the link is down: it would take it as a command.
+    // Nothing typed reaches the module while the link is down, as it would take it for a
+    // command: the connection keeps it until the link is back.
     if (!connection->Connected()) {
         Note(tr("waiting for the link: %1").arg(FromBytes(ShownReply(data))));
-        waiting_.push_back(std::move(data));
-        SetStatus(tr("%n line(s) wait to be sent once the link to %1 is back.", nullptr,
-                     static_cast<int>(waiting_.size()))
+        SetStatus(tr("%n line(s) wait to be sent once the link to %1 is back.", nullptr, ++waitingLines_)
                       .arg(devices_->Device()));
-        return;
     }
     session_.DriveAs<TConnection>(
         [data = std::move(data)](TConnection& c, Ms now) { return c.Send(data, now); });
@@ -36,23 +35,15 @@ void TfrmModule::LinkSeen(const TConnectionState& state) {
     const bool rejoining = connection && connection->Rejoining();
     // While the link is rejoined, the line stays the device's: what is typed waits for it.
     console_->SetDataMode(state.State == TLinkState::Connected || rejoining ? devices_->Device() : QString());
-    if (state.State == TLinkState::Connected && !shareHeld_.empty())
-        session_.DriveAs<TConnection>(
-            [bytes = std::exchange(shareHeld_, {})](TConnection& c, Ms now) { return c.SendRaw(bytes, now); });
-    if (state.State != TLinkState::Connected || waiting_.empty())
-        return;
-    // Once the session has told what it is telling, in the order they were typed.
-    session_.Later([this, lines = std::exchange(waiting_, {})]() mutable {
-        for (std::string& line : lines)
-            SendData(std::move(line));
-        SetStatus(tr("%n waiting line(s) sent.", nullptr, static_cast<int>(lines.size())));
-    });
+    // Back, the connection has sent what waited, in the order it was typed.
+    if (state.State == TLinkState::Connected && waitingLines_ > 0)
+        SetStatus(tr("%n waiting line(s) sent.", nullptr, std::exchange(waitingLines_, 0)));
 }
 
 void TfrmModule::DropWaiting() {
-    if (waiting_.empty())
+    if (waitingLines_ == 0)
         return;
-    const int dropped = static_cast<int>(std::exchange(waiting_, {}).size());
+    const int dropped = std::exchange(waitingLines_, 0);
     Note(tr("%n waiting line(s) dropped with the link", nullptr, dropped));
     SetStatus(tr("Disconnected; %n line(s) that waited for the link were not sent.", nullptr, dropped));
 }
@@ -62,7 +53,6 @@ void TfrmModule::ShareToggled(bool on) {
         if (share_)
             Note(tr("the link is no longer shared"));
         share_.reset();
-        shareHeld_.clear();
         ui->lbShare->clear();
         ui->spnSharePort->setEnabled(true);
         return;
@@ -88,9 +78,5 @@ void TfrmModule::ShareToggled(bool on) {
 }
 
 void TfrmModule::FromShare(const std::string& bytes) {
-    const TConnection* connection = ConnectionRunning();
-    if (connection && connection->Connected())
-        session_.DriveAs<TConnection>([bytes](TConnection& c, Ms now) { return c.SendRaw(bytes, now); });
-    else if (connection)
-        shareHeld_ += bytes;
+    session_.DriveAs<TConnection>([bytes](TConnection& c, Ms now) { return c.SendRaw(bytes, now); });
 }

@@ -184,6 +184,9 @@ void TConnection::Read(Ms now, TStep& step, bool quiet) {
                 } else {
                     tries_ = 0;
                     state_ = TState::Connected;
+                    // What was given while the link was being made goes first.
+                    if (!waiting_.empty() && !cancelled_)
+                        step.Append(SendRaw(std::exchange(waiting_, {}), now));
                     if (cancelled_) {
                         step.Append(Disconnect(now));
                     }
@@ -264,9 +267,15 @@ TStep TConnection::Send(std::string_view data, Ms now) {
 
 TStep TConnection::SendRaw(std::string_view data, Ms now) {
     TStep step;
-    // While a link being rejoined is down, nothing reaches the module: it takes commands then.
+    // Until the link stands, and while a link being rejoined is down, nothing reaches the
+    // module, which takes commands then: the data waits for the link.
+    if (state_ == TState::Asking || state_ == TState::Waiting || state_ == TState::Down) {
+        waiting_.append(data);
+        return step;
+    }
+    // A connection being ended takes no more.
     if (state_ != TState::Connected) {
-        Expect(rejoin_, "data goes over a connection that stands");
+        Expect(state_ == TState::Disconnecting, "data goes over a connection that stands");
         return step;
     }
     if (data.empty())
@@ -312,6 +321,7 @@ void TConnection::Finish(TResult result, Ms now, TStep& step) {
     if (!pending_.empty())
         step.Add(TUnasked{.At = now, .Bytes = std::move(pending_)});
     pending_.clear();
+    waiting_.clear();
     inFlight_.Drop();
     state_ = TState::Done;
     step.Add(TFinished{.At = now, .Result = result});

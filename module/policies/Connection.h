@@ -41,10 +41,14 @@ class TConnection : public TPolicy {
     bool Connected() const { return state_ == TState::Connected; }
     // The link dropped and is being rejoined: data waits.
     bool Rejoining() const { return rejoin_ && (state_ == TState::Down || (tries_ > 0 && !Finished())); }
-    // Sends the bytes to the remote device, with the line ending chosen.
+    // Sends the bytes to the remote device, with the line ending chosen. Until the link stands,
+    // or while it is down and being rejoined, they wait, and go once it stands; they go with
+    // the connection if it ends first.
     TStep Send(std::string_view data, Ms now);
-    // Sends the bytes as they are.
+    // Sends the bytes as they are, as Send does.
     TStep SendRaw(std::string_view data, Ms now);
+    // Bytes given that wait for the link.
+    std::size_t Waiting() const { return waiting_.size(); }
     // Ends the connection: "AT" alone, then the module's "OK+LOST". A link being rejoined ends
     // at once between tries, or once the try under way is answered.
     TStep Disconnect(Ms now);
@@ -73,6 +77,7 @@ class TConnection : public TPolicy {
     TState state_ = TState::Idle;
     TInFlight inFlight_;
     std::string pending_; // bytes not yet told: the module's words may come in pieces
+    std::string waiting_; // data given before the link stood, or while it was down
     Ms waitEndsAt_ = 0;
     Ms lastByteAt_ = 0;
     bool cancelled_ = false;
