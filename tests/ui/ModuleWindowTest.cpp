@@ -108,10 +108,15 @@ kelvara::link::TPorts AnsweringPorts(std::function<std::string(const std::string
             std::make_shared<kelvara::link::TSteadyClock>()};
 }
 
-// Chooses the file in the file dialog that opens, as a person types its name and presses Enter.
+// Chooses the file in the log's file dialog, which offers a new name by the date and time, as a
+// person types its name and presses Enter.
 ModalProbe ChooseFile(const QString& path) {
     return ModalProbe(
         [path](QWidget* dialog) {
+            QCOMPARE(dialog->windowTitle(), QStringLiteral("Log to File"));
+            const QString offered = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text();
+            QVERIFY2(offered.startsWith(QStringLiteral("kelvara-")) && offered.endsWith(QStringLiteral(".log")),
+                     qPrintable(offered));
             qobject_cast<QFileDialog*>(dialog)->selectFile(path);
             QMetaObject::invokeMethod(dialog, "accept");
         },
@@ -493,61 +498,9 @@ class ModuleWindowTest : public QObject {
         window.close();
     }
 
-    // Log to File by keyboard alone: the file is chosen in the dialog, every entry goes to it as
-    // it happens, and a log that can no longer be written is said at once, the session going on.
-    void aLogKeepsEveryEntryAndSaysWhenItCannot() {
-        TfrmModule window(DefaultList(), {}, nullptr,
-                          AnsweringPorts([](const std::string&) { return std::string("OK\r\n"); }));
-        window.show();
-        QVERIFY(QTest::qWaitForWindowActive(&window));
-        Find<QComboBox>(&window, "cbPort")->setEditText(QStringLiteral("mem0"));
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("night.log"));
-        auto* log = Find<QCheckBox>(&window, "chkLog");
-        auto* shown = Find<QLabel>(&window, "lbLog");
-        ModalProbe probe(
-            [&](QWidget* dialog) {
-                QVERIFY(dialog->windowTitle() == QStringLiteral("Log to File"));
-                auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-                QVERIFY(name && name->text().startsWith(QStringLiteral("kelvara-")) && name->text().endsWith(QStringLiteral(".log")));
-                qobject_cast<QFileDialog*>(dialog)->selectFile(path);
-                QMetaObject::invokeMethod(dialog, "accept");
-            },
-            ModalProbe::CloseBy::Inspector);
-        log->setFocus();
-        QTest::keyClick(log, Qt::Key_Space);
-        QVERIFY(probe.Seen() && log->isChecked());
-        QCOMPARE(shown->text(), QStringLiteral("Logging to night.log (%1)").arg(QLocale::system().formattedDataSize(QFileInfo(path).size())));
-        Type(window, QStringLiteral("AT"));
-        QTRY_COMPARE_WITH_TIMEOUT(Untimed(window).last(), QStringLiteral("ok AT acknowledged"), 5000);
-        QTest::keyClick(log, Qt::Key_Space); // off
-        QVERIFY(!log->isChecked());
-        QCOMPARE(shown->text(), QStringLiteral("Not logging."));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QStringList lines;
-        for (const QByteArray& line : file.readAll().split('\n'))
-            if (!line.isEmpty())
-                lines << QString::fromUtf8(line.mid(30)); // the date and time aside
-        file.close();
-        QCOMPARE(lines, (QStringList{"-- logging to " + path, "-- mem0 opened at 9600 baud, line ending None",
-                                     "-> AT", "<- OK\\x0d\\x0a", "ok AT acknowledged", "-- log to " + path + " stopped"}));
-        // Again into the same file, which then goes: said at once, and the console goes on.
-        ModalProbe again = ChooseFile(path);
-        QTest::keyClick(log, Qt::Key_Space);
-        QVERIFY(again.Seen() && log->isChecked());
-        QVERIFY(QFile::remove(path));
-        Type(window, QStringLiteral("AT"));
-        QTRY_VERIFY_WITH_TIMEOUT(shown->text().startsWith(QStringLiteral("The log ") + path + QStringLiteral(" cannot be written")), 5000);
-        QVERIFY(!log->isChecked());
-        QVERIFY(Find<QLabel>(&window, "lbStatus")->text().contains(QStringLiteral("the session goes on")));
-        Type(window, QStringLiteral("AT"));
-        QTRY_COMPARE_WITH_TIMEOUT(Untimed(window).last(), QStringLiteral("ok AT acknowledged"), 5000);
-        window.close();
-    }
-
     // By keyboard alone: Log to File and Rejoin on, a connection, a drop. A line typed while the
-    // link is down waits and goes once it is back; the transcript and the log tell it all.
+    // link is down waits and goes once it is back; the transcript and the log tell it all, and a
+    // log that can no longer be written is said at once, the session going on.
     void aLinkThatRejoinsKeepsTypedLinesWaitingAndTheLogTellsIt() {
         kelvara::testing::TMemoryPort* port = nullptr;
         bool answering = true;
@@ -566,9 +519,11 @@ class ModuleWindowTest : public QObject {
         const QString path = dir.filePath(QStringLiteral("link.log"));
         ModalProbe probe = ChooseFile(path);
         auto* log = Find<QCheckBox>(&window, "chkLog");
+        auto* shown = Find<QLabel>(&window, "lbLog");
         log->setFocus();
         QTest::keyClick(log, Qt::Key_Space);
-        QVERIFY(log->isChecked());
+        QVERIFY(probe.Seen() && log->isChecked());
+        QCOMPARE(shown->text(), QStringLiteral("Logging to link.log (%1)").arg(QLocale::system().formattedDataSize(QFileInfo(path).size())));
         window.activateWindow(); // as the desktop does once the file dialog is gone
         QVERIFY(QTest::qWaitForWindowActive(&window));
         QTest::keyClick(&window, Qt::Key_J, Qt::AltModifier);
@@ -632,22 +587,37 @@ class ModuleWindowTest : public QObject {
         QTest::keyClick(share, Qt::Key_Space);
         QVERIFY(shared->text().isEmpty());
         QTest::keyClick(log, Qt::Key_Space); // the log off
+        QCOMPARE(shown->text(), QStringLiteral("Not logging."));
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QStringList logged;
         for (const QByteArray& line : file.readAll().split('\n'))
             logged << QString::fromUtf8(line.mid(30));
-        const QStringList expected{"-- connected to C4BE84123456 (OK+CONN)", "<< n=1\\x0d\\x0a",
+        const QStringList expected{"-- logging to " + path, "-- mem0 opened at 9600 baud, line ending None",
+                                   "-> AT+DISC?", "-> AT+CO0C4BE84123456", "<- OK+CONNA",
+                                   "ok AT+CO0C4BE84123456 acknowledged", "-- connected to C4BE84123456 (OK+CONN)", "<< n=1\\x0d\\x0a",
                                    "-- the link to C4BE84123456 dropped (OK+LOST)",
                                    "-- rejoining C4BE84123456: try 1", "-- waiting for the link: hello",
                                    "-- rejoining C4BE84123456: try 2", "-- rejoined C4BE84123456 after",
-                                   ">> hello", "<< n=2\\x0d\\x0a"};
+                                   ">> hello", "<< n=2\\x0d\\x0a", "-- log to " + path + " stopped"};
         qsizetype at = 0;
         for (const QString& entry : expected) {
             while (at < logged.size() && !logged[at].startsWith(entry))
                 ++at;
             QVERIFY2(at < logged.size(), qPrintable(entry + QStringLiteral(" is not in order in\n") + logged.join('\n')));
         }
+        // Again into the same file, which then goes: said at once, and the session goes on.
+        file.close();
+        ModalProbe again = ChooseFile(path);
+        QTest::keyClick(log, Qt::Key_Space);
+        QVERIFY(again.Seen() && log->isChecked());
+        QVERIFY(QFile::remove(path));
+        arrive("n=3\r\n");
+        QTRY_VERIFY_WITH_TIMEOUT(shown->text().startsWith("The log " + path + " cannot be written"), 5000);
+        QVERIFY(!log->isChecked());
+        QVERIFY(Find<QLabel>(&window, "lbStatus")->text().contains(QStringLiteral("the session goes on")));
+        arrive("n=4\r\n");
+        QTRY_VERIFY(Untimed(window).contains(QStringLiteral("<< n=4\\x0d\\x0a")));
         window.close();
     }
 
