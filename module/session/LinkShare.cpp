@@ -6,7 +6,9 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <algorithm>
 #include <charconv>
+#include <utility>
 
 namespace kelvara::link {
 
@@ -59,6 +61,7 @@ TLinkShare::~TLinkShare() {
     if (client_)
         client_->abort();
     delete ptyNotifier_;
+    delete ptyWritable_;
     if (pty_) {
         if (!link_.empty())
             share_pty::Unlink(*pty_, link_);
@@ -91,6 +94,9 @@ bool TLinkShare::Start(const TShareRequest& request, std::string& why) {
     where_ = pty_->Path;
     ptyNotifier_ = new QSocketNotifier(pty_->Ours, QSocketNotifier::Read);
     connect(ptyNotifier_, &QSocketNotifier::activated, this, &TLinkShare::ReadPty);
+    ptyWritable_ = new QSocketNotifier(pty_->Ours, QSocketNotifier::Write);
+    ptyWritable_->setEnabled(false);
+    connect(ptyWritable_, &QSocketNotifier::activated, this, &TLinkShare::WritePty);
     return true;
 }
 
@@ -129,8 +135,20 @@ void TLinkShare::ReadPty() {
 void TLinkShare::FromDevice(std::string_view bytes) {
     if (client_ && client_->state() == QAbstractSocket::ConnectedState)
         client_->write(bytes.data(), static_cast<qint64>(bytes.size()));
-    else if (pty_)
-        share_pty::Write(*pty_, bytes.data(), bytes.size());
+    else if (pty_ && pty_->Ours >= 0) {
+        const std::size_t room = kMostUnsent - std::min(kMostUnsent, unsent_.size());
+        unsent_.append(bytes.substr(0, room));
+        if (room < bytes.size() && !std::exchange(droppedSaid_, true))
+            emit news(QStringLiteral("no program reads the pseudo-terminal: the device's bytes beyond 1 MiB are dropped"));
+        WritePty();
+    }
+}
+
+void TLinkShare::WritePty() {
+    unsent_.erase(0, share_pty::Write(*pty_, unsent_.data(), unsent_.size()));
+    if (unsent_.empty())
+        droppedSaid_ = false;
+    ptyWritable_->setEnabled(!unsent_.empty());
 }
 
 } // namespace kelvara::link

@@ -46,7 +46,8 @@ class TLinkShare : public QObject {
     bool Start(const TShareRequest& request, std::string& why);
     // Where programs reach the link: "127.0.0.1:40123", or the pseudo-terminal's path.
     const std::string& Where() const { return where_; }
-    // Bytes from the device, for the program (dropped while none is there).
+    // Bytes from the device, for the program: on TCP dropped while none is there; on a
+    // pseudo-terminal kept for it, up to a bound.
     void FromDevice(std::string_view bytes);
 
   signals:
@@ -58,6 +59,9 @@ class TLinkShare : public QObject {
   private:
     void Accept();
     void ReadPty();
+    // Hands the pseudo-terminal what it takes of the device's bytes; the rest waits until it
+    // takes more.
+    void WritePty();
 
     std::string where_;
     QTcpServer* server_ = nullptr;
@@ -65,6 +69,12 @@ class TLinkShare : public QObject {
     std::unique_ptr<share_pty::TPty> pty_;
     std::string link_; // the link made to it, removed at the end
     QSocketNotifier* ptyNotifier_ = nullptr;
+    QSocketNotifier* ptyWritable_ = nullptr;
+    // The device's bytes the pseudo-terminal has not taken yet, up to kMostUnsent: beyond that
+    // no program is reading, and the newest are dropped, as is said.
+    static constexpr std::size_t kMostUnsent = 1 << 20;
+    std::string unsent_;
+    bool droppedSaid_ = false;
 };
 
 } // namespace kelvara::link

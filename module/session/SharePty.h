@@ -23,8 +23,8 @@ bool Open(TPty& pty, std::string& why);
 void Close(TPty& pty);
 // What our side holds now, up to count bytes; 0 or less when it holds nothing.
 long long Read(const TPty& pty, char* bytes, std::size_t count);
-// As much of the bytes as our side takes now.
-void Write(const TPty& pty, const char* bytes, std::size_t count);
+// As much of the bytes as our side takes now: how many it took.
+std::size_t Write(const TPty& pty, const char* bytes, std::size_t count);
 // A link to the pseudo-terminal at `at`; false, and why, when it cannot be made.
 bool Link(const TPty& pty, const std::string& at, std::string& why);
 // Removes the link, while it still leads to the pseudo-terminal.

@@ -42,14 +42,11 @@ void Close(TPty& pty) {
 
 long long Read(const TPty& pty, char* bytes, std::size_t count) { return read(pty.Ours, bytes, count); }
 
-void Write(const TPty& pty, const char* bytes, std::size_t count) {
-    // A program that reads nothing leaves the bytes in the pseudo-terminal, up to what it holds.
-    for (std::size_t done = 0; done < count;) {
-        const ssize_t n = write(pty.Ours, bytes + done, count - done);
-        if (n <= 0)
-            return;
+std::size_t Write(const TPty& pty, const char* bytes, std::size_t count) {
+    std::size_t done = 0;
+    for (ssize_t n; done < count && (n = write(pty.Ours, bytes + done, count - done)) > 0;)
         done += static_cast<std::size_t>(n);
-    }
+    return done;
 }
 
 bool Link(const TPty& pty, const std::string& at, std::string& why) {

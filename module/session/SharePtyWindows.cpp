@@ -10,7 +10,7 @@ bool Available(std::string& why) {
 bool Open(TPty& pty, std::string& why) { return Available(why) && pty.Ours >= 0; }
 void Close(TPty&) {}
 long long Read(const TPty&, char*, std::size_t) { return -1; }
-void Write(const TPty&, const char*, std::size_t) {}
+std::size_t Write(const TPty&, const char*, std::size_t) { return 0; }
 bool Link(const TPty&, const std::string&, std::string&) { return false; }
 void Unlink(const TPty&, const std::string&) {}
 
