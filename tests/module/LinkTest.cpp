@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
+
 using namespace kelvara::link;
 
 namespace {
@@ -93,8 +96,9 @@ INSTANTIATE_TEST_SUITE_P(
 namespace {
 
 // A device's bytes in pieces, as lines: CR, LF and CR LF end a line (a CR LF split between
-// pieces is one end), each line keeps its end, and what is left unended comes at the flush.
-TEST(Lines, EndAtCrLfOrCrLfWhateverThePieces) {
+// pieces is one end), each line keeps its end, and what is left unended comes at the flush. A
+// line typed with escapes stands for its bytes, and a wrong escape is refused with why.
+TEST(Lines, EndAtCrLfOrCrLfWhateverThePiecesAndEscapesStandForTheirBytes) {
     const struct {
         std::vector<std::string> Pieces;
         std::vector<std::string> Lines;
@@ -109,20 +113,16 @@ TEST(Lines, EndAtCrLfOrCrLfWhateverThePieces) {
         TLineSplitter splitter;
         std::vector<std::string> lines;
         for (const std::string& piece : row.Pieces)
-            for (std::string& line : splitter.Feed(piece))
-                lines.push_back(std::move(line));
+            std::ranges::move(splitter.Feed(piece), std::back_inserter(lines));
         if (splitter.Holding())
             lines.push_back(splitter.Flush());
         EXPECT_EQ(lines, row.Lines) << ::testing::PrintToString(row.Pieces);
     }
-}
-
-TEST(Lines, EscapesStandForTheirBytesAndAWrongOneIsRefused) {
     const struct {
         std::string Typed;
         std::optional<std::string> Bytes;
         std::string Why;
-    } rows[] = {
+    } escapes[] = {
         {"AT\\r\\n", "AT\r\n", ""},
         {"\\x01\\x00\\xfF\\t\\\\", std::string("\x01\x00\xff\t\\", 5), ""},
         {"plain \xc3\xa9", "plain \xc3\xa9", ""},
@@ -131,7 +131,7 @@ TEST(Lines, EscapesStandForTheirBytesAndAWrongOneIsRefused) {
         {"\\xg0", std::nullopt, "\\x takes two hexadecimal digits"},
         {"end\\", std::nullopt, "a lone \\ ends it (\\\\ is a backslash)"},
     };
-    for (const auto& row : rows) {
+    for (const auto& row : escapes) {
         std::string why;
         EXPECT_EQ(Unescaped(row.Typed, why), row.Bytes) << row.Typed;
         EXPECT_EQ(why, row.Why) << row.Typed;

@@ -613,7 +613,7 @@ class ModuleWindowTest : public QObject {
         QVERIFY(again.Seen() && log->isChecked());
         QVERIFY(QFile::remove(path));
         arrive("n=3\r\n");
-        QTRY_VERIFY_WITH_TIMEOUT(shown->text().startsWith("The log " + path + " cannot be written"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(shown->text().startsWith("The log " + path + " cannot be written: the file was removed or renamed."), 5000);
         QVERIFY(!log->isChecked());
         QVERIFY(Find<QLabel>(&window, "lbStatus")->text().contains(QStringLiteral("the session goes on")));
         arrive("n=4\r\n");
