@@ -98,9 +98,9 @@ void TDevicesPanel::See(const TEvent& event) {
         switch (state->State) {
         case TLinkState::Connected:
             if (state->Try > 0)
-                SetState((state->Try == 1 ? tr("Rejoined %1 after %2 s, 1 try.") : tr("Rejoined %1 after %2 s, %3 tries."))
+                SetState(tr("Rejoined %1 after %2 s, %3.")
                              .arg(device_, QString::number(static_cast<double>(state->DownMs) / 1000.0, 'f', 1),
-                                  QString::number(state->Try)));
+                                  state->Try == 1 ? tr("1 try") : tr("%1 tries").arg(state->Try)));
             else
                 SetState(tr("Connected to %1.").arg(device_));
             break;

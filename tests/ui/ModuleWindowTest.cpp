@@ -564,7 +564,7 @@ class ModuleWindowTest : public QObject {
         QCOMPARE(Untimed(window).last(), QStringLiteral("-- waiting for the link: hello"));
         QVERIFY(written.find("hello") == std::string::npos);
         answering = true;
-        QTRY_VERIFY_WITH_TIMEOUT(state->text().startsWith(QStringLiteral("Rejoined C4BE84123456 after")), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(state->text().startsWith("Rejoined C4BE84123456 after") && state->text().endsWith(" s, 2 tries."), 5000);
         QTRY_VERIFY(written.ends_with("hello"));
         arrive("n=2\r\n");
         QTRY_VERIFY(Untimed(window).contains(QStringLiteral("<< n=2\\x0d\\x0a")));
