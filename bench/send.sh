@@ -37,6 +37,11 @@ done
 echo "log: $(wc -l < "$log") lines"
 rm -f "$log"
 echo
+echo "== The link shared with a program on a pseudo-terminal and on a TCP port; a link that drops"
+echo "   every 3 s, rejoined"
+$b/bench/kelvara_relay_bench share $b/cli/kelvara-cli
+$b/bench/kelvara_relay_bench drops $b/cli/kelvara-cli
+echo
 echo "== The send window (offscreen)"
 QT_QPA_PLATFORM=offscreen $b/bench/kelvara_send_bench window 2> >(grep -v -e XDG_RUNTIME -e propagateSize >&2)
 echo
