@@ -121,7 +121,7 @@ int RunBatch(const TBatchJob& job, const TTalkRequest& request,
     front.Batch = &batch;
     if (ports.size() == 1) {
         // One port is waited for until it is there.
-        if (const int status = cli.OpenWhenThere(request.Settings.BaudRate); status != kExitOk)
+        if (const int status = cli.OpenWhenThere(request.Settings); status != kExitOk)
             return cli.Finish(status);
         batch.Add(ports.front(), cli.Session());
     } else {

@@ -34,7 +34,7 @@ TCliSession::TCliSession(std::string port, std::ostream& out, std::ostream& err,
         loop_.quit();
     });
     QObject::connect(&session_, &TModuleSession::portLost, [this] {
-        LogNote(port_ + " went away" + (session_.LostReason().empty() ? "" : " (" + session_.LostReason() + ')'));
+        LogNote(PortLostNews(port_, session_.LostReason()));
         lost_ = true;
         if (!session_.IsRunning())
             loop_.quit();
@@ -43,12 +43,11 @@ TCliSession::TCliSession(std::string port, std::ostream& out, std::ostream& err,
     // still starting) is tried as long as a missing one would be; each new reason is told.
     QObject::connect(&session_, &TModuleSession::reopenRefused, [this] {
         if (session_.OpenFailure().Reason != refusal_)
-            LogNote(port_ + " is back but cannot be opened: " + session_.OpenFailure().Reason.toStdString() +
-                    "; tried again");
+            LogNote(PortRefusedNews(port_, session_.OpenFailure().Reason.toStdString()));
         TellRefusal(err_, port_, session_.OpenFailure(), refusal_);
     });
     QObject::connect(&session_, &TModuleSession::portBack, [this] {
-        LogNote(port_ + " came back; opened again at " + std::to_string(session_.BaudRate()) + " baud");
+        LogNote(PortBackNews(port_, session_.BaudRate()));
         lost_ = false;
         refusal_.clear();
     });
@@ -65,7 +64,7 @@ TCliSession::TCliSession(std::string port, std::ostream& out, std::ostream& err,
 
 TCliSession::~TCliSession() {
     if (session_.IsOpen())
-        LogNote(port_ + " closed");
+        LogNote(PortClosedNews(port_));
     session_.Close();
 }
 
@@ -124,18 +123,18 @@ void TellRefusal(std::ostream& err, const std::string& port, const TOpenFailure&
 
 void TCliSession::ReportOpenFailure() { cli::ReportOpenFailure(err_, port_, session_.OpenFailure()); }
 
-bool TCliSession::Open(int baudRate) {
-    if (session_.Open(port_, baudRate)) {
-        LogNote(port_ + " opened at " + std::to_string(baudRate) + " baud");
+bool TCliSession::Open(const TSendSettings& settings) {
+    if (session_.Open(port_, settings.BaudRate)) {
+        LogNote(PortOpenedNews(port_, settings.BaudRate, settings.LineEnd));
         return true;
     }
     ReportOpenFailure();
     return false;
 }
 
-int TCliSession::OpenWhenThere(int baudRate) {
-    if (session_.Open(port_, baudRate)) {
-        LogNote(port_ + " opened at " + std::to_string(baudRate) + " baud");
+int TCliSession::OpenWhenThere(const TSendSettings& settings) {
+    if (session_.Open(port_, settings.BaudRate)) {
+        LogNote(PortOpenedNews(port_, settings.BaudRate, settings.LineEnd));
         return kExitOk;
     }
     if (session_.OpenFailure().Kind != TOpenFailure::TKind::NoSuchPort) {
@@ -144,7 +143,7 @@ int TCliSession::OpenWhenThere(int baudRate) {
     }
     progress_.Show(0, 1, "waiting for " + Printable(port_));
     QObject::connect(&session_, &TModuleSession::portBack, &loop_, &QEventLoop::quit);
-    session_.WaitFor(port_, baudRate);
+    session_.WaitFor(port_, settings.BaudRate);
     while (!session_.IsOpen() && !stoppedAtOnce_ && !stoppedWith_)
         loop_.exec();
     QObject::disconnect(&session_, &TModuleSession::portBack, &loop_, &QEventLoop::quit);
@@ -179,7 +178,7 @@ void TCliSession::StopAtOnce(int status) {
 }
 
 int TCliSession::Connect(const TTalkRequest& request, TSendSettings& settings) {
-    if (!Open(settings.BaudRate))
+    if (!Open(settings))
         return kExitPort;
     if (!request.FindBaudRate)
         return kExitOk;

@@ -39,10 +39,10 @@ class TCliSession {
     void LogNote(const std::string& text);
 
     // Opens the port; a failure is reported.
-    bool Open(int baudRate);
+    bool Open(const link::TSendSettings& settings);
     // Opens the port, waiting for it while it is not there (a batch started before its adapter
     // is plugged in): 0 once open, or the exit status.
-    int OpenWhenThere(int baudRate);
+    int OpenWhenThere(const link::TSendSettings& settings);
     // Opens the port, and with --baud auto finds the settings; a failure is reported and its
     // exit status given, or 0 once the port is ready.
     int Connect(const TTalkRequest& request, link::TSendSettings& settings);

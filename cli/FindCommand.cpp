@@ -17,7 +17,7 @@ class TFindCommand : public TLineCommand {
         if (!session.LogTo(line.Request.LogPath))
             return kExitLog;
         link::TSendSettings settings;
-        if (!session.Open(settings.BaudRate))
+        if (!session.Open(settings))
             return kExitPort;
         bool echoes = false;
         if (status = session.Find(settings, false, &echoes); status != kExitOk)

@@ -6,6 +6,7 @@
 #include "ListPanel.h"
 #include "PortPanel.h"
 #include "SerialPort.h"
+#include "Transcript.h"
 #include "ui_ModuleWindow.h"
 
 #include <QFile>
@@ -53,10 +54,7 @@ void TfrmModule::OpenEnded(bool open) {
         return;
     }
     const TSendSettings settings = port_->Settings();
-    Note(tr("%1 opened at %2 baud, line ending %3")
-             .arg(port)
-             .arg(settings.BaudRate)
-             .arg(LineEndText(settings.LineEnd)));
+    Note(FromBytes(PortOpenedNews(session_.PortName(), settings.BaudRate, settings.LineEnd)));
     port_->Save();
     UpdateControls();
     // Once the session has told what it is telling.
@@ -67,7 +65,7 @@ void TfrmModule::OpenEnded(bool open) {
 void TfrmModule::PortLost() {
     refusal_.clear();
     const QString port = FromBytes(session_.PortName());
-    Note(tr("%1 went away").arg(port));
+    Note(FromBytes(PortLostNews(session_.PortName(), session_.LostReason())));
     // What a list that ended with the port says stays above.
     const auto& failure = list_->Failure();
     const QString before = failure && failure->Verdict == TVerdict::ConnectionLost
@@ -88,7 +86,7 @@ void TfrmModule::ReopenRefused() {
     if (why == refusal_)
         return;
     refusal_ = why;
-    Note(tr("%1 is back but cannot be opened: %2; tried again").arg(port, why));
+    Note(FromBytes(PortRefusedNews(session_.PortName(), why.toStdString())));
     SetStatus(tr("%1 is back but cannot be opened: %2. It is tried again until it opens; "
                  "Disconnect stops the tries.")
                   .arg(port, why));
@@ -97,7 +95,7 @@ void TfrmModule::ReopenRefused() {
 void TfrmModule::PortBack() {
     refusal_.clear();
     const QString port = FromBytes(session_.PortName());
-    Note(tr("%1 came back; opened again at %2 baud").arg(port).arg(port_->Settings().BaudRate));
+    Note(FromBytes(PortBackNews(session_.PortName(), port_->Settings().BaudRate)));
     if (activity_ != TActivity::Batch)
         SetStatus(tr("%1 came back and is open again, with the same settings.").arg(port));
     UpdateControls();
@@ -110,7 +108,7 @@ void TfrmModule::btnDisconnectClick() {
     session_.Close();
     activity_ = TActivity::Idle;
     if (wasOpen)
-        Note(tr("%1 closed").arg(FromBytes(session_.PortName())));
+        Note(FromBytes(PortClosedNews(session_.PortName())));
     SetStatus(tr("Disconnected. The port opens again when you send, find or type a command."));
     UpdateControls();
     ui->cbPort->setFocus(Qt::OtherFocusReason);

@@ -5,6 +5,7 @@
 
 #include "SerialPorts.h"
 #include "SettingsFinder.h"
+#include "Transcript.h"
 #include "ui_ModuleWindow.h"
 
 using namespace kelvara::link;
@@ -12,17 +13,8 @@ using namespace kelvara::link;
 using kelvara::ui::StoredSettings;
 
 QString LineEndText(TLineEnd lineEnd) {
-    switch (lineEnd) {
-    case TLineEnd::Cr:
-        return QStringLiteral("CR");
-    case TLineEnd::Lf:
-        return QStringLiteral("LF");
-    case TLineEnd::CrLf:
-        return QStringLiteral("CR LF");
-    case TLineEnd::None:
-        break;
-    }
-    return QStringLiteral("None");
+    const std::string_view name = LineEndShown(lineEnd);
+    return QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()));
 }
 
 TPortPanel::TPortPanel(Ui::TfrmModule& form, QObject* parent) : QObject(parent), ui(form) {

@@ -88,6 +88,39 @@ std::string LinkNews(const TConnectionState& state) {
     return {};
 }
 
+std::string_view LineEndShown(TLineEnd lineEnd) {
+    switch (lineEnd) {
+    case TLineEnd::Cr:
+        return "CR";
+    case TLineEnd::Lf:
+        return "LF";
+    case TLineEnd::CrLf:
+        return "CR LF";
+    case TLineEnd::None:
+        break;
+    }
+    return "None";
+}
+
+std::string PortOpenedNews(std::string_view port, int baudRate, TLineEnd lineEnd) {
+    return std::string(port) + " opened at " + std::to_string(baudRate) + " baud, line ending " +
+           std::string(LineEndShown(lineEnd));
+}
+
+std::string PortLostNews(std::string_view port, std::string_view reason) {
+    return std::string(port) + " went away" + (reason.empty() ? std::string() : " (" + std::string(reason) + ')');
+}
+
+std::string PortRefusedNews(std::string_view port, std::string_view reason) {
+    return std::string(port) + " is back but cannot be opened: " + std::string(reason) + "; tried again";
+}
+
+std::string PortBackNews(std::string_view port, int baudRate) {
+    return std::string(port) + " came back; opened again at " + std::to_string(baudRate) + " baud";
+}
+
+std::string PortClosedNews(std::string_view port) { return std::string(port) + " closed"; }
+
 std::string EntryBody(const TTranscriptEntry& entry) {
     std::string body(Marker(entry.Kind));
     body += ' ';

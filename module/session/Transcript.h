@@ -40,6 +40,15 @@ std::vector<TTranscriptEntry> EventEntries(const TEvent& event);
 // C4BE84123456 dropped (OK+LOST)", "rejoining C4BE84123456: try 2", "rejoined C4BE84123456 after
 // 12.4 s, 3 tries".
 std::string LinkNews(const TConnectionState& state);
+// The port's life in words, the same from every front: "COM4 opened at 9600 baud, line ending
+// CR", "COM4 went away (the device was removed)", "COM4 is back but cannot be opened: access is
+// denied; tried again", "COM4 came back; opened again at 9600 baud", "COM4 closed".
+std::string_view LineEndShown(TLineEnd lineEnd); // "None", "CR", "LF" or "CR LF"
+std::string PortOpenedNews(std::string_view port, int baudRate, TLineEnd lineEnd);
+std::string PortLostNews(std::string_view port, std::string_view reason);
+std::string PortRefusedNews(std::string_view port, std::string_view reason);
+std::string PortBackNews(std::string_view port, int baudRate);
+std::string PortClosedNews(std::string_view port);
 // An entry without its time: "-> AT+DISC?", bytes escaped as kelvara-cli escapes them.
 std::string EntryBody(const TTranscriptEntry& entry);
 

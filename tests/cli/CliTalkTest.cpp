@@ -92,7 +92,7 @@ TEST(Talk, AnEditedListFileGoesToAnEchoingModule) {
     EXPECT_EQ(module.Received(), ended("\r\n"));
     EXPECT_EQ(r.Out, ended("\tOK\\x0d\\x0a\n")); // the echo takes the line break after it
     // The log: every entry of the session, each with its date, time and offset.
-    std::string expected = "kept\n-- " + module.PortName() + " opened at 9600 baud\n";
+    std::string expected = "kept\n-- " + module.PortName() + " opened at 9600 baud, line ending CR LF\n";
     for (std::size_t at = 0, end; (end = sent.find('\n', at)) != std::string::npos; at = end + 1) {
         const std::string command = sent.substr(at, end - at);
         expected += "-> " + command + "\\x0d\\x0a\n<= " + command + "\\x0d\\x0a\\x0d\\x0a\n<- OK\\x0d\\x0a\nok " + command +
