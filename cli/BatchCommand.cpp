@@ -133,6 +133,7 @@ int RunBatch(const TBatchJob& job, const TTalkRequest& request,
                 continue;
             }
             TModuleSession* port = session.get();
+            cli.LogOtherPort(*port, name, request.Settings);
             // Refused at a replug, it is tried as long as a missing port is.
             auto told = std::make_shared<QString>();
             QObject::connect(port, &TModuleSession::reopenRefused, [&err, port, name, told] {

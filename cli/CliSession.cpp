@@ -6,6 +6,8 @@
 #include "SerialPort.h"
 #include "SettingsFinder.h"
 
+#include <memory>
+#include <utility>
 
 namespace kelvara::cli {
 
@@ -92,6 +94,34 @@ void TCliSession::LogNote(const std::string& text) { Log({session_.Now(), link::
 void TCliSession::LogOther(const std::string& port, const TEvent& event) {
     for (const TTranscriptEntry& entry : EventEntries(event))
         Log(entry, port);
+}
+
+void TCliSession::LogOtherPort(TModuleSession& session, const std::string& port, const TSendSettings& settings) {
+    const auto note = [this, port](std::string text) { Log({session_.Now(), link::TEntryKind::Note, std::move(text)}, port); };
+    note(PortOpenedNews(port, settings.BaudRate, settings.LineEnd));
+    auto open = std::make_shared<bool>(true);
+    auto told = std::make_shared<QString>();
+    QObject::connect(&session, &TModuleSession::portLost, [note, open, &session, port] {
+        *open = false;
+        note(PortLostNews(port, session.LostReason()));
+    });
+    QObject::connect(&session, &TModuleSession::reopenRefused, [note, told, &session, port] {
+        if (std::exchange(*told, session.OpenFailure().Reason) != session.OpenFailure().Reason)
+            note(PortRefusedNews(port, told->toStdString()));
+    });
+    QObject::connect(&session, &TModuleSession::portBack, [note, open, told, &session, port] {
+        *open = true;
+        told->clear();
+        note(PortBackNews(port, session.BaudRate()));
+    });
+    QObject::connect(&session, &TModuleSession::portTrouble, [this, note, port](const QString& what) {
+        note(port + ": " + what.toStdString());
+        err_ << kProgram << ": " << Printable(port) << ": " << Shown(what) << '\n';
+    });
+    QObject::connect(&session, &QObject::destroyed, [note, open, port] {
+        if (*open)
+            note(PortClosedNews(port));
+    });
 }
 
 void TCliSession::LogFailed() {

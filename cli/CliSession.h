@@ -33,6 +33,9 @@ class TCliSession {
     bool LogTo(const std::string& path);
     // Logs an event of another session (a batch's other port), its lines marked with the port.
     void LogOther(const std::string& port, const link::TEvent& event);
+    // Logs the life of another session's port (a batch's other port), marked with the port: opened
+    // now, then gone, refused, back, and closed when that session ends.
+    void LogOtherPort(link::TModuleSession& session, const std::string& port, const link::TSendSettings& settings);
     // Marks the lines of this session's own port too (a batch over several ports).
     void TagLog(std::string port) { logTag_ = std::move(port); }
     // Logs a note on the port's life ("-- COM3 went away").

@@ -144,9 +144,10 @@ TEST(Batch, ThreePortsShareOneCountOneRecordAndGiveNoValueTwice) {
     auto refuse = TModuleBehaviour::Answering("ERROR\r\n");
     refuse.Times = 1;
     modules[1].On("AT+MINO0x*", refuse);
+    const std::string log = record.string() + ".log";
     const auto batch = [&](std::vector<std::size_t> ports, const char* count) {
-        std::vector<std::string> args = {"ibeacon", "--line-end", "cr", "--pause", "0", "--count",
-                                         "minor", "--record", record.string(), "--modules", count};
+        std::vector<std::string> args = {"ibeacon", "--line-end", "cr", "--pause", "0", "--count", "minor",
+                                         "--record", record.string(), "--modules", count, "--log", log};
         for (std::size_t port : ports)
             args.insert(args.end(), {"--port", modules[port].PortName()});
         return RunCli(args);
@@ -191,6 +192,14 @@ TEST(Batch, ThreePortsShareOneCountOneRecordAndGiveNoValueTwice) {
         next.push_back(line.substr(line.find(kUuid) + kUuid.size(), 5));
     std::sort(next.begin(), next.end());
     EXPECT_EQ(next, (std::vector<std::string>{"10131", "10132"}));
+    // One log for all, each line tagged with its port: each port's life, and each module's commands.
+    const std::string logged = ReadAll(log);
+    for (std::size_t port : {0, 1, 2}) {
+        const std::string name = modules[port].PortName(), tag = " [" + name + "] ";
+        for (const std::string& line : {tag + "-- " + name + " opened at 9600 baud, line ending CR\n",
+                                        tag + "-> AT+MINO0x", tag + "-- " + name + " closed\n"})
+            EXPECT_NE(logged.find(line), std::string::npos) << line << logged;
+    }
 
     // One record for all: a row for each line printed, with its port, times aside.
     std::vector<std::string> rows = SortedLines(TimesMasked(ReadAll(record)));
@@ -212,6 +221,7 @@ TEST(Batch, ThreePortsShareOneCountOneRecordAndGiveNoValueTwice) {
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(rows, expected);
     std::filesystem::remove(record);
+    std::filesystem::remove(log);
 }
 
 // The adapter goes with the module part-way through its list and does not come back: stopped
