@@ -62,9 +62,13 @@ TCliSession::TCliSession(std::string port, std::ostream& out, std::ostream& err,
         if (log_ && !log_->Failure().empty())
             LogFailed();
     });
+    logQuiet_.setSingleShot(true);
+    logQuiet_.setInterval(kQuietGapMs);
+    QObject::connect(&logQuiet_, &QTimer::timeout, [this] { LogHeldLine(); });
 }
 
 TCliSession::~TCliSession() {
+    LogHeldLine();
     if (session_.IsOpen())
         LogNote(PortClosedNews(port_));
     session_.Close();
@@ -89,7 +93,15 @@ void TCliSession::Log(const TTranscriptEntry& entry, const std::string& port) {
         LogFailed();
 }
 
-void TCliSession::LogNote(const std::string& text) { Log({session_.Now(), link::TEntryKind::Note, text}, logTag_); }
+void TCliSession::LogHeldLine() {
+    for (const TTranscriptEntry& entry : logLines_.Flush())
+        Log(entry, logTag_);
+}
+
+void TCliSession::LogNote(const std::string& text) {
+    LogHeldLine();
+    Log({session_.Now(), link::TEntryKind::Note, text}, logTag_);
+}
 
 void TCliSession::LogOther(const std::string& port, const TEvent& event) {
     for (const TTranscriptEntry& entry : EventEntries(event))
@@ -275,8 +287,12 @@ int TCliSession::ReportPortLost() {
 }
 
 void TCliSession::Seen(const TEvent& event) {
-    for (const TTranscriptEntry& entry : EventEntries(event))
+    for (const TTranscriptEntry& entry : logLines_.Entries(event))
         Log(entry, logTag_);
+    if (logLines_.Holding())
+        logQuiet_.start();
+    else
+        logQuiet_.stop();
     if (const auto* written = std::get_if<TWritten>(&event); written && written->Kind == TWriteKind::Command)
         underWay_ = written->Command;
     if (const auto* outcome = std::get_if<TOutcome>(&event)) {

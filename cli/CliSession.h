@@ -88,6 +88,8 @@ class TCliSession {
     const std::string& Port() const { return port_; }
 
   private:
+    // Logs what came of a line the device left unended.
+    void LogHeldLine();
     void Seen(const link::TEvent& event);
     void Interrupted(int count);
     void Log(const link::TTranscriptEntry& entry, const std::string& port);
@@ -120,6 +122,9 @@ class TCliSession {
     std::unique_ptr<link::TLinkLog> log_;
     std::string logTag_;
     QTimer logWatch_; // a failure to sync is told within a second, lines or none
+    // The device's data is logged a line an entry; a line left unended, once the device is quiet.
+    link::TEventLines logLines_;
+    QTimer logQuiet_;
 };
 
 // "kelvara-cli: PORT: WHY", and what to do about a permission denied.

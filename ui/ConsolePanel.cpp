@@ -137,27 +137,19 @@ bool TConsolePanel::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TConsolePanel::See(const TEvent& event) {
-    if (const auto* data = std::get_if<TData>(&event)) {
-        AddData(data->At, data->Bytes);
-        return;
-    }
-    // The device's line under way comes before what follows it.
-    FlushData();
-    for (const TTranscriptEntry& entry : EventEntries(event))
+    for (const TTranscriptEntry& entry : eventLines_.Entries(event))
         Add(entry.At, entry.Kind, entry.Text);
-}
-
-void TConsolePanel::AddData(Ms at, std::string_view bytes) {
-    for (const std::string& line : dataLines_.Feed(bytes))
-        Add(at, TEntryKind::DataReceived, line);
-    if (dataLines_.Holding())
+    // A device quiet part-way through a line: what came of it is shown after the gap.
+    if (eventLines_.Holding())
         dataQuiet_->start();
+    else
+        dataQuiet_->stop();
 }
 
 void TConsolePanel::FlushData() {
     dataQuiet_->stop();
-    if (dataLines_.Holding())
-        Add(lastAt_, TEntryKind::DataReceived, dataLines_.Flush());
+    for (const TTranscriptEntry& entry : eventLines_.Flush())
+        Add(entry.At, entry.Kind, entry.Text);
 }
 
 void TConsolePanel::SetDataMode(const QString& device) {

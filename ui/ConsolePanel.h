@@ -6,7 +6,6 @@
 
 #include "CommandFile.h"
 #include "Link.h"
-#include "Lines.h"
 #include "LinkLog.h"
 #include "Transcript.h"
 
@@ -68,7 +67,6 @@ class TConsolePanel : public QObject {
     void Add(kelvara::link::Ms at, kelvara::link::TEntryKind kind, const std::string& text);
     // The device's bytes, a line an entry however it ends them; a line left unended is shown
     // once the device is quiet, or the connection ends.
-    void AddData(kelvara::link::Ms at, std::string_view bytes);
     void FlushData();
     // The check box: on asks for the file, off stops the log.
     void LogToggled(bool on);
@@ -81,7 +79,7 @@ class TConsolePanel : public QObject {
     QWidget* window_;
     kelvara::link::TTranscript transcript_;
     std::unique_ptr<kelvara::link::TLinkLog> log_;
-    kelvara::link::TLineSplitter dataLines_;
+    kelvara::link::TEventLines eventLines_;
     QTimer* dataQuiet_ = nullptr;
     kelvara::link::Ms lastAt_ = 0; // the time of the last entry, for the log's own notes
     QStringList history_;

@@ -65,6 +65,28 @@ std::vector<TTranscriptEntry> EventEntries(const TEvent& event) {
     return entries;
 }
 
+std::vector<TTranscriptEntry> TEventLines::Entries(const TEvent& event) {
+    if (const auto* data = std::get_if<TData>(&event)) {
+        std::vector<TTranscriptEntry> entries;
+        for (std::string& line : lines_.Feed(data->Bytes))
+            entries.push_back({data->At, TEntryKind::DataReceived, std::move(line)});
+        heldAt_ = data->At;
+        return entries;
+    }
+    // Data sent meanwhile leaves the device's line whole; anything else comes after it.
+    const auto* written = std::get_if<TWritten>(&event);
+    std::vector<TTranscriptEntry> entries = written && written->Kind == TWriteKind::Data ? std::vector<TTranscriptEntry>{} : Flush();
+    for (TTranscriptEntry& entry : EventEntries(event))
+        entries.push_back(std::move(entry));
+    return entries;
+}
+
+std::vector<TTranscriptEntry> TEventLines::Flush() {
+    if (!lines_.Holding())
+        return {};
+    return {{heldAt_, TEntryKind::DataReceived, lines_.Flush()}};
+}
+
 std::string LinkNews(const TConnectionState& state) {
     const std::string answer = state.Answer.empty() ? std::string() : " (" + state.Answer + ')';
     switch (state.State) {

@@ -6,6 +6,7 @@
 // within a bound, so that a module that floods the port cannot fill the memory; a log keeps
 // them all, in a file.
 
+#include "Lines.h"
 #include "Link.h"
 
 #include <cstddef>
@@ -36,6 +37,19 @@ struct TTranscriptEntry {
 
 // The entries an event of the session makes, in order; none for an event that is no exchange.
 std::vector<TTranscriptEntry> EventEntries(const TEvent& event);
+// The entries events make, with the device's data a line an entry however it comes in pieces,
+// as the transcript and the log keep them. A line held part-way comes before the next entry
+// other than data sent, or with Flush (the device quiet for a while, or the session ended).
+class TEventLines {
+  public:
+    std::vector<TTranscriptEntry> Entries(const TEvent& event);
+    std::vector<TTranscriptEntry> Flush();
+    bool Holding() const { return lines_.Holding(); }
+
+  private:
+    TLineSplitter lines_;
+    Ms heldAt_ = 0;
+};
 // What a connection's state is, in words: "connected to C4BE84123456 (OK+CONN)", "the link to
 // C4BE84123456 dropped (OK+LOST)", "rejoining C4BE84123456: try 2", "rejoined C4BE84123456 after
 // 12.4 s, 3 tries".

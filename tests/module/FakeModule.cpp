@@ -326,10 +326,14 @@ bool TFakeModule::AnswerMaster(const std::string& command) {
                     std::lock_guard lock(streamMutex_);
                     if (!connected_)
                         return;
-                    std::string line = "n=";
-                    line += std::to_string(streamed_++);
-                    line += "\r\n";
-                    Write(line);
+                    const long count = streamed_++;
+                    const std::string line = "n=" + std::to_string(count) + "\r\n";
+                    // Every fifth line comes in two pieces, as a slow device's might.
+                    Write(count % 5 == 0 ? line.substr(0, 2) : line);
+                    if (count % 5 == 0) {
+                        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                        Write(line.substr(2));
+                    }
                 }
                 std::this_thread::sleep_for(std::chrono::milliseconds(everyMs));
             }

@@ -108,8 +108,8 @@ class TFakeModule {
                   int dropAfterMs = -1);
     bool IsConnected() const { return connected_; }
     // Connected, the remote device is a sensor: it takes what it receives without sending it
-    // back, and sends "n=<count>\r\n" every everyMs, counting on over every connection (when
-    // more than 0; otherwise what it is given by SendUnasked).
+    // back, and sends "n=<count>\r\n" every everyMs, counting on over every connection, every
+    // fifth line in two pieces (when more than 0; otherwise what it is given by SendUnasked).
     void Streaming(int everyMs) {
         sensor_ = true;
         streamEveryMs_ = everyMs;
