@@ -1,0 +1,164 @@
+#pragma once
+
+// What the module window's tests share: the list they send, the window's rows and transcript as
+// text, typing into it, in-memory ports, the log's file choice, and each test's start and end.
+
+#include "ATCommandList.h"
+#include "BeaconCommandList.h"
+#include "FakeModule.h"
+#include "MemoryPort.h"
+#include "ModalProbe.h"
+#include "Typing.h"
+#include "ModuleWindow.h"
+#include "CommandTypes.h"
+#include "StudyCommandList.h"
+
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLocale>
+#include <QHostAddress>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QComboBox>
+#include <QAbstractItemView>
+#include <QCompleter>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTreeWidget>
+#include <QSettings>
+#include <QtTest>
+
+#include <array>
+#include <filesystem>
+
+namespace module_window_rig {
+
+inline kelvara::TCommandList DefaultList() {
+    return kelvara::BuildStudyCommandList(kelvara::TUuidFormat::uf16Bit, "FFE1", "FFE1").List();
+}
+
+inline const std::vector<std::string> kCommands = kelvara::SetUpCommands(DefaultList());
+
+template <class T> inline T* Find(QWidget* window, const char* name) {
+    return window->findChild<T*>(QLatin1String(name));
+}
+
+// Each row as "COMMAND|STATE|REPLY".
+inline QStringList Rows(QWidget* window) {
+    QStringList rows;
+    auto* list = Find<QTreeWidget>(window, "lstCommands");
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* row = list->topLevelItem(i);
+        rows << row->text(0) + '|' + row->text(1) + '|' + row->text(2);
+    }
+    return rows;
+}
+
+// The rows of a send whose first `acknowledged` commands were answered "OK+<word>", followed by
+// the given rows.
+inline QStringList ExpectedRows(std::size_t acknowledged, const QStringList& rest) {
+    QStringList rows;
+    for (std::size_t i = 0; i < acknowledged; ++i) {
+        const QString command = QString::fromStdString(kCommands[i]);
+        rows << command + "|acknowledged|OK+" + command.mid(3);
+    }
+    rows << rest;
+    for (std::size_t i = acknowledged + static_cast<std::size_t>(rest.size()); i < kCommands.size(); ++i)
+        rows << QString::fromStdString(kCommands[i]) + "|not sent|";
+    return rows;
+}
+
+// The transcript as saved, each line without its time.
+inline QStringList Untimed(const TfrmModule& window) {
+    QStringList lines;
+    for (const auto& entry : window.Transcript().Entries())
+        lines << QString::fromStdString(kelvara::link::TTranscript::Line(entry, false, "|").substr(10));
+    return lines;
+}
+
+// Types a command into the console's line and sends it with Enter. While the completions are
+// offered, the keyboard's keys go to their list first, as they do for a person typing.
+inline void Type(TfrmModule& window, const QString& command) {
+    auto* line = Find<QLineEdit>(&window, "edtCommand");
+    line->setFocus();
+    TypeAndEnter(line, command);
+}
+
+// In-memory ports that tell their arrivals from the event loop, each answering writes so; made
+// points at the last one made.
+inline kelvara::link::TPorts AnsweringPorts(std::function<std::string(const std::string&)> answer,
+                                     kelvara::testing::TMemoryPort** made = nullptr) {
+    return {[answer = std::move(answer), made] {
+                auto port = std::make_unique<kelvara::testing::TMemoryPort>();
+                port->Prompt = true;
+                port->Answer = answer;
+                if (made)
+                    *made = port.get();
+                return port;
+            },
+            std::make_shared<kelvara::link::TSteadyClock>()};
+}
+
+// Chooses the file in the log's file dialog, which offers a new name by the date and time, as a
+// person types its name and presses Enter.
+inline ModalProbe ChooseFile(const QString& path) {
+    return ModalProbe(
+        [path](QWidget* dialog) {
+            QCOMPARE(dialog->windowTitle(), QStringLiteral("Log to File"));
+            const QString offered = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text();
+            QVERIFY2(offered.startsWith(QStringLiteral("kelvara-")) && offered.endsWith(QStringLiteral(".log")),
+                     qPrintable(offered));
+            qobject_cast<QFileDialog*>(dialog)->selectFile(path);
+            QMetaObject::invokeMethod(dialog, "accept");
+        },
+        ModalProbe::CloseBy::Inspector);
+}
+
+inline std::string Joined(std::size_t count) {
+    std::string bytes;
+    for (std::size_t i = 0; i < count; ++i)
+        bytes += kCommands[i];
+    return bytes;
+}
+
+// Starts a send from the keyboard: the port typed into the port field, then Enter.
+inline void SendTo(TfrmModule& window, const std::string& port, int timeoutMs = 1000) {
+    Find<QSpinBox>(&window, "spnPause")->setValue(0);
+    Find<QSpinBox>(&window, "spnTimeout")->setValue(timeoutMs);
+    auto* portField = Find<QComboBox>(&window, "cbPort");
+    portField->lineEdit()->selectAll();
+    QTest::keyClicks(portField->lineEdit(), QString::fromStdString(port));
+    QTest::keyClick(portField->lineEdit(), Qt::Key_Return);
+}
+
+// A suite of the module window's tests: remembered settings go to a folder of its own, each
+// test starts with none, and leaves no window showing.
+class TModuleWindowSuite : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir config;
+
+  private slots:
+    void initTestCase() {
+        QVERIFY(config.isValid());
+        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    }
+    void init() { QSettings(QStringLiteral("Kelvara"), QStringLiteral("kelvara")).clear(); }
+    void cleanup() {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            QVERIFY2(!w->isVisible(), qPrintable(w->objectName()));
+    }
+};
+
+} // namespace module_window_rig
+
+using namespace module_window_rig;
+using kelvara::testing::TFakeModule;
+using kelvara::testing::TModuleBehaviour;
+using namespace std::chrono_literals;
