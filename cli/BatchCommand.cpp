@@ -132,14 +132,8 @@ int RunBatch(const TBatchJob& job, const TTalkRequest& request,
                 ReportOpenFailure(err, name, session->OpenFailure());
                 continue;
             }
-            TModuleSession* port = session.get();
-            cli.LogOtherPort(*port, name, request.Settings);
             // Refused at a replug, it is tried as long as a missing port is.
-            auto told = std::make_shared<QString>();
-            QObject::connect(port, &TModuleSession::reopenRefused, [&err, port, name, told] {
-                TellRefusal(err, name, port->OpenFailure(), *told);
-            });
-            QObject::connect(port, &TModuleSession::portBack, [told] { told->clear(); });
+            cli.LogOtherPort(*session, name, request.Settings);
             batch.Own(name, std::move(session));
         }
         if (batch.Ports() == 0)

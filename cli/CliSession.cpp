@@ -35,28 +35,13 @@ TCliSession::TCliSession(std::string port, std::ostream& out, std::ostream& err,
         result_ = result;
         loop_.quit();
     });
+    WatchPort(session_, port_, true);
     QObject::connect(&session_, &TModuleSession::portLost, [this] {
-        LogNote(PortLostNews(port_, session_.LostReason()));
         lost_ = true;
         if (!session_.IsRunning())
             loop_.quit();
     });
-    // A port that comes back but cannot be opened yet (its permissions being set, a driver
-    // still starting) is tried as long as a missing one would be; each new reason is told.
-    QObject::connect(&session_, &TModuleSession::reopenRefused, [this] {
-        if (session_.OpenFailure().Reason != refusal_)
-            LogNote(PortRefusedNews(port_, session_.OpenFailure().Reason.toStdString()));
-        TellRefusal(err_, port_, session_.OpenFailure(), refusal_);
-    });
-    QObject::connect(&session_, &TModuleSession::portBack, [this] {
-        LogNote(PortBackNews(port_, session_.BaudRate()));
-        lost_ = false;
-        refusal_.clear();
-    });
-    QObject::connect(&session_, &TModuleSession::portTrouble, [this](const QString& what) {
-        LogNote(port_ + ": " + what.toStdString());
-        err_ << kProgram << ": " << Printable(port_) << ": " << Shown(what) << '\n';
-    });
+    QObject::connect(&session_, &TModuleSession::portBack, [this] { lost_ = false; });
     logWatch_.setInterval(1000);
     QObject::connect(&logWatch_, &QTimer::timeout, [this] {
         if (log_ && !log_->Failure().empty())
@@ -108,21 +93,24 @@ void TCliSession::LogOther(const std::string& port, const TEvent& event) {
         Log(entry, port);
 }
 
-void TCliSession::LogOtherPort(TModuleSession& session, const std::string& port, const TSendSettings& settings) {
-    const auto note = [this, port](std::string text) { Log({session_.Now(), link::TEntryKind::Note, std::move(text)}, port); };
-    note(PortOpenedNews(port, settings.BaudRate, settings.LineEnd));
-    auto open = std::make_shared<bool>(true);
+void TCliSession::WatchPort(TModuleSession& session, const std::string& port, bool own) {
+    const auto note = [this, port, own](std::string text) {
+        if (own)
+            LogNote(text);
+        else
+            Log({session_.Now(), link::TEntryKind::Note, std::move(text)}, port);
+    };
+    // A port that comes back but cannot be opened yet (its permissions being set, a driver
+    // still starting) is tried as long as a missing one would be; each new reason is told.
     auto told = std::make_shared<QString>();
-    QObject::connect(&session, &TModuleSession::portLost, [note, open, &session, port] {
-        *open = false;
-        note(PortLostNews(port, session.LostReason()));
+    QObject::connect(&session, &TModuleSession::portLost,
+                     [note, &session, port] { note(PortLostNews(port, session.LostReason())); });
+    QObject::connect(&session, &TModuleSession::reopenRefused, [this, note, told, &session, port] {
+        if (session.OpenFailure().Reason != *told)
+            note(PortRefusedNews(port, session.OpenFailure().Reason.toStdString()));
+        TellRefusal(err_, port, session.OpenFailure(), *told);
     });
-    QObject::connect(&session, &TModuleSession::reopenRefused, [note, told, &session, port] {
-        if (std::exchange(*told, session.OpenFailure().Reason) != session.OpenFailure().Reason)
-            note(PortRefusedNews(port, told->toStdString()));
-    });
-    QObject::connect(&session, &TModuleSession::portBack, [note, open, told, &session, port] {
-        *open = true;
+    QObject::connect(&session, &TModuleSession::portBack, [note, told, &session, port] {
         told->clear();
         note(PortBackNews(port, session.BaudRate()));
     });
@@ -130,9 +118,18 @@ void TCliSession::LogOtherPort(TModuleSession& session, const std::string& port,
         note(port + ": " + what.toStdString());
         err_ << kProgram << ": " << Printable(port) << ": " << Shown(what) << '\n';
     });
-    QObject::connect(&session, &QObject::destroyed, [note, open, port] {
+}
+
+void TCliSession::LogOtherPort(TModuleSession& session, const std::string& port, const TSendSettings& settings) {
+    Log({session_.Now(), link::TEntryKind::Note, PortOpenedNews(port, settings.BaudRate, settings.LineEnd)}, port);
+    WatchPort(session, port, false);
+    // Its closing is logged as the session goes, unless the port had gone before.
+    auto open = std::make_shared<bool>(true);
+    QObject::connect(&session, &TModuleSession::portLost, [open] { *open = false; });
+    QObject::connect(&session, &TModuleSession::portBack, [open] { *open = true; });
+    QObject::connect(&session, &QObject::destroyed, [this, open, port] {
         if (*open)
-            note(PortClosedNews(port));
+            Log({session_.Now(), link::TEntryKind::Note, PortClosedNews(port)}, port);
     });
 }
 

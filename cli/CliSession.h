@@ -34,7 +34,7 @@ class TCliSession {
     // Logs an event of another session (a batch's other port), its lines marked with the port.
     void LogOther(const std::string& port, const link::TEvent& event);
     // Logs the life of another session's port (a batch's other port), marked with the port: opened
-    // now, then gone, refused, back, and closed when that session ends.
+    // now, then as its own port's (WatchPort), and closed when that session ends.
     void LogOtherPort(link::TModuleSession& session, const std::string& port, const link::TSendSettings& settings);
     // Marks the lines of this session's own port too (a batch over several ports).
     void TagLog(std::string port) { logTag_ = std::move(port); }
@@ -91,6 +91,9 @@ class TCliSession {
     // Logs what came of a line the device left unended.
     void LogHeldLine();
     void Seen(const link::TEvent& event);
+    // Logs a port's life (gone, refused at a replug, back, the driver's trouble), marked as this
+    // session's own lines or with the port, and tells refusals and trouble on standard error.
+    void WatchPort(link::TModuleSession& session, const std::string& port, bool own);
     void Interrupted(int count);
     void Log(const link::TTranscriptEntry& entry, const std::string& port);
     // The log cannot be written: said, and the work stops at once.
@@ -118,7 +121,6 @@ class TCliSession {
     bool stoppedAtOnce_ = false;
     bool lost_ = false;
     bool outFailed_ = false;
-    QString refusal_; // why the port, back, was last refused
     std::unique_ptr<link::TLinkLog> log_;
     std::string logTag_;
     QTimer logWatch_; // a failure to sync is told within a second, lines or none
