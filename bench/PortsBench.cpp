@@ -7,6 +7,7 @@
 #include "FakeModule.h"
 #include "LongestStall.h"
 #include "ListSource.h"
+#include "Spawn.h"
 #include "ModuleWindow.h"
 
 #include <QApplication>
@@ -18,7 +19,6 @@
 #include <QTimer>
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 
 #include <array>
@@ -26,8 +26,6 @@
 #include <cstdio>
 #include <string>
 #include <vector>
-
-extern char** environ;
 
 using kelvara::testing::TFakeModule;
 using Clock = std::chrono::steady_clock;
@@ -47,18 +45,10 @@ double NineModules(const char* cli, const std::vector<const TFakeModule*>& modul
                                      "--count", "minor", "--modules", "9"};
     for (const TFakeModule* module : modules)
         args.insert(args.end(), {"--port", module->PortPath()});
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     const auto start = Clock::now();
-    pid_t pid = 0;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+    const pid_t pid = Spawn(std::move(args));
+    if (pid < 0)
         return -1;
-    posix_spawn_file_actions_destroy(&actions);
     int status = 0;
     waitpid(pid, &status, 0);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();

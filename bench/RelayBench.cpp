@@ -7,13 +7,13 @@
 //                                          sent while connected, and how many of them are
 //                                          missing from standard output
 #include "FakeModule.h"
+#include "Spawn.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -26,8 +26,6 @@
 #include <string_view>
 #include <thread>
 #include <vector>
-
-extern char** environ;
 
 using kelvara::testing::TFakeModule;
 using Clock = std::chrono::steady_clock;
@@ -49,25 +47,11 @@ TRun Connect(const std::string& cli, const TFakeModule& module, std::vector<std:
     std::vector<std::string> args = {cli, "connect", "--port", module.PortName(), "--seconds", "0"};
     args.insert(args.end(), options.begin(), options.end());
     args.emplace_back("C4BE84123456");
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-    TRun run;
-    const int spawned = posix_spawnp(&run.Pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
-        return {};
+    const TRun run = {Spawn(std::move(args), {in[0], out[1], err[1]}), in[1], out[0], err[0]};
     close(in[0]);
     close(out[1]);
     close(err[1]);
-    run = {run.Pid, in[1], out[0], err[0]};
-    return run;
+    return run.Pid > 0 ? run : TRun{};
 }
 
 // Reads the run's standard error up to the line that begins with this; the rest of that line.

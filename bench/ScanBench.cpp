@@ -14,6 +14,7 @@
 //                                       device's lines meanwhile (how long the program stalled)
 #include "FakeModule.h"
 #include "LongestStall.h"
+#include "Spawn.h"
 #include "ModuleWindow.h"
 #include "StudyCommandList.h"
 
@@ -26,7 +27,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,8 +37,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-extern char** environ;
 
 using kelvara::testing::TFakeModule;
 using kelvara::testing::TModuleBehaviour;
@@ -68,18 +66,12 @@ int Cli(const char* cli) {
     TFakeModule module;
     module.On("AT+DISC?", TModuleBehaviour::Answering("OK+DISCS"));
     int out[2];
-    if (pipe(out) != 0)
+    if (pipe2(out, O_CLOEXEC) != 0)
         return 1;
-    std::string port = module.PortPath();
-    std::vector<char*> argv = {const_cast<char*>(cli), const_cast<char*>("scan"),
-                               const_cast<char*>("--port"), port.data(), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    pid_t pid = 0;
-    if (posix_spawn(&pid, cli, &actions, nullptr, argv.data(), environ) != 0)
-        return 1;
+    const pid_t pid = Spawn({cli, "scan", "--port", module.PortPath()}, {.Out = out[1]});
     close(out[1]);
+    if (pid < 0)
+        return 1;
     module.WaitForCommands(1, std::chrono::seconds(5));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     // Each device's entry is completed by the next one's first bytes.
@@ -148,19 +140,11 @@ pid_t Connect(std::vector<std::string> cli, const TFakeModule& module, const cha
     }
     for (const char* arg : {"--seconds", seconds, "C4BE84123456"})
         cli.emplace_back(arg);
-    std::vector<char*> argv;
-    for (std::string& arg : cli)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
-    pid_t pid = 0;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-        return -1;
+    const pid_t pid = Spawn(std::move(cli), {.In = input[0], .Out = output[1]});
     close(input[0]);
     close(output[1]);
+    if (pid < 0)
+        return -1;
     in = input[1];
     out = output[0];
     return pid;
