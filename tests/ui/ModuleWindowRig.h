@@ -1,6 +1,6 @@
 #pragma once
 
-// What the module window's tests share: the list they send, the window's rows and transcript as
+// What the module window's tests share: the list they send, the window's transcript as
 // text, typing into it, in-memory ports, the log's file choice, and each test's start and end.
 
 #include "ATCommandList.h"
@@ -49,31 +49,6 @@ template <class T> inline T* Find(QWidget* window, const char* name) {
     return window->findChild<T*>(QLatin1String(name));
 }
 
-// Each row as "COMMAND|STATE|REPLY".
-inline QStringList Rows(QWidget* window) {
-    QStringList rows;
-    auto* list = Find<QTreeWidget>(window, "lstCommands");
-    for (int i = 0; i < list->topLevelItemCount(); ++i) {
-        const QTreeWidgetItem* row = list->topLevelItem(i);
-        rows << row->text(0) + '|' + row->text(1) + '|' + row->text(2);
-    }
-    return rows;
-}
-
-// The rows of a send whose first `acknowledged` commands were answered "OK+<word>", followed by
-// the given rows.
-inline QStringList ExpectedRows(std::size_t acknowledged, const QStringList& rest) {
-    QStringList rows;
-    for (std::size_t i = 0; i < acknowledged; ++i) {
-        const QString command = QString::fromStdString(kCommands[i]);
-        rows << command + "|acknowledged|OK+" + command.mid(3);
-    }
-    rows << rest;
-    for (std::size_t i = acknowledged + static_cast<std::size_t>(rest.size()); i < kCommands.size(); ++i)
-        rows << QString::fromStdString(kCommands[i]) + "|not sent|";
-    return rows;
-}
-
 // The transcript as saved, each line without its time.
 inline QStringList Untimed(const TfrmModule& window) {
     QStringList lines;
@@ -118,23 +93,6 @@ inline ModalProbe ChooseFile(const QString& path) {
             QMetaObject::invokeMethod(dialog, "accept");
         },
         ModalProbe::CloseBy::Inspector);
-}
-
-inline std::string Joined(std::size_t count) {
-    std::string bytes;
-    for (std::size_t i = 0; i < count; ++i)
-        bytes += kCommands[i];
-    return bytes;
-}
-
-// Starts a send from the keyboard: the port typed into the port field, then Enter.
-inline void SendTo(TfrmModule& window, const std::string& port, int timeoutMs = 1000) {
-    Find<QSpinBox>(&window, "spnPause")->setValue(0);
-    Find<QSpinBox>(&window, "spnTimeout")->setValue(timeoutMs);
-    auto* portField = Find<QComboBox>(&window, "cbPort");
-    portField->lineEdit()->selectAll();
-    QTest::keyClicks(portField->lineEdit(), QString::fromStdString(port));
-    QTest::keyClick(portField->lineEdit(), Qt::Key_Return);
 }
 
 // A suite of the module window's tests: remembered settings go to a folder of its own, each
