@@ -141,8 +141,9 @@ int RunBatch(const TBatchJob& job, const TTalkRequest& request,
     }
     QObject::connect(&batch, &TBatchPorts::batchEvent,
                      [&](std::size_t port, std::size_t module, const TEvent& event) {
-                         // The first port is this session's own, which logs its events itself.
-                         if (port > 0)
+                         // One port is this session's own, which logs its events itself; of
+                         // several, each is a session of its own.
+                         if (ports.size() > 1)
                              cli.LogOther(batch.Name(port), event);
                          front.Seen(port, module, event);
                      });

@@ -183,6 +183,14 @@ TEST(Batch, ThreePortsShareOneCountOneRecordAndGiveNoValueTwice) {
     std::sort(setUp.begin(), setUp.end());
     EXPECT_EQ(setUp, (std::vector<std::string>{"10125", "10126", "10127", "10128", "10129", "10130"}));
     EXPECT_FALSE(failedMinor.empty());
+    // One log for all, each line tagged with its port: each port's life, and each module's commands.
+    const std::string logged = ReadAll(log);
+    for (std::size_t port : {0, 1, 2}) {
+        const std::string name = modules[port].PortName(), tag = " [" + name + "] ";
+        for (const std::string& line : {tag + "-- " + name + " opened at 9600 baud, line ending CR\n",
+                                        tag + "-> AT+MINO0x", tag + "-- " + name + " closed\n"})
+            EXPECT_NE(logged.find(line), std::string::npos) << line << logged;
+    }
 
     // Started again on two of the ports, another pair: the next values.
     const Result r2 = batch({2, 0}, "2");
@@ -192,14 +200,6 @@ TEST(Batch, ThreePortsShareOneCountOneRecordAndGiveNoValueTwice) {
         next.push_back(line.substr(line.find(kUuid) + kUuid.size(), 5));
     std::sort(next.begin(), next.end());
     EXPECT_EQ(next, (std::vector<std::string>{"10131", "10132"}));
-    // One log for all, each line tagged with its port: each port's life, and each module's commands.
-    const std::string logged = ReadAll(log);
-    for (std::size_t port : {0, 1, 2}) {
-        const std::string name = modules[port].PortName(), tag = " [" + name + "] ";
-        for (const std::string& line : {tag + "-- " + name + " opened at 9600 baud, line ending CR\n",
-                                        tag + "-> AT+MINO0x", tag + "-- " + name + " closed\n"})
-            EXPECT_NE(logged.find(line), std::string::npos) << line << logged;
-    }
 
     // One record for all: a row for each line printed, with its port, times aside.
     std::vector<std::string> rows = SortedLines(TimesMasked(ReadAll(record)));
