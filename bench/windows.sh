@@ -2,8 +2,9 @@
 # Kelvara for Windows under Wine against the Linux build, side by side on this machine:
 # kelvara-cli's study list printed (no port) and the 16-bit study list sent to the simulated
 # module (through Wine's COM port), as ratios; a data session's delay from a device's line on the
-# wire to standard output, and while 4 KiB are piped in at once; the module window's longest
-# stall while a batch runs on three ports;
+# wire to standard output, with the log off and on, to a program on the shared TCP port, and
+# while 4 KiB are piped in at once; the module window's longest stall while a batch runs on
+# three ports;
 # then the sizes of the installer and the programs. Needs scripts/windows (the Windows build) and
 # scripts/windows-test (Wine's prefix, and build/test's window test) first.
 set -euo pipefail
@@ -26,6 +27,15 @@ done
 echo "== A data session: the device sends a line every millisecond, the user a line every 5 ms"
 echo "Linux:";              KELVARA_TEST_COM_PORTS= build/bench/bench/kelvara_scan_bench data build/bench/cli/kelvara-cli
 echo "Windows under Wine:"; build/bench/bench/kelvara_scan_bench data wine "$win/cli/kelvara-cli.exe"
+echo "== The same, logged (--log)"
+log=$(mktemp)
+echo "Linux:";              KELVARA_TEST_COM_PORTS= KELVARA_BENCH_LOG=$log build/bench/bench/kelvara_scan_bench data build/bench/cli/kelvara-cli
+: >"$log"
+echo "Windows under Wine:"; KELVARA_BENCH_LOG=$log build/bench/bench/kelvara_scan_bench data wine "$win/cli/kelvara-cli.exe"
+rm -f "$log"
+echo "== The link shared on a TCP port: a device's line to a program on it"
+echo "Linux:";              KELVARA_TEST_COM_PORTS= build/bench/bench/kelvara_relay_bench share build/bench/cli/kelvara-cli | grep TCP
+echo "Windows under Wine:"; build/bench/bench/kelvara_relay_bench share wine "$win/cli/kelvara-cli.exe"
 echo "== 4 KiB piped into a connection at 9600 baud at once, the device sending a line every 5 ms"
 echo "Linux:";              KELVARA_TEST_COM_PORTS= build/bench/bench/kelvara_scan_bench bulk build/bench/cli/kelvara-cli
 echo "Windows under Wine:"; build/bench/bench/kelvara_scan_bench bulk wine "$win/cli/kelvara-cli.exe"
