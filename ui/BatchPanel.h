@@ -38,6 +38,8 @@ class TBatchPanel : public QObject {
     void Start(kelvara::link::TModuleSession& session, const kelvara::link::TSendSettings& settings);
     // The other ports are being opened; nothing is sent yet.
     bool Opening() const { return !opening_.empty(); }
+    // The batch is being opened or runs on one of its ports at least.
+    bool Running() const { return Opening() || (ports_ && ports_->Running()); }
     // Each port finishes the module it is setting up, and the batch ends; while the ports are
     // being opened, the opening is given up.
     void Stop();

@@ -1,6 +1,7 @@
 #include "ModuleWindow.h"
 
 #include "BatchPanel.h"
+#include "BatchRun.h"
 #include "Lines.h"
 #include "Connection.h"
 #include "Console.h"
@@ -47,7 +48,6 @@ TfrmModule::TfrmModule(kelvara::TCommandList list, std::optional<kelvara::TListS
     connect(batch_, &TBatchPanel::status, this, &TfrmModule::SetStatus);
     connect(batch_, &TBatchPanel::finished, this, &TfrmModule::BatchFinished);
     connect(batch_, &TBatchPanel::notStarted, this, [this] {
-        activity_ = TActivity::Idle;
         UpdateControls();
         if (closeWhenStopped_)
             close();
@@ -111,17 +111,16 @@ TfrmModule::~TfrmModule() { qDeleteAll(QObjectList{devices_, batch_, console_, l
 const kelvara::link::TTranscript& TfrmModule::Transcript() const { return console_->Transcript(); }
 bool TfrmModule::SaveTranscriptTo(const QString& path) { return console_->SaveTo(path); }
 
+bool TfrmModule::IsSending() const { return session_.Running<TListSender>() != nullptr; }
+bool TfrmModule::IsInBatch() const { return batch_->Running(); }
+
 bool TfrmModule::Stoppable() const {
-    return session_.Opening() || (activity_ != TActivity::Idle && activity_ != TActivity::Console);
+    return session_.Opening() || batch_->Running() || (session_.IsRunning() && !ConsoleRunning());
 }
 
 bool TfrmModule::IsBusy() const {
-    if (session_.Opening())
-        return true;
-    if (activity_ == TActivity::Console) {
-        const TConsole* console = ConsoleRunning();
-        return console && console->Busy();
-    }
+    if (const TConsole* console = ConsoleRunning(); console && !session_.Opening())
+        return console->Busy();
     return Stoppable();
 }
 
@@ -135,18 +134,17 @@ void TfrmModule::SetStatus(const QString& text) {
 
 void TfrmModule::Note(const QString& text) { console_->Note(session_.Now(), text); }
 
-void TfrmModule::Begin(TActivity what) {
+void TfrmModule::Begin() {
     session_.DriveAs<TConsole>([](TConsole& c, Ms now) { return c.End(now); });
     session_.SetBaudRate(port_->Settings().BaudRate);
     port_->Save();
-    activity_ = what;
     closeWhenStopped_ = false;
-    UpdateControls();
 }
 
-void TfrmModule::Run(TActivity what, std::unique_ptr<TPolicy> policy) {
-    Begin(what);
+void TfrmModule::Run(std::unique_ptr<TPolicy> policy) {
+    Begin();
     session_.Run(std::move(policy));
+    UpdateControls();
 }
 
 void TfrmModule::btnSendClick() {
@@ -156,7 +154,7 @@ void TfrmModule::btnSendClick() {
         list_->Reset();
         SetStatus(tr("Sending to %1...").arg(port_->ChosenPort()));
         ui->btnClose->setFocus(Qt::OtherFocusReason);
-        Run(TActivity::List, std::make_unique<TListSender>(list_->Commands(), port_->Settings()));
+        Run(std::make_unique<TListSender>(list_->Commands(), port_->Settings()));
     });
 }
 
@@ -166,7 +164,7 @@ void TfrmModule::btnFindClick() {
     WhenOpen([this] {
         SetStatus(tr("Looking for the module's settings..."));
         ui->btnClose->setFocus(Qt::OtherFocusReason);
-        Run(TActivity::Find, std::make_unique<TSettingsFinder>());
+        Run(std::make_unique<TSettingsFinder>());
     });
 }
 
@@ -175,7 +173,7 @@ void TfrmModule::Scan() {
         return;
     WhenOpen([this] {
         devices_->Scanning();
-        Run(TActivity::Scan, std::make_unique<TScan>(port_->Settings()));
+        Run(std::make_unique<TScan>(port_->Settings()));
     });
 }
 
@@ -185,8 +183,8 @@ void TfrmModule::Connect(char type, const QString& address) {
     WhenOpen([this, type, address] {
         devices_->Connecting(address);
         waitingLines_ = 0;
-        Run(TActivity::Connection, std::make_unique<TConnection>(type, address.toStdString(), port_->Settings(),
-                                                                 kQuietGapMs, ui->chkRejoin->isChecked()));
+        Run(std::make_unique<TConnection>(type, address.toStdString(), port_->Settings(), kQuietGapMs,
+                                          ui->chkRejoin->isChecked()));
         ui->edtCommand->setFocus(Qt::OtherFocusReason);
     });
 }
@@ -229,7 +227,7 @@ void TfrmModule::edtCommandReturnPressed() {
         if (TConsole* console = ConsoleRunning())
             console->ChangeSettings(settings.LineEnd, settings.TimeoutMs);
         else
-            Run(TActivity::Console, std::make_unique<TConsole>(settings.LineEnd, settings.TimeoutMs));
+            Run(std::make_unique<TConsole>(settings.LineEnd, settings.TimeoutMs));
         console_->Sent();
         session_.DriveAs<TConsole>(
             [command = std::move(command)](TConsole& c, Ms now) mutable { return c.Submit(std::move(command), now); });
@@ -241,9 +239,10 @@ void TfrmModule::btnBatchClick() {
     if (IsBusy() || !batch_->Available() || !batch_->Prepare())
         return;
     WhenOpen([this] {
-        Begin(TActivity::Batch);
+        Begin();
         ui->btnClose->setFocus(Qt::OtherFocusReason);
         batch_->Start(session_, port_->Settings());
+        UpdateControls();
     });
 }
 
@@ -251,13 +250,13 @@ void TfrmModule::Seen(const TEvent& event) {
     if (const auto* data = std::get_if<TData>(&event); data && share_)
         share_->FromDevice(data->Bytes);
     console_->See(event);
-    if (activity_ == TActivity::List)
+    if (Told<TListSender>())
         list_->See(event);
-    if (activity_ == TActivity::Scan || activity_ == TActivity::Connection)
+    if (Told<TScan>() || Told<TConnection>())
         devices_->See(event);
     if (const auto* state = std::get_if<TConnectionState>(&event))
         LinkSeen(*state);
-    if (const auto* outcome = std::get_if<TOutcome>(&event); outcome && activity_ == TActivity::Console) {
+    if (const auto* outcome = std::get_if<TOutcome>(&event); outcome && Told<TConsole>()) {
         SetStatus(outcome->Acknowledged()
                       ? tr("%1: acknowledged.").arg(FromBytes(outcome->Command))
                       : tr("%1: %2.").arg(FromBytes(outcome->Command), FromBytes(FailureText(*outcome))));
@@ -271,18 +270,16 @@ void TfrmModule::Seen(const TEvent& event) {
 
 void TfrmModule::Finished(TResult result) {
     // A batch ends when every port's run has: the batch panel says when.
-    if (activity_ == TActivity::Batch)
+    if (session_.Ended<TBatchRun>() || batch_->Running())
         return;
-    const TActivity was = activity_;
-    activity_ = TActivity::Idle;
     DropWaiting();
     console_->SetDataMode({});
     UpdateControls();
-    if (was == TActivity::Scan || was == TActivity::Connection) {
+    if (session_.Ended<TScan>() || session_.Ended<TConnection>()) {
         devices_->Ended(result);
-    } else if (was == TActivity::List) {
+    } else if (session_.Ended<TListSender>()) {
         ListFinished(result);
-    } else if (was == TActivity::Find) {
+    } else if (session_.Ended<TSettingsFinder>()) {
         if (result == TResult::NotFound)
             SetStatus(tr("No module answered at any setting. Check the port and the wiring, and "
                          "that the module is powered."));
@@ -305,7 +302,6 @@ void TfrmModule::ListFinished(TResult result) {
 }
 
 void TfrmModule::BatchFinished() {
-    activity_ = TActivity::Idle;
     UpdateControls();
     ui->btnBatch->setFocus(Qt::OtherFocusReason);
     if (closeWhenStopped_)
@@ -321,7 +317,7 @@ void TfrmModule::UpdateControls() {
     ui->btnSend->setEnabled(!busy && !list_->Commands().empty());
     ui->btnFind->setEnabled(!busy);
     ui->btnDisconnect->setEnabled(!busy && (session_.IsOpen() || waiting));
-    ui->edtCommand->setEnabled(!stoppable || activity_ == TActivity::Connection);
+    ui->edtCommand->setEnabled(!stoppable || ConnectionRunning());
     const TConnection* connection = ConnectionRunning();
     devices_->Enable(!busy, connection && connection->Connected());
     ui->gbBatch->setEnabled(!busy && batch_->Available());
@@ -339,7 +335,7 @@ void TfrmModule::Cancel() {
         UpdateControls();
         return;
     }
-    if (activity_ == TActivity::Batch) {
+    if (batch_->Running()) {
         // A module is never left half set up: the batch stops once those under way are done.
         batch_->Stop();
         return;
@@ -372,7 +368,6 @@ void TfrmModule::done(int result) {
     batch_->StopAtOnce();
     session_.Close();
     console_->StopLog();
-    activity_ = TActivity::Idle;
     QDialog::done(result);
 }
 

@@ -46,8 +46,8 @@ class TfrmModule : public QDialog {
 
     // A list, a search or a batch under way, or a typed command waiting for its answer.
     bool IsBusy() const;
-    bool IsSending() const { return activity_ == TActivity::List; }
-    bool IsInBatch() const { return activity_ == TActivity::Batch; }
+    bool IsSending() const;
+    bool IsInBatch() const;
     bool IsPortOpen() const { return session_.IsOpen(); }
     const kelvara::link::TTranscript& Transcript() const;
     // Writes the transcript, as Save Transcript does once a file is chosen.
@@ -71,17 +71,18 @@ class TfrmModule : public QDialog {
     void closeEvent(QCloseEvent* event) override;
 
   private:
-    // What runs on the module: one thing at a time. A console runs whenever a command has been
-    // typed and nothing else was started since.
-    enum class TActivity { Idle, List, Find, Console, Batch, Scan, Connection };
-
     // Does it once the port is open: at once, or when an opening has ended well (the user
     // hears why not otherwise).
     void WhenOpen(std::function<void()> then);
     void OpenEnded(bool open);
     // Gives the port over to what starts: a console with nothing under way ends.
-    void Begin(TActivity what);
-    void Run(TActivity what, std::unique_ptr<kelvara::link::TPolicy> policy);
+    void Begin();
+    // What runs on the module, one thing at a time, is the session's policy (or the batch):
+    // the window keeps nothing of its own beside it. A console runs whenever a command has been
+    // typed and nothing else was started since.
+    void Run(std::unique_ptr<kelvara::link::TPolicy> policy);
+    // The events being told are a P's: one running, or one whose end is being told.
+    template <class P> bool Told() const { return session_.Running<P>() || session_.Ended<P>(); }
     void Seen(const kelvara::link::TEvent& event);
     void Finished(kelvara::link::TResult result);
     void ListFinished(kelvara::link::TResult result);
@@ -121,7 +122,6 @@ class TfrmModule : public QDialog {
     TConsolePanel* console_;
     TBatchPanel* batch_;
     TDevicesPanel* devices_;
-    TActivity activity_ = TActivity::Idle;
     // What waits for the port being opened, and its name as chosen.
     std::function<void()> afterOpen_;
     QString openingPort_;

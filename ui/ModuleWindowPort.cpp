@@ -2,6 +2,7 @@
 // and opened again; closed by Disconnect.
 #include "ModuleWindow.h"
 
+#include "BatchPanel.h"
 #include "ConsolePanel.h"
 #include "ListPanel.h"
 #include "PortPanel.h"
@@ -96,7 +97,7 @@ void TfrmModule::PortBack() {
     refusal_.clear();
     const QString port = FromBytes(session_.PortName());
     Note(FromBytes(PortBackNews(session_.PortName(), port_->Settings().BaudRate)));
-    if (activity_ != TActivity::Batch)
+    if (!batch_->Running())
         SetStatus(tr("%1 came back and is open again, with the same settings.").arg(port));
     UpdateControls();
 }
@@ -106,7 +107,6 @@ void TfrmModule::btnDisconnectClick() {
         return;
     const bool wasOpen = session_.IsOpen();
     session_.Close();
-    activity_ = TActivity::Idle;
     if (wasOpen)
         Note(FromBytes(PortClosedNews(session_.PortName())));
     SetStatus(tr("Disconnected. The port opens again when you send, find or type a command."));

@@ -53,6 +53,7 @@ TModuleSession::~TModuleSession() {
     timer_.stop();
     replug_.stop();
     policy_.reset();
+    ended_.reset();
     port_->disconnect(this);
     port_->Close();
 }
@@ -194,8 +195,16 @@ void TModuleSession::AbandonNow() {
     if (!policy_)
         return;
     THold hold(*this);
-    policy_.reset();
     TellEvent(TFinished{.At = Now(), .Result = TResult::Cancelled});
+    EndPolicy();
+}
+
+void TModuleSession::EndPolicy() {
+    ended_ = std::move(policy_);
+    Tell([this, ended = ended_.get()] {
+        if (ended_.get() == ended)
+            ended_.reset();
+    });
 }
 
 void TModuleSession::Close() {
@@ -229,9 +238,9 @@ void TModuleSession::Apply(TStep step) {
     for (TEvent& event : step.Events)
         TellEvent(std::move(event));
     if (result) {
-        policy_.reset();
-        Arm();
         Tell([this, result = *result] { emit finished(result); });
+        EndPolicy();
+        Arm();
         return;
     }
     if (failed) {

@@ -83,6 +83,9 @@ class TModuleSession : public QObject {
     // The policy running, when it is a P; nothing once it has finished or was dropped. A front
     // asks here each time rather than keeping a pointer of its own.
     template <class P> P* Running() const { return dynamic_cast<P*>(policy_.get()); }
+    // The policy that has ended, when it is a P, while its end is being told (its last events
+    // and finished()): what the events a front is being told are of. Nothing otherwise.
+    template <class P> P* Ended() const { return dynamic_cast<P*>(ended_.get()); }
     // Makes a call on the policy running (a command typed into a console, say) and applies the
     // step it returns. Asked during a delivery, it is made after it, on the policy running then:
     // the call is kept, so it holds its values rather than references to a handler's own.
@@ -144,6 +147,8 @@ class TModuleSession : public QObject {
     void TellEvent(TEvent event);
     void Deliver();
     void AbandonNow();
+    // The policy has ended: it is kept until what is told now (its end) has been.
+    void EndPolicy();
     void CloseNow();
     void ReadPort();
     void LosePort();
@@ -166,6 +171,7 @@ class TModuleSession : public QObject {
     QTimer timer_;
     QTimer replug_;
     std::unique_ptr<TPolicy> policy_;
+    std::unique_ptr<TPolicy> ended_; // until its end has been told
     // The news of the steps settled and not yet told, and the calls handlers made meanwhile.
     std::deque<std::function<void()>> news_;
     std::deque<std::function<void()>> asked_;

@@ -188,7 +188,10 @@ TEST(Session, AHandlerMayAbandonOrStartAPolicyDuringAnEvent) {
         return written == "AT+A" ? std::string("OK\r\n") : std::string();
     };
     bool runningWhenAsked = false;
+    bool endTellsTheList = false; // the list's end is told as the list's, none running
     const auto connection = QObject::connect(rig.session.get(), &TModuleSession::linkEvent, [&](const TEvent& event) {
+        if (std::holds_alternative<TFinished>(event))
+            endTellsTheList = rig.session->Ended<TListSender>() && !rig.session->IsRunning();
         const auto* outcome = std::get_if<TOutcome>(&event);
         if (outcome && outcome->Index == 0) {
             rig.session->Abandon();
@@ -200,6 +203,8 @@ TEST(Session, AHandlerMayAbandonOrStartAPolicyDuringAnEvent) {
     rig.session->Run(std::make_unique<TListSender>(std::vector<std::string>{"AT+A", "AT+B"}, kNoPause));
     Pump({&rig}, 500);
     EXPECT_TRUE(runningWhenAsked);
+    EXPECT_TRUE(endTellsTheList);
+    EXPECT_EQ(rig.session->Ended<TListSender>(), nullptr);
     EXPECT_EQ(rig.log, (TLog{"@0 > AT+A", "@0 ack 0 AT+A OK\\x0d\\x0a", "asked", "@0 > AT+B",
                              "@0 finished cancelled"}));
     ASSERT_NE(rig.session->Running<TConsole>(), nullptr);
@@ -219,9 +224,12 @@ TEST(Session, AHandlerMayAbandonOrStartAPolicyDuringAnEvent) {
     // A second console started as the first finishes runs on.
     rig.log.clear();
     bool restarted = false;
+    bool endedWhenTold = false;
     QObject::connect(rig.session.get(), &TModuleSession::finished, [&] {
-        if (!std::exchange(restarted, true))
+        if (!std::exchange(restarted, true)) {
+            endedWhenTold = rig.session->Ended<TConsole>() && !rig.session->Running<TConsole>();
             rig.session->Run(std::make_unique<TConsole>(TLineEnd::None, 100));
+        }
     });
     rig.session->Run(std::make_unique<TConsole>(TLineEnd::None, 100));
     rig.session->DriveAs<TConsole>([](TConsole& c, Ms now) { return c.End(now); });
@@ -230,6 +238,8 @@ TEST(Session, AHandlerMayAbandonOrStartAPolicyDuringAnEvent) {
     rig.port->Arrive("OK\r\n");
     Pump({&rig}, 1000);
     EXPECT_EQ(rig.log, (TLog{"@50 finished completed", "@50 > AT+B", "@50 ack 0 AT+B OK\\x0d\\x0a"}));
+    EXPECT_TRUE(endedWhenTold);
+    EXPECT_EQ(rig.session->Ended<TConsole>(), nullptr);
 }
 
 } // namespace
