@@ -224,19 +224,30 @@ TEST(Batch, ThreePortsShareOneCountOneRecordAndGiveNoValueTwice) {
     std::filesystem::remove(log);
 }
 
-// The adapter goes with the module part-way through its list and does not come back: stopped
+// The adapter goes with the module part-way through its list and does not come back as a port:
+// what stands at its name then cannot be opened, which is told once and tried again. Stopped
 // while it waits for the port, the batch ended because the port went away.
 TEST(Batch, APortThatWentAwayAndStayedAwayExitsThree) {
     TFakeModule module;
     module.On("AT+MARJ*", TModuleBehaviour::HangUp());
-    const Result r = RunCli({"ibeacon", "--pause", "0", "--modules", "2", "--port", module.PortName()},
+    const auto link = std::filesystem::temp_directory_path() / ("kelvara-gone-" + std::to_string(getpid()));
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(module.PortPath(), link);
+    const Result r = RunCli({"ibeacon", "--pause", "0", "--modules", "2", "--port", link.string()},
                             [&](pid_t pid) {
                                 module.WaitForCommands(6, 5s);
-                                std::this_thread::sleep_for(500ms);
+                                std::filesystem::remove(link);
+                                std::ofstream(link) << "not a port";
+                                std::this_thread::sleep_for(800ms);
                                 kill(pid, SIGINT);
                             });
+    std::filesystem::remove(link);
     EXPECT_EQ(r.Status, 3) << r.Err;
     EXPECT_NE(r.Err.find("interrupted; 0 of 2 modules set up"), std::string::npos) << r.Err;
+    const std::string refused = "kelvara-cli: " + link.string() + ": back but cannot be opened (";
+    const std::size_t told = r.Err.find(refused);
+    EXPECT_NE(told, std::string::npos) << r.Err;
+    EXPECT_EQ(r.Err.find(refused, told + 1), std::string::npos) << "told once: " << r.Err;
 }
 
 TEST(Batch, APortThatCannotBeUsedIsToldAndTheOthersGoOn) {
