@@ -8,6 +8,8 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -78,6 +80,13 @@ class TClock {
     virtual ~TClock() = default;
     // Milliseconds since some fixed moment; never goes back.
     virtual Ms Now() const = 0;
+    // A clock moved on by hand (a test skipping a wait) calls `moved` each time it is, for as
+    // long as the handle returned is kept: a session then does at once what fell due. The
+    // system's clock is never moved, and keeps no one.
+    virtual std::shared_ptr<void> WhenMoved(std::function<void()> moved) const {
+        (void)moved;
+        return nullptr;
+    }
 };
 
 // The system's monotonic clock.

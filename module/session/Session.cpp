@@ -47,9 +47,16 @@ TModuleSession::TModuleSession(std::unique_ptr<TPort> port, std::shared_ptr<cons
     connect(port_.get(), &TPort::opened, this, &TModuleSession::PortOpened);
     connect(port_.get(), &TPort::trouble, this,
             [this](const QString& what) { Tell([this, what] { emit portTrouble(what); }); });
+    // Time skipped by hand: what fell due meanwhile is done now, a look for the port included.
+    clockWatch_ = clock_->WhenMoved([this] {
+        TimePassed();
+        if (WaitingForPort())
+            LookForPort();
+    });
 }
 
 TModuleSession::~TModuleSession() {
+    clockWatch_.reset();
     timer_.stop();
     replug_.stop();
     policy_.reset();

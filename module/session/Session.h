@@ -161,6 +161,7 @@ class TModuleSession : public QObject {
     TPorts ports_; // where another session of this kind gets its port
     std::unique_ptr<TPort> port_;
     std::shared_ptr<const TClock> clock_;
+    std::shared_ptr<void> clockWatch_; // while kept, a clock moved by hand tells the session
     std::optional<Ms> started_; // when the port was first opened, by the clock
     std::string name_;
     int baudRate_ = 0;

@@ -55,6 +55,16 @@ std::string ComPortFor(const std::string& device, int& lock) {
 
 } // namespace
 
+std::string TFakeModule::UsualReply(const std::string& command, const TModuleStyle& style) {
+    if (command.find_first_of("\r\n") != std::string::npos)
+        return "\r\nERROR\r\n"; // a line ending it does not take is no part of a command
+    if (style.AnswerOkLines)
+        return "\r\nOK\r\n";
+    if (command == "AT")
+        return "OK";
+    return "OK+" + command.substr(command.starts_with("AT+") ? 3 : 0);
+}
+
 TFakeModule::TFakeModule() {
     int master = -1;
     int slave = -1;
@@ -321,14 +331,7 @@ void TFakeModule::Answer(const std::string& command) {
     std::string reply = behaviour.Reply;
     if (reply.empty()) {
         std::lock_guard lock(mutex_);
-        if (command.find_first_of("\r\n") != std::string::npos)
-            reply = "\r\nERROR\r\n"; // a line ending it does not take is no part of a command
-        else if (style_.AnswerOkLines)
-            reply = "\r\nOK\r\n";
-        else if (command == "AT")
-            reply = "OK";
-        else
-            reply = "OK+" + command.substr(command.starts_with("AT+") ? 3 : 0);
+        reply = UsualReply(command, style_);
     }
     sleep(behaviour.DelayMs);
     if (behaviour.SecondPieceAfterMs >= 0) {

@@ -76,6 +76,10 @@ class TFakeModule {
     TFakeModule(const TFakeModule&) = delete;
     TFakeModule& operator=(const TFakeModule&) = delete;
 
+    // What the module answers a command, with no behaviour of its own, when it talks so: the
+    // same words for a module on an in-memory port.
+    static std::string UsualReply(const std::string& command, const TModuleStyle& style);
+
     // The device path of the serial port.
     const std::string& PortPath() const { return portPath_; }
     // The port's name for the program under test: the device path, or the Windows port that

@@ -12,6 +12,7 @@
 
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <string>
@@ -25,6 +26,30 @@ class TTestClock : public link::TClock {
   public:
     Ms Now() const override { return now; }
     Ms now = 1000;
+};
+
+// The steady clock, which a test moves on to skip a wait (a back-off, a timeout): every session
+// on it does at once what fell due.
+class TSkippingClock : public link::TClock {
+  public:
+    Ms Now() const override { return steady_.Now() + skipped_; }
+    void Skip(Ms ms) {
+        skipped_ += ms;
+        const auto watchers = watchers_;
+        for (const auto& watcher : watchers)
+            if (const auto moved = watcher.lock())
+                (*moved)();
+    }
+    std::shared_ptr<void> WhenMoved(std::function<void()> moved) const override {
+        auto held = std::make_shared<std::function<void()>>(std::move(moved));
+        watchers_.push_back(held);
+        return held;
+    }
+
+  private:
+    link::TSteadyClock steady_;
+    Ms skipped_ = 0;
+    mutable std::vector<std::weak_ptr<std::function<void()>>> watchers_;
 };
 
 class TMemoryPort : public link::TPort {
@@ -42,6 +67,8 @@ class TMemoryPort : public link::TPort {
     bool FailNextWrite = false;
     bool Prompt = false;
     std::string Reason; // what the system says of a failure
+    // Whether it is open, kept past the port (a batch's other ports go with their sessions).
+    std::shared_ptr<bool> OpenNow = std::make_shared<bool>(false);
 
     bool Open(const std::string&, int baudRate) override {
         if (!Present) {
@@ -52,7 +79,7 @@ class TMemoryPort : public link::TPort {
             failure_ = {link::TOpenFailure::TKind::Other, Refusal};
             return false;
         }
-        open_ = true;
+        open_ = *OpenNow = true;
         Rates.push_back(baudRate);
         return true;
     }
@@ -72,7 +99,7 @@ class TMemoryPort : public link::TPort {
     const link::TOpenFailure& OpenFailure() const override { return failure_; }
     void Close() override {
         opening_.reset();
-        open_ = false;
+        open_ = *OpenNow = false;
         buffer_.clear();
     }
     bool SetBaudRate(int baudRate) override {

@@ -39,6 +39,7 @@ class ModuleWindowPortsTest : public TModuleWindowSuite {
     // refused (a driver still starting) is said once, and tried again until it opens.
     void aPortThatOpensSlowlyOrComesBackRefusedNeverHoldsTheWindow() {
         kelvara::testing::TMemoryPort* port = nullptr;
+        const auto clock = std::make_shared<kelvara::testing::TSkippingClock>();
         bool slow = false; // the ports made from now on open later
         const kelvara::link::TPorts ports{[&] {
                                               auto made = std::make_unique<kelvara::testing::TMemoryPort>();
@@ -48,7 +49,7 @@ class ModuleWindowPortsTest : public TModuleWindowSuite {
                                               port = made.get();
                                               return made;
                                           },
-                                          std::make_shared<kelvara::link::TSteadyClock>()};
+                                          clock};
         const kelvara::TListSource source{kelvara::TListKind::Beacon,
                                           {{"uuid", "0000FFF0-0000-1000-8000-00805F9B34FB"}, {"major", "10123"}, {"minor", "10125"}}};
         TfrmModule window(kelvara::BuildBeaconCommandList("0000FFF0-0000-1000-8000-00805F9B34FB", "10123", "10125").List(),
@@ -79,9 +80,11 @@ class ModuleWindowPortsTest : public TModuleWindowSuite {
                                                "functioning; tried again");
         QTRY_COMPARE_WITH_TIMEOUT(Untimed(window).last(), refused, 5000);
         QVERIFY(Find<QLabel>(&window, "lbStatus")->text().contains("It is tried again until it opens"));
-        QTest::qWait(500); // tried again meanwhile, and not told again
+        // Tried again, and not told again.
+        const int tries = port->Openings;
+        QVERIFY(SkipUntil(*clock, [&] { return port->Openings >= tries + 3; }));
         port->Refusal.clear();
-        QTRY_VERIFY_WITH_TIMEOUT(window.IsPortOpen(), 5000);
+        QVERIFY(SkipUntil(*clock, [&] { return window.IsPortOpen(); }));
         QCOMPARE(Untimed(window).filter(QStringLiteral("cannot be opened")), QStringList{refused});
         QCOMPARE(Untimed(window).last(), QStringLiteral("-- mem0 came back; opened again at 9600 baud"));
         // A batch's other port opens without holding the window either, and Cancel gives it up.
@@ -105,22 +108,22 @@ class ModuleWindowPortsTest : public TModuleWindowSuite {
         many->setFocus();
         QTest::keyClick(many, Qt::Key_Space);
         port->EndOpening();
-        QTRY_COMPARE_WITH_TIMEOUT(status->text(), QStringLiteral("All 2 modules set up."), 5000);
+        QVERIFY(SkipUntil(*clock, [&] { return status->text() == QStringLiteral("All 2 modules set up."); }));
         QCOMPARE(Find<QTreeWidget>(&window, "lstBatchPorts")->topLevelItemCount(), 2);
         window.close();
     }
 
+    // On in-memory ports, by the clock.
     void aBatchOnThreePortsFromTheKeyboard() {
-        std::array<TFakeModule, 3> modules;
-        for (TFakeModule& module : modules) {
-            module.Style({.AnswerOkLines = true, .CommandEnd = "\r"});
-            module.SwapAfterEach("AT+MINO0x", 1300ms);
-        }
+        std::vector<std::string> commands;
+        std::vector<std::shared_ptr<bool>> made;
+        const auto clock = std::make_shared<kelvara::testing::TSkippingClock>();
         const kelvara::TListSource source = kelvara::DefaultSource(kelvara::TListKind::Beacon);
-        TfrmModule window(kelvara::BuildList(source).List(), source);
+        TfrmModule window(kelvara::BuildList(source).List(), source, nullptr,
+                          ModulePorts({{.AnswerOkLines = true, .CommandEnd = "\r"}, clock, 6000, &made}, commands));
         window.show();
         QVERIFY(QTest::qWaitForWindowActive(&window));
-        Find<QComboBox>(&window, "cbPort")->setEditText(QString::fromStdString(modules[0].PortPath()));
+        Find<QComboBox>(&window, "cbPort")->setEditText(QStringLiteral("mem0"));
         Find<QComboBox>(&window, "cbLineEnd")->setCurrentText(QStringLiteral("CR"));
         Find<QSpinBox>(&window, "spnPause")->setValue(0);
         auto* count = Find<QSpinBox>(&window, "spnModules");
@@ -132,15 +135,16 @@ class ModuleWindowPortsTest : public TModuleWindowSuite {
         QTest::keyClick(&window, Qt::Key_H, Qt::AltModifier);
         QTRY_VERIFY(Find<QLineEdit>(&window, "edtBatchPorts")->hasFocus());
         QTest::keyClicks(Find<QLineEdit>(&window, "edtBatchPorts"),
-                         QString::fromStdString(modules[1].PortPath() + ' ' + modules[2].PortPath()));
+                         QStringLiteral("mem1 mem2"));
         QTest::keyClick(&window, Qt::Key_Y, Qt::AltModifier);
         // A mnemonic presses its button shortly after; a busy machine makes that later.
         QTRY_VERIFY2_WITH_TIMEOUT(window.IsInBatch(),
                                   qPrintable(Find<QLabel>(&window, "lbStatus")->text()), 10000);
         QVERIFY(Find<QTreeWidget>(&window, "lstBatchPorts")->isVisible());
         QCOMPARE(Find<QTreeWidget>(&window, "lstBatchPorts")->topLevelItemCount(), 3);
-        QTRY_VERIFY_WITH_TIMEOUT(!window.IsInBatch(), 30000);
+        QVERIFY(SkipUntil(*clock, [&] { return !window.IsInBatch(); }));
         QCOMPARE(Find<QLabel>(&window, "lbStatus")->text(), QStringLiteral("All 6 modules set up."));
+        QCOMPARE(std::count(commands.begin(), commands.end(), "AT+RENEW"), 6);
         // Six modules, each Minor once, spread over the three ports.
         auto* table = Find<QTreeWidget>(&window, "lstModules");
         QStringList minors;
@@ -154,14 +158,17 @@ class ModuleWindowPortsTest : public TModuleWindowSuite {
         QCOMPARE(minors, (QStringList{"10125", "10126", "10127", "10128", "10129", "10130"}));
         QCOMPARE(ports.size(), 3);
         window.close();
-        for (TFakeModule& module : modules)
-            QVERIFY(module.WaitUntilOtherEndClosed(5s));
+        QCOMPARE(made.size(), 3u);
+        for (const auto& open : made)
+            QVERIFY(!*open);
     }
 
+    // On an in-memory port, by the clock: a person takes each module away once its list has
+    // ended and puts the next in its place six seconds later.
     void aBatchOfModulesFromTheKeyboard() {
-        TFakeModule module;
-        module.Style({.AnswerOkLines = true, .CommandEnd = "\r"});
-        module.SwapAfterEach("AT+MINO0x", 1500ms);
+        std::vector<std::string> commands;
+        const auto clock = std::make_shared<kelvara::testing::TSkippingClock>();
+        const auto ports = ModulePorts({{.AnswerOkLines = true, .CommandEnd = "\r"}, clock, 6000}, commands);
         QTemporaryDir dir;
         const QString record = dir.filePath("beacons.csv");
         const kelvara::TListSource source{kelvara::TListKind::Beacon,
@@ -170,10 +177,10 @@ class ModuleWindowPortsTest : public TModuleWindowSuite {
                                   {"minor", "10125"}}};
         TfrmModule window(
             kelvara::BuildBeaconCommandList("0000FFF0-0000-1000-8000-00805F9B34FB", "10123", "10125").List(),
-            source);
+            source, nullptr, ports);
         window.show();
         QVERIFY(QTest::qWaitForWindowActive(&window));
-        Find<QComboBox>(&window, "cbPort")->setEditText(QString::fromStdString(module.PortPath()));
+        Find<QComboBox>(&window, "cbPort")->setEditText(QStringLiteral("mem0"));
         Find<QComboBox>(&window, "cbLineEnd")->setCurrentText(QStringLiteral("CR"));
         Find<QSpinBox>(&window, "spnPause")->setValue(0);
         auto* count = Find<QSpinBox>(&window, "spnModules");
@@ -184,8 +191,12 @@ class ModuleWindowPortsTest : public TModuleWindowSuite {
         QTest::keyClicks(Find<QLineEdit>(&window, "edtRecord"), record);
         QTest::keyClick(Find<QLineEdit>(&window, "edtRecord"), Qt::Key_Y, Qt::AltModifier);
         QTRY_VERIFY_WITH_TIMEOUT(window.IsInBatch(), 2000);
-        QTRY_VERIFY_WITH_TIMEOUT(!window.IsInBatch(), 30000);
+        QVERIFY2(SkipUntil(*clock, [&] { return !window.IsInBatch(); }), qPrintable(Find<QLabel>(&window, "lbStatus")->text()));
         QCOMPARE(Find<QLabel>(&window, "lbStatus")->text(), QStringLiteral("All 3 modules set up."));
+        // Each module had its list once, and nothing but "AT" was asked between them.
+        QCOMPARE(std::count(commands.begin(), commands.end(), "AT+RENEW"), 3);
+        for (const std::string& command : commands)
+            QVERIFY2(command == "AT" || command.starts_with("AT+"), command.c_str());
         auto* modules = Find<QTreeWidget>(&window, "lstModules");
         QVERIFY(modules->isVisible());
         QStringList rows;

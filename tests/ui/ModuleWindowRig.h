@@ -68,7 +68,9 @@ inline void Type(TfrmModule& window, const QString& command) {
 // In-memory ports that tell their arrivals from the event loop, each answering writes so; made
 // points at the last one made.
 inline kelvara::link::TPorts AnsweringPorts(std::function<std::string(const std::string&)> answer,
-                                     kelvara::testing::TMemoryPort** made = nullptr) {
+                                     kelvara::testing::TMemoryPort** made = nullptr,
+                                     std::shared_ptr<const kelvara::link::TClock> clock =
+                                         std::make_shared<kelvara::link::TSteadyClock>()) {
     return {[answer = std::move(answer), made] {
                 auto port = std::make_unique<kelvara::testing::TMemoryPort>();
                 port->Prompt = true;
@@ -77,7 +79,56 @@ inline kelvara::link::TPorts AnsweringPorts(std::function<std::string(const std:
                     *made = port.get();
                 return port;
             },
-            std::make_shared<kelvara::link::TSteadyClock>()};
+            std::move(clock)};
+}
+
+// In-memory ports, each with a module at its far end in the simulated module's words: it takes
+// each write as a command (its ending dropped), keeps it in `commands`, and answers it as it
+// talks (after its echo, when it echoes). With awayMs, a person swapping modules: once a list
+// has ended ("AT+MINO0x..."), the port's module is away that long by the clock, then another is
+// there. `Made` gets whether each port made is open, kept past the port.
+struct TModulePorts {
+    kelvara::testing::TModuleStyle Style;
+    std::shared_ptr<const kelvara::link::TClock> Clock;
+    kelvara::link::Ms AwayMs = -1;
+    std::vector<std::shared_ptr<bool>>* Made = nullptr;
+};
+inline kelvara::link::TPorts ModulePorts(TModulePorts how, std::vector<std::string>& commands) {
+    return {[how, &commands] {
+                auto port = std::make_unique<kelvara::testing::TMemoryPort>();
+                port->Prompt = true;
+                auto backAt = std::make_shared<kelvara::link::Ms>(0);
+                port->Answer = [how, &commands, backAt](const std::string& written) {
+                    const std::string& end = how.Style.CommandEnd;
+                    std::string command = written;
+                    if (!end.empty() && command.ends_with(end))
+                        command.resize(command.size() - end.size());
+                    while (end.empty() && !command.empty() && (command.back() == '\r' || command.back() == '\n'))
+                        command.pop_back();
+                    commands.push_back(command);
+                    const kelvara::link::Ms now = how.Clock->Now();
+                    if (now < *backAt)
+                        return std::string();
+                    if (how.AwayMs >= 0 && command.starts_with("AT+MINO0x"))
+                        *backAt = now + how.AwayMs;
+                    const std::string reply = kelvara::testing::TFakeModule::UsualReply(command, how.Style);
+                    return how.Style.Echo ? written + reply : reply;
+                };
+                if (how.Made)
+                    how.Made->push_back(port->OpenNow);
+                return port;
+            },
+            how.Clock};
+}
+
+// Moves the clock on, half a second at a time, until the condition holds (a minute at most):
+// the waits of a back-off or a timeout pass without being waited for.
+template <class Holds> bool SkipUntil(kelvara::testing::TSkippingClock& clock, Holds holds) {
+    for (int step = 0; step < 120 && !holds(); ++step) {
+        clock.Skip(500);
+        QTest::qWait(1);
+    }
+    return holds();
 }
 
 // Chooses the file in the log's file dialog, which offers a new name by the date and time, as a
