@@ -4,6 +4,7 @@
 // the number of actions.
 #include "BeaconCommandList.h"
 #include "FakeModule.h"
+#include "MemoryPort.h"
 #include "ModalProbe.h"
 #include "ModuleWindow.h"
 #include "CommandTypes.h"
@@ -20,7 +21,7 @@
 #include <QSpinBox>
 #include <QTreeWidget>
 
-#include <filesystem>
+#include <random>
 #include <optional>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -298,10 +299,10 @@ class MonkeyTest : public QObject {
     }
 
     // Send, Find, typed commands, Cancel, Escape, Disconnect, Close, and an adapter unplugged
-    // and plugged back in, at random moments, against a module that answers after random
-    // delays. After every step: each run of the list is the list from its start, in order, none
-    // twice; nothing of the list came after a send ended or beyond what had begun when it was
-    // cancelled; and the port is closed whenever the window is.
+    // and plugged back in, at random moments, against a module on an in-memory port that answers
+    // after random delays. After every step: each run of the list is the list from its start, in
+    // order, none twice; nothing of the list came after a send ended or beyond what had begun
+    // when it was cancelled; and the port is closed whenever the window is.
     void randomUseNeverResendsOrLeaksThePort() {
         const quint64 seed = SeedFromEnvironment();
         const int actions = std::max(20, ActionsFromEnvironment() / 20);
@@ -316,22 +317,38 @@ class MonkeyTest : public QObject {
         const std::vector<std::string> commands = kelvara::SetUpCommands(list);
         QTemporaryDir dir;
         qputenv("XDG_CONFIG_HOME", dir.path().toLocal8Bit());
-        const std::string link = dir.filePath(QStringLiteral("adapter")).toStdString();
 
-        std::optional<kelvara::testing::TFakeModule> module;
-        std::vector<std::string> earlier; // what modules unplugged before received
-        const auto plugIn = [&] {
-            module.emplace();
-            module->AnswerAfterRandomDelays(0, 120, static_cast<unsigned>(seed));
-            std::filesystem::remove(link);
-            std::filesystem::create_symlink(module->PortPath(), link);
+        // The module answers each command "OK+<word>" after 0 to 40 ms; unplugged, it hears
+        // nothing, and what it was still to say is lost with it.
+        kelvara::testing::TMemoryPort* port = nullptr;
+        std::vector<std::string> received; // every command the modules received, in order
+        int plugged = 0; // which module is in, counting each plugged in
+        std::minstd_rand delays(static_cast<unsigned>(seed));
+        const auto answer = [&](const std::string& written) {
+            std::string command = written;
+            while (!command.empty() && (command.back() == '\r' || command.back() == '\n'))
+                command.pop_back();
+            received.push_back(command);
+            const std::string reply = kelvara::testing::TFakeModule::UsualReply(command, {});
+            QTimer::singleShot(std::uniform_int_distribution(0, 40)(delays), port, [&, reply, module = plugged] {
+                if (module == plugged && port->IsOpen()) {
+                    port->Arrive(reply);
+                    port->Deliver();
+                }
+            });
+            return std::string();
         };
-        plugIn();
-        auto window = std::make_unique<TfrmModule>(list);
-        window->findChild<QComboBox*>(QStringLiteral("cbPort"))
-            ->setEditText(QString::fromStdString(link));
-        window->findChild<QSpinBox*>(QStringLiteral("spnPause"))->setValue(Pick(2) * 30);
-        window->findChild<QSpinBox*>(QStringLiteral("spnTimeout"))->setValue(100 + Pick(100));
+        const kelvara::link::TPorts ports{[&] {
+                                              auto made = std::make_unique<kelvara::testing::TMemoryPort>();
+                                              made->Answer = answer;
+                                              port = made.get();
+                                              return made;
+                                          },
+                                          std::make_shared<kelvara::link::TSteadyClock>()};
+        auto window = std::make_unique<TfrmModule>(list, std::nullopt, nullptr, ports);
+        window->findChild<QComboBox*>(QStringLiteral("cbPort"))->setEditText(QStringLiteral("adapter"));
+        window->findChild<QSpinBox*>(QStringLiteral("spnPause"))->setValue(Pick(2) * 10);
+        window->findChild<QSpinBox*>(QStringLiteral("spnTimeout"))->setValue(35 + Pick(35));
         window->show();
 
         // The commands a send has begun: rows no longer waiting.
@@ -345,16 +362,11 @@ class MonkeyTest : public QObject {
         };
         // What the modules received of the list, in order.
         const auto listReceived = [&] {
-            std::vector<std::string> received;
-            std::vector<std::string> all = earlier;
-            if (module) {
-                const auto now = module->Commands();
-                all.insert(all.end(), now.begin(), now.end());
-            }
-            for (const std::string& command : all)
+            std::vector<std::string> ofTheList;
+            for (const std::string& command : received)
                 if (std::find(commands.begin(), commands.end(), command) != commands.end())
-                    received.push_back(command);
-            return received;
+                    ofTheList.push_back(command);
+            return ofTheList;
         };
         std::size_t receivedWhenIdle = 0;
         std::size_t sessionStart = 0;
@@ -406,27 +418,26 @@ class MonkeyTest : public QObject {
                 break;
             case 8:
                 // Now and then unplugged, and plugged back in a moment later.
-                if (module && Pick(3) != 0)
+                if (port->Present && Pick(3) != 0)
                     break;
-                if (module) {
-                    const auto now = module->Commands();
-                    earlier.insert(earlier.end(), now.begin(), now.end());
-                    module.reset();
+                if (port->Present) {
+                    port->Unplug();
                     if (sendPressed || window->IsSending())
                         begunAtCancel = begunAtCancel ? begunAtCancel : std::optional(begun() + 1);
                 } else {
-                    plugIn();
+                    ++plugged;
+                    port->Present = true;
                 }
                 break;
             default:
                 break;
             }
-            QTest::qWait(Pick(150));
+            QTest::qWait(Pick(50));
 
             // Each run of the list is the list from its start, in order, none twice.
-            const std::vector<std::string> received = listReceived();
+            const std::vector<std::string> ofTheList = listReceived();
             std::size_t next = 0;
-            for (const std::string& command : received) {
+            for (const std::string& command : ofTheList) {
                 if (command == commands.front())
                     next = 0;
                 QVERIFY2(next < commands.size() && command == commands[next],
@@ -437,25 +448,24 @@ class MonkeyTest : public QObject {
             }
             if (!window->isVisible() && !window->IsBusy()) {
                 QVERIFY(!window->IsPortOpen());
-                QVERIFY(!module || !module->OtherEndOpen());
+                QVERIFY(!port->IsOpen());
             }
             if (window->IsSending())
                 continue;
             // Not sending: nothing of the list came since the last such moment but what a
             // pressed Send began, and after a cancel, nothing but the commands already begun.
             if (!sendPressed)
-                QCOMPARE(received.size(), receivedWhenIdle);
+                QCOMPARE(ofTheList.size(), receivedWhenIdle);
             if (begunAtCancel)
-                QVERIFY(received.size() - sessionStart <= *begunAtCancel);
-            receivedWhenIdle = received.size();
+                QVERIFY(ofTheList.size() - sessionStart <= *begunAtCancel);
+            receivedWhenIdle = ofTheList.size();
             sendPressed = false;
             begunAtCancel.reset();
         }
         window->close();
         QTRY_VERIFY_WITH_TIMEOUT(!window->IsBusy() && !window->isVisible(), 5000);
-        QVERIFY(!window->IsPortOpen());
+        QVERIFY(!window->IsPortOpen() && !port->IsOpen());
         window.reset();
-        QVERIFY(!module || !module->OtherEndOpen());
         qInfo("%d actions, %d sends, %zu commands received", actions, sends, listReceived().size());
     }
 };
